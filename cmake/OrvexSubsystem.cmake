@@ -1,0 +1,18 @@
+# orvex_subsystem(<target> DIRS <dir>... DEPS <target>...)
+# One static library per subsystem, made of every .cpp under its folders, so
+# that adding a source file needs no edit here.
+function(orvex_subsystem target)
+  cmake_parse_arguments(ARG "" "" "DIRS;DEPS" ${ARGN})
+  set(sources "")
+  foreach(dir IN LISTS ARG_DIRS)
+    file(GLOB dir_sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+    list(APPEND sources ${dir_sources})
+  endforeach()
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()

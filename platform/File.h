@@ -1,0 +1,86 @@
+// Files and directories: the only door from the engine code to the file system.
+//
+// Every function is safe to call from any thread. A descriptor may be shared
+// between threads because reads and writes are positioned (pread/pwrite); no
+// call moves a shared file offset. Failures return false (or kInvalidFile)
+// and leave the reason in LastError() of the calling thread. EINTR and short
+// transfers are handled inside: a successful ReadAt/WriteAt moved every byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace PLT {
+
+using FileHandle = int;
+inline constexpr FileHandle kInvalidFile = -1;
+
+enum class Access : uint8_t { eRead, eReadWrite };
+enum class Disposition : uint8_t {
+    eOpenExisting,  // fail when the file does not exist
+    eCreateAlways,  // create, or truncate an existing file to empty
+    eOpenAlways,    // open, creating an empty file when absent
+};
+enum class Caching : uint8_t {
+    eNormal,
+    // Second descriptor of the asynchronous reader. O_DIRECT where the file
+    // system takes it, else a plain descriptor: callers must still align
+    // offsets and sizes to 2048 bytes, as the format guarantees.
+    eUnbuffered,
+};
+
+// errno-style code of the last failed call on this thread (0 when none).
+int LastError();
+// Human-readable text of an error code.
+std::string ErrorText(int error);
+
+// Opens a file. Sharing is the OS default on Linux (everybody may share).
+FileHandle OpenFile(const std::string& path, Access access, Disposition disposition,
+                    Caching caching = Caching::eNormal);
+// Closing kInvalidFile does nothing. Never fails from the caller's view.
+void CloseFile(FileHandle file);
+
+// Reads exactly `size` bytes at `offset`. Reading past the end of the file fails
+// (LastError() == kErrShortRead) and `*transferred` (when given) tells how many
+// bytes arrived.
+bool ReadAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* transferred = nullptr);
+// Writes exactly `size` bytes at `offset`, growing the file as needed.
+bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size);
+// fdatasync: the data written so far reaches the disk.
+bool Flush(FileHandle file);
+bool GetFileSize(FileHandle file, uint64_t* size);
+// Truncates or extends the file to exactly `size` bytes.
+bool SetFileEnd(FileHandle file, uint64_t size);
+
+// Path operations.
+bool FileExists(const std::string& path);       // a regular file
+bool DirectoryExists(const std::string& path);  // a directory
+bool GetPathSize(const std::string& path, uint64_t* size);
+bool RemoveFile(const std::string& path);
+// Atomic replace of `to` by `from` on the same file system.
+bool RenameFile(const std::string& from, const std::string& to);
+// Creates one directory. An existing directory fails with LastError() == kErrExists
+// (the part error 183 plays on the original platform).
+bool MakeDirectory(const std::string& path);
+// Creates every missing directory of `path`; an existing one is fine.
+bool MakeDirectories(const std::string& path);
+// Names (not paths) of the entries of a directory, without "." and "..", sorted.
+bool ListDirectory(const std::string& path, std::vector<std::string>* names);
+// Copies a regular file (copy_file_range, else read/write). With `failIfExists`,
+// an existing destination fails with kErrExists and is left alone.
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+// Whole-file helpers for side files. WriteWholeFile writes a temporary file in the
+// same folder and renames it over `path`, so a failure never leaves a half file.
+bool ReadWholeFile(const std::string& path, std::string* data);
+bool WriteWholeFile(const std::string& path, const void* data, size_t size);
+std::string CurrentDirectory();
+bool ChangeDirectory(const std::string& path);
+
+// Error codes beyond errno's (negative so they never collide).
+inline constexpr int kErrShortRead = -1000;  // end of file before `size` bytes
+inline constexpr int kErrInjected = -1001;   // a fault made by FaultInjection.h
+inline constexpr int kErrExists = 17;        // EEXIST
+
+}  // namespace PLT
