@@ -18,7 +18,15 @@ void ClearFaults();
 // How many calls of `op` failed by injection since the last ClearFaults().
 uint64_t InjectedFailures(FaultOp op);
 
-// Used by the platform layer itself: true when this call must fail.
+// Used by the platform layer itself: true when this call must fail. Every
+// OpenFile, ReadAt, WriteAt, Flush and RenameFile asks, and so do the calls
+// built on them (CopyFile, WriteWholeFile, ReadWholeFile, the asynchronous
+// device's reads, the settings store).
 bool ShouldFail(FaultOp op);
+
+// Makes CopyFile skip copy_file_range and take its read/write path, so that
+// tests reach the fallback on any file system. Process-wide.
+void DisableCopyFileRange(bool disabled);
+bool CopyFileRangeDisabled();
 
 }  // namespace PLT

@@ -1,6 +1,7 @@
 // The terminal: the application's window, dialogs and status line on Linux.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,20 +12,42 @@ bool IsInteractiveTerminal();
 bool IsStderrTerminal();
 
 struct DialogChoice {
-    std::string label;  // "&Continue": the letter after '&' is the key
+    std::string label;  // "&Continue": the letter after '&' is the key ("&&" is a plain '&')
     int id = 0;         // returned when chosen
 };
 
 // Shows `title` and `body` on standard error followed by the choices, and reads
-// one answer line from standard input: a choice's key letter (any case) or its
-// number. Enter alone picks `defaultId` when it is non-zero. End of input
-// returns 0 (the window closed). `copyText` non-empty adds the answer "c"-with-
-// Ctrl twin: the line "copy" prints `copyText` and asks again.
+// one answer line from standard input: a choice's key letter (any case), its
+// number (1 for the first choice) or its whole label. Enter alone picks
+// `defaultId` when it is non-zero. End of input returns 0 (the window closed).
+// With `copyText` non-empty the answer "copy" prints `copyText` and asks again.
+// Any other answer asks again. Call from one thread at a time.
 int ShowDialog(const std::string& title, const std::string& body, const std::vector<DialogChoice>& choices,
                int defaultId, const std::string& copyText = std::string());
+// The same dialog on chosen streams (tests, or a host with its own console).
+int ShowDialog(const std::string& title, const std::string& body, const std::vector<DialogChoice>& choices,
+               int defaultId, const std::string& copyText, std::FILE* in, std::FILE* out);
 
-// One-line status display on standard error (redrawn in place on a terminal,
-// printed as a line otherwise); an empty text clears it.
+// A label as shown on the prompt: "&Continue" becomes "[C]ontinue".
+std::string DialogLabelText(const std::string& label);
+
+// One-line status display. On a terminal the line is redrawn in place
+// ("\r", the text, clear to end of line); elsewhere each new text is printed
+// once as a line of its own. An empty text clears the line (terminal) or
+// prints nothing. Thread-safe.
+class StatusLine {
+public:
+    StatusLine(std::FILE* out, bool terminal) : m_out(out), m_terminal(terminal) {}
+    void Set(const std::string& text);
+
+private:
+    std::FILE* m_out;
+    bool m_terminal;
+    bool m_shown = false;
+    std::string m_last;
+};
+
+// The process's status line on standard error.
 void SetStatusLine(const std::string& text);
 
 }  // namespace PLT
