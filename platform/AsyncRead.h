@@ -1,12 +1,15 @@
 // The asynchronous positioned read device: the stand-in for overlapped reads.
 //
 // A device owns one thread that takes submitted reads in order, runs pread and
-// posts each completion by calling its callback on the device thread. The
-// callback must be short and must not call back into the device's Submit from
-// a lock it holds while also calling Submit elsewhere. The buffer stays owned
-// by the submitter and must live until the completion has been posted.
-// Destruction drains: reads already submitted complete (with ok = false when
-// Cancel ran first) before the thread ends.
+// posts each completion by calling its callback on the device thread, outside
+// the device's lock: a callback may Submit again. A callback must not hold a
+// lock of its own that a Submit caller also holds while waiting for that
+// completion. The buffer stays owned by the submitter and must live until the
+// completion has been posted. Submit, CancelPending and Pending may be called
+// from any thread. Destruction drains: reads already submitted complete (with
+// ok = false when CancelPending ran first) before the thread ends; it must not
+// run on the device thread. A read on an unbuffered descriptor may use any
+// offset, size and buffer (see File.h).
 #pragma once
 
 #include <cstddef>
@@ -26,8 +29,9 @@ struct AsyncReadRequest {
     uint64_t user = 0;  // the submitter's tag, handed back unchanged
 };
 
-// ok: the read moved `transferred` bytes (fewer only at end of file);
-// error: LastError()-style code when !ok.
+// ok: the read moved `transferred` bytes (fewer only at end of file, then
+// error == kErrShortRead); error: LastError()-style code when !ok (ECANCELED
+// for a cancelled read, kErrInjected for an injected read fault).
 using AsyncReadCompletion =
     std::function<void(const AsyncReadRequest& request, bool ok, size_t transferred, int error)>;
 
@@ -42,7 +46,7 @@ public:
     bool Submit(const AsyncReadRequest& request, AsyncReadCompletion completion);
     // Completes every read not yet started with ok = false, error = ECANCELED.
     void CancelPending();
-    // Number of reads submitted and not yet posted.
+    // Number of reads submitted whose completion has not yet returned.
     size_t Pending() const;
 
 private:

@@ -2,7 +2,9 @@
 //
 // Mutex is a plain exclusive lock; CriticalSection may be re-entered by the
 // thread that holds it (the engine's tables lock around nested calls).
-// Semaphore counts; Wait returns false on timeout.
+// Semaphore counts; Wait returns false on timeout. Clang's thread-safety
+// analysis treats CriticalSection as a plain capability: code that nests it on
+// purpose marks that function PLT_NO_THREAD_SAFETY_ANALYSIS.
 #pragma once
 
 #include <condition_variable>
@@ -22,6 +24,10 @@ public:
     void Unlock() PLT_RELEASE() { m_mutex.unlock(); }
     bool TryLock() PLT_TRY_ACQUIRE(true) { return m_mutex.try_lock(); }
     std::mutex& Native() { return m_mutex; }
+    // BasicLockable spelling, so that std::condition_variable_any can wait on a
+    // Mutex that clang's analysis knows as the guard of the fields.
+    void lock() PLT_ACQUIRE() { m_mutex.lock(); }
+    void unlock() PLT_RELEASE() { m_mutex.unlock(); }
 
 private:
     std::mutex m_mutex;
@@ -68,7 +74,8 @@ public:
     explicit Semaphore(uint32_t initial = 0, uint32_t maximum = 0x7FFFFFFF);
     // Adds `count` (never beyond the maximum); false when it would exceed it.
     bool Post(uint32_t count = 1);
-    // Waits for a unit; timeoutMs == UINT32_MAX waits forever.
+    // Waits for a unit; timeoutMs == UINT32_MAX waits forever. Timeouts run on
+    // the monotonic clock.
     bool Wait(uint32_t timeoutMs = UINT32_MAX);
 
 private:
@@ -79,9 +86,10 @@ private:
 };
 
 // A joinable thread with a name visible to debuggers (cut to 15 characters).
+// Start once; Join (or the destructor) waits for the body to return.
 class Thread {
 public:
-    Thread() = default;
+    Thread();
     ~Thread();  // joins when still joinable
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
