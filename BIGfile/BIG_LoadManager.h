@@ -28,7 +28,7 @@ class BIG_cl_AsynchronousFat;
 class BIG_cl_AsynchronousIOManager;
 class BIG_cl_Fat;
 class BIG_LoadOrderManager;
-class BIG_TimeBudget;
+class BIG_cl_TimeBudget;
 namespace BIG {
 class FBuff;
 }
@@ -238,7 +238,7 @@ private:
     // file index -> requests on that file
     std::unordered_multimap<uint32_t, uint32_t> m_byFile;
 
-    std::unique_ptr<BIG_TimeBudget> m_pBudget;
+    std::unique_ptr<BIG_cl_TimeBudget> m_pBudget;
     float m_loadingTime = 0.0f;
     std::unique_ptr<BIG_LoadOrderManager> m_pLoadOrder;
 };

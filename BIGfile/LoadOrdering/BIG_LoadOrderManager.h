@@ -1,10 +1,10 @@
 // Load ordering: hooks through which the load manager and the asynchronous I/O
 // manager would follow a recorded load order.
 //
-// The manager watches one queue (6 by default) and is active only in state 4.
-// The bigfile tool never records or activates a load order, so every hook
-// returns at once while inactive; the hooks exist so that the callers keep one
-// shape whether or not an order is followed.
+// The manager watches one queue (6 by default) and would be active only in
+// state 4. This library never records or activates a load order (no list
+// builder exists), so the hooks have nothing to do; they exist so that the
+// callers keep one shape whether or not an order is followed.
 //
 // Thread-safety: owned by the load manager and called on the thread that pumps
 // it (the asynchronous I/O manager asks bIsActive from its launcher thread,
@@ -17,7 +17,7 @@
 class BIG_cl_AsynchronousIOManager;
 class BIG_cl_Fat;
 class BIG_cl_LoadManager;
-class BIG_TimeBudget;
+class BIG_cl_TimeBudget;
 
 class BIG_LoadOrderManager {
 public:
@@ -34,8 +34,6 @@ public:
     using OrderedFileCallback = void (*)(uint32_t fileIndex, uint32_t queueId);
 
     BIG_LoadOrderManager(BIG_cl_AsynchronousIOManager* asyncIO, BIG_cl_LoadManager* loadManager);
-    // Raises "LoadOrderListBuilder has not been destroyed" when a list builder
-    // is still alive.
     ~BIG_LoadOrderManager();
     BIG_LoadOrderManager(const BIG_LoadOrderManager&) = delete;
     BIG_LoadOrderManager& operator=(const BIG_LoadOrderManager&) = delete;
@@ -52,7 +50,7 @@ public:
     // A link file was followed to its target.
     void LinkFollowed(uint32_t linkFileIndex, uint32_t targetFileIndex, uint32_t queueId);
     // Per-frame step; `budget` is null without a time limit.
-    void OneFrame(BIG_TimeBudget* budget);
+    void OneFrame(BIG_cl_TimeBudget* budget);
     // Reports files that were loaded out of the recorded order.
     void ReportOutOfOrderFiles();
     // Stops following an order; nothing to do while inactive. A list being built
@@ -76,6 +74,5 @@ private:
     BIG_cl_Fat* m_pFat = nullptr;
     uint32_t m_queueId = kDefaultQueue;
     std::atomic<uint32_t> m_state{e_Inactive};
-    bool m_bBuilderAlive = false;
     OrderedFileCallback m_callbacks[kTypeCount] = {};
 };
