@@ -1,0 +1,73 @@
+// The exported host classes, the message output and the name hash.
+#include "plugin/OVC_Interface.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/DebugOutput.h"
+#include "plugin/OVI_Version.h"
+
+OVC_Params::OVC_Params() = default;
+OVC_Params::~OVC_Params() = default;
+
+OVC_PluginInterface::OVC_PluginInterface() = default;
+OVC_PluginInterface::~OVC_PluginInterface() = default;
+
+namespace ORVEX {
+
+const OVC_Version* OVI_GetLibraryVersion() {
+    static const OVC_Version s_Version = OVC_CurrentVersion;
+    return &s_Version;
+}
+
+}  // namespace ORVEX
+
+namespace {
+
+constexpr size_t kMessageSize = 2048;  // message cut at 2047 characters
+constexpr size_t kLineSize = 4096;     // line cut at 4095 characters
+
+// Length that snprintf left in a buffer of `size` bytes for a result of `wanted`.
+size_t StoredLength(int wanted, size_t size) {
+    if (wanted < 0)
+        return 0;
+    return static_cast<size_t>(wanted) < size ? static_cast<size_t>(wanted) : size - 1;
+}
+
+}  // namespace
+
+extern "C" void OVC_OutputString(const char* level, const char* tag, const char* format, ...) {
+    char message[kMessageSize];
+    message[0] = '\0';
+    if (format != nullptr) {
+        va_list args;
+        va_start(args, format);
+        const int wanted = std::vsnprintf(message, sizeof(message), format, args);
+        va_end(args);
+        if (wanted < 0)
+            message[0] = '\0';  // an encoding error leaves the buffer undefined
+    }
+
+    char line[kLineSize];
+    const int wanted =
+        std::snprintf(line, sizeof(line), "\n[%8s][%-16s][%s]", level ? level : "", tag ? tag : "", message);
+    const size_t length = StoredLength(wanted, sizeof(line));
+    line[length] = '\0';
+
+    // Written as bytes: a '%' in the message or the tag is not read again.
+    std::fwrite(line, 1, length, stdout);
+    PLT::DebugOutput(line);
+}
+
+extern "C" uint32_t OVC_Hash(const char* text) {
+    uint32_t hash = 0;
+    if (text == nullptr)
+        return hash;
+    for (; *text != '\0'; ++text) {
+        // Bytes 0x80..0xFF count as negative values, as the names were hashed
+        // with a signed char; unsigned arithmetic gives the wrap modulo 2^32.
+        const int32_t value = static_cast<signed char>(*text);
+        hash = hash * 65599u + static_cast<uint32_t>(value);
+    }
+    return hash;
+}

@@ -1,0 +1,39 @@
+// The exported factory entry points and the library's attach handler.
+#include "plugin/OVI_Factory.h"
+
+namespace ORVEX {
+
+template class OVC_FactoryInterface<OVC_FactoryPolicy>;
+template class OVI_Factory<OVC_FactoryPolicy>;
+
+OVC_FactoryInterface<OVC_FactoryPolicy>& OVI_GetFactory() {
+    static OVI_Factory<OVC_FactoryPolicy> s_Factory;
+    return s_Factory;
+}
+
+}  // namespace ORVEX
+
+namespace {
+
+// Runs when the library is loaded, before any exported function can be called.
+__attribute__((constructor)) void OnLibraryAttach() {
+    ORVEX::OVI_GetFactory();
+}
+
+}  // namespace
+
+extern "C" OVC_Params* OVC_InitParams(const OVC_Version* version) {
+    return ORVEX::OVI_GetFactory().CreateParams(version);
+}
+
+extern "C" OVC_PluginInterface* OVC_InitPlugin(const OVC_Version* version) {
+    return ORVEX::OVI_GetFactory().CreatePlugin(version);
+}
+
+extern "C" int32_t OVC_DeinitParams(OVC_Params* params) {
+    return ORVEX::OVI_GetFactory().DestroyParams(params);
+}
+
+extern "C" int32_t OVC_DeinitPlugin(OVC_PluginInterface* plugin) {
+    return ORVEX::OVI_GetFactory().DestroyPlugin(plugin);
+}

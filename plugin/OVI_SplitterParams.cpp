@@ -1,0 +1,11 @@
+#include "plugin/OVI_SplitterParams.h"
+
+#include "plugin/OVI_Version.h"
+
+namespace ORVEX {
+
+const OVC_Version* OVI_SplitterParams::GetVersion() {
+    return OVI_GetLibraryVersion();
+}
+
+}  // namespace ORVEX

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "plugin/OVC_Interface.h"
+
+namespace {
+
+// The uncut line for a given level, tag and message.
+std::string Line(const std::string& level, const std::string& tag, const std::string& message) {
+    std::string levelField = level.size() < 8 ? std::string(8 - level.size(), ' ') + level : level;
+    std::string tagField = tag.size() < 16 ? tag + std::string(16 - tag.size(), ' ') : tag;
+    return "\n[" + levelField + "][" + tagField + "][" + message + "]";
+}
+
+TEST(OVC_OutputString, ExactLine) {
+    testing::internal::CaptureStdout();
+    OVC_OutputString("info", "version", "x=%d", 5);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "\n[    info][version         ][x=5]");
+    EXPECT_EQ(out.size(), 34u);
+}
+
+TEST(OVC_OutputString, ConsecutiveLinesStackWithoutTrailingNewline) {
+    testing::internal::CaptureStdout();
+    OVC_OutputString("warning", "filenotfound", "%u : 0x%08x", 305419896u, 0x12345678u);
+    OVC_OutputString("critical", "a-tag-longer-than-16", "done");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, Line("warning", "filenotfound", "305419896 : 0x12345678") +
+                       Line("critical", "a-tag-longer-than-16", "done"));
+    EXPECT_NE(out.back(), '\n');
+}
+
+TEST(OVC_OutputString, PercentSignsArePrintedNotInterpreted) {
+    struct Case {
+        const char* tag;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"100%", "50% done"},
+        {"%s%n", "%d%n%s"},
+        {"tag", "%%"},
+    };
+    for (const Case& c : cases) {
+        testing::internal::CaptureStdout();
+        OVC_OutputString("info", c.tag, "%s", c.text);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), Line("info", c.tag, c.text)) << c.text;
+    }
+    testing::internal::CaptureStdout();
+    OVC_OutputString("info", "ratio", "%d%%", 50);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), Line("info", "ratio", "50%"));
+}
+
+TEST(OVC_OutputString, MessageCutAt2047) {
+    const std::string message(3000, 'm');
+    testing::internal::CaptureStdout();
+    OVC_OutputString("info", "big-file", "%s", message.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), Line("info", "big-file", message.substr(0, 2047)));
+
+    // Exactly 2047 characters pass whole.
+    testing::internal::CaptureStdout();
+    OVC_OutputString("info", "big-file", "%s", message.substr(0, 2047).c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), Line("info", "big-file", message.substr(0, 2047)));
+}
+
+TEST(OVC_OutputString, LineCutAt4095) {
+    const std::string tag(3000, 't');
+    const std::string message(2000, 'm');
+    testing::internal::CaptureStdout();
+    OVC_OutputString("error", tag.c_str(), "%s", message.c_str());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.size(), 4095u);
+    EXPECT_EQ(out, Line("error", tag, message).substr(0, 4095));
+}
+
+TEST(OVC_OutputString, NullTextsPrintEmptyFields) {
+    testing::internal::CaptureStdout();
+    OVC_OutputString(nullptr, nullptr, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), Line("", "", ""));
+}
+
+}  // namespace
