@@ -12,8 +12,10 @@ public:
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-    // RTLD_NOW | RTLD_LOCAL. False with Error() set on failure.
+    // RTLD_NOW | RTLD_LOCAL; closes a library already open first. False with
+    // Error() set (dlerror's text) on failure.
     bool Open(const std::string& path);
+    // nullptr with Error() set when the library lacks `name`.
     void* Symbol(const char* name) const;
     void Close();
     bool IsOpen() const { return m_handle != nullptr; }
@@ -21,7 +23,7 @@ public:
 
 private:
     void* m_handle = nullptr;
-    std::string m_error;
+    mutable std::string m_error;
 };
 
 }  // namespace PLT

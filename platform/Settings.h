@@ -5,9 +5,15 @@
 // ("[Software\Marlin\...]") and typed values:
 //   "Name"=dword:0000002a
 //   "Name"="text"
-// Every access holds an flock on the file: shared for reads, exclusive for
-// Update, so that a read-modify-write of one process never interleaves with
-// another's (two processes of one user never draw the same key).
+// In text values and names, '\\' and '"' are escaped with a backslash, and so
+// are line ends ("\n", "\r"). Lines that fit none of these forms are skipped
+// when read (and dropped by the next Update). Every access holds an flock on
+// the sidecar file "<path>.lock": shared for reads, exclusive for Update, so
+// that a read-modify-write of one process never interleaves with another's
+// (two processes of one user never draw the same key). The lock lives beside
+// the file rather than on it because Update replaces the file by rename.
+// Section and value names compare exactly. Thread-safe: every call opens its
+// own descriptors.
 #pragma once
 
 #include <cstdint>
@@ -37,10 +43,17 @@ public:
     bool WriteString(const std::string& keyPath, const std::string& name, const std::string& value);
 
     // Reads the whole store, lets `edit` change it and writes it back, all under
-    // one exclusive lock. `edit` returning false leaves the file untouched.
-    // Creates the file and its folders when absent. False on I/O failure.
+    // one exclusive lock. `edit` returning false leaves the file untouched (and
+    // Update returns true). Creates the file and its folders when absent. False
+    // on I/O failure (the file keeps its old content) or when a section or name
+    // holds a line end, which the format cannot carry (LastError() == EINVAL).
     bool Update(const std::function<bool(SettingsMap&)>& edit);
+    // A missing file reads as an empty store.
     bool ReadAll(SettingsMap* out) const;
+
+    // The text form, exposed for tests and tools.
+    static SettingsMap Parse(const std::string& text);
+    static std::string Format(const SettingsMap& map);
 
 private:
     std::string m_path;
