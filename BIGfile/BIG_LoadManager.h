@@ -8,7 +8,9 @@
 //
 // Requests live in a preallocated pool of 130000 records chained in a free list
 // (no allocation per request). A request handed to the asynchronous I/O manager
-// carries its pool index + 1 as the 32-bit user word.
+// carries a 32-bit user word: its pool index + 1 in the low 17 bits and the
+// record's generation above, so that the completion of a read whose request
+// was destroyed meanwhile finds nothing instead of the record's next tenant.
 //
 // Threads: everything runs on the thread that pumps the manager (RunOneFrame,
 // LoadAll); read completions arrive on that thread from inside the asynchronous
@@ -22,7 +24,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 class BIG_cl_AsynchronousFat;
 class BIG_cl_AsynchronousIOManager;
@@ -137,9 +138,11 @@ public:
     BIG_cl_LoadManager(const BIG_cl_LoadManager&) = delete;
     BIG_cl_LoadManager& operator=(const BIG_cl_LoadManager&) = delete;
 
-    // The table served; also handed to the load-order manager.
-    void SetFat(BIG_cl_AsynchronousFat* fat);
-    BIG_cl_AsynchronousFat* po_GetFat() const { return m_pFat; }
+    // The table served (its entries) and the reader of its contents; the table
+    // is also handed to the load-order manager. Both must outlive their use here.
+    void SetFat(BIG_cl_Fat* fat, BIG_cl_AsynchronousFat* reader);
+    BIG_cl_Fat* po_GetFat() const { return m_pFat; }
+    BIG_cl_AsynchronousFat* po_GetReader() const { return m_pReader; }
 
     // Queues the load of `key`. See the implementation for the full protocol;
     // in short: key 0 asserts; an unknown key nulls the result slot and logs
@@ -189,6 +192,9 @@ public:
     const char* sz_GetStatusText() const { return m_statusText; }
     BIG_LoadOrderManager* po_GetLoadOrderManager() const { return m_pLoadOrder.get(); }
 
+    // Another live request for `fileIndex` in `queueId`, or null.
+    BIG_st_LoadRequest* po_FindRequest(uint32_t fileIndex, uint32_t queueId);
+
     // Request <-> user word of the asynchronous manager (pool index + 1).
     uint32_t ul_RequestHandle(const BIG_st_LoadRequest* request) const;
     BIG_st_LoadRequest* po_RequestFromHandle(uint32_t handle);
@@ -199,27 +205,46 @@ public:
     static void Destroy();
 
 private:
-    // Read completion, called by the asynchronous manager with the read's data
-    // (null for a failed read).
-    void OnReadDone(BIG::FBuff* buffer, bool canceled, uint32_t userWord);
-    static void s_OnReadDone(BIG::FBuff* buffer, bool canceled, uint32_t userWord);
-    static bool s_bIsCanceled(uint32_t userWord);
+    // Run-time bookkeeping of a pool record that the record itself does not
+    // carry: the generation that makes stale user words harmless, the links of
+    // the file index, the link hops and the in-treatment mark.
+    struct RequestMeta {
+        uint32_t ul_NextInBucket = kNone;
+        uint32_t ul_PrevInBucket = kNone;
+        uint16_t uw_Generation = 0;
+        uint8_t uc_LinkHops = 0;
+        bool b_InTreatment = false;
+        bool b_NoImmediate = false;
+    };
+    static constexpr uint32_t kIndexBuckets = 4096;
+    static constexpr uint32_t kMaxLinkHops = 16;
+
+    void OnReadDone(BIG::FBuff* data, bool failed, uint32_t userWord);
+    bool bIsHandleCanceled(uint32_t userWord);
 
     void* p_CallCallback(BIG_st_LoadRequest* request);
     bool bLoadLink(uint32_t fileIndex, uint32_t* target);
-    void StartContentRead(BIG_st_LoadRequest* request, bool treatOnFailure);
+    bool bFollowLink(BIG_st_LoadRequest* request, void** object);
+    bool bStartLengthRead(BIG_st_LoadRequest* request);
+    bool bStartContentRead(BIG_st_LoadRequest* request);
     void MarkReady(BIG_st_LoadRequest* request, uint16_t statusBits);
     void ReleaseRequest(BIG_st_LoadRequest* request);
     void CheckInvariant();
     void Deliver(BIG_st_LoadRequest* request, void* object);
     void* p_LoadedObject(uint32_t fileIndex) const;
-    bool bIsLoaded(uint32_t fileIndex) const;
-    uint32_t ul_Queue(const BIG_st_LoadRequest* request) const { return request->uw_State >> 12; }
-    void IndexAdd(BIG_st_LoadRequest* request);
-    void IndexRemove(BIG_st_LoadRequest* request);
+    bool bIsLinkFile(uint32_t fileIndex) const;
+    bool bCompletionsDeferred() const;
+    static uint32_t ul_Queue(const BIG_st_LoadRequest* request) { return request->uw_State >> 12; }
+    uint32_t ul_Index(const BIG_st_LoadRequest* request) const {
+        return static_cast<uint32_t>(request - m_pool.get());
+    }
+    void IndexAdd(uint32_t poolIndex);
+    void IndexRemove(uint32_t poolIndex);
+    void ShowProgress(uint64_t nowMs, uint64_t* firstMs, uint64_t* lastMs, int* ending);
 
     BIG_cl_AsynchronousIOManager& m_asyncIO;
-    BIG_cl_AsynchronousFat* m_pFat = nullptr;
+    BIG_cl_Fat* m_pFat = nullptr;
+    BIG_cl_AsynchronousFat* m_pReader = nullptr;
     int m_callbackIndex = -1;
     BIG_st_LoadRequest* m_pCurrent = nullptr;
     bool m_bInCallback = false;
@@ -235,8 +260,10 @@ private:
     std::atomic<uint32_t> m_allocated{0};
     uint32_t m_queueCounts[kQueueCount] = {};
     uint32_t m_readyCount = 0;
-    // file index -> requests on that file
-    std::unordered_multimap<uint32_t, uint32_t> m_byFile;
+    std::unique_ptr<RequestMeta[]> m_meta;
+    // File index -> requests on that file: intrusive chains through m_meta, so
+    // that queuing never allocates.
+    std::unique_ptr<uint32_t[]> m_indexHeads;
 
     std::unique_ptr<BIG_cl_TimeBudget> m_pBudget;
     float m_loadingTime = 0.0f;
