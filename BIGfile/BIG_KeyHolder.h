@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // A growable array carrying the allocation label under which it is reported.
@@ -26,10 +27,10 @@ public:
     const char* sz_Label() const { return m_label; }
     void SetLabel(const char* label) { m_label = label; }
 
-    void Append(const T& value) {
+    void Append(T value) {
         if (m_items.size() == m_items.capacity())
             m_items.reserve(m_items.empty() ? 1 : m_items.capacity() * 2);
-        m_items.push_back(value);
+        m_items.push_back(std::move(value));
     }
     void Resize(size_t size) { m_items.resize(size); }
     void Release() { std::vector<T>().swap(m_items); }
