@@ -42,7 +42,8 @@ class BIG_cl_AsynchronousIO;
 
 namespace PLT {
 class AsyncReadDevice;
-}
+class CriticalSection;
+}  // namespace PLT
 
 namespace BIG {
 class File;
@@ -51,6 +52,7 @@ struct Request;
 class RequestPool;
 class ReqQueues;
 class ReadBufferCollection;
+class ReadTarget;
 
 // Bigfile index of the main bigfile; packages are 0 to 127.
 inline constexpr uint32_t kMainBigfile = 0xFFFFFFFF;
@@ -92,8 +94,13 @@ public:
 
     // Binds a bigfile index (kMainBigfile or a package 0..127) to the container
     // that holds its bytes; null unbinds. The container must stay alive, opened
-    // for asynchronous reading, while requests on it exist.
-    void SetBigfile(uint32_t ulBfIdx, BIG::File* po_File);
+    // for asynchronous reading, while requests on it exist. `po_Lock`, when
+    // given, is the lock of the table that owns the container: the launcher
+    // takes it around its calls into the container.
+    void SetBigfile(uint32_t ulBfIdx, BIG::File* po_File, PLT::CriticalSection* po_Lock = nullptr);
+    // Same with any description of the bytes' geometry (tests use their own).
+    void SetReadTarget(uint32_t ulBfIdx, std::shared_ptr<BIG::ReadTarget> target,
+                       BIG::File* po_File = nullptr);
     BIG::File* po_GetBigfile(uint32_t ulBfIdx) const;
 
     // Returns the callback's index (0 to 3); the fifth registration asserts
