@@ -18,9 +18,10 @@ namespace {
 
 std::atomic<bool> g_interactive{true};
 std::atomic<bool> g_throwOnStop{false};
-// Only read and written under ERR_rUiMutex(): another thread waits for the
-// lock, so the guard only ever sees re-entry from the thread that holds it.
-bool g_guard = false;
+// Written only under ERR_rUiMutex(): another thread waits for the lock before
+// it looks, so the guard turns away only re-entry from the thread that holds
+// it. Atomic so that ERR_bAssertInProgress can be asked from any thread.
+std::atomic<bool> g_guard{false};
 
 const char* const kAnswerJournalTexts[] = {
     "",  // closed: replaced by continue or stop before it is journaled
@@ -89,8 +90,7 @@ bool ERR_bThrowOnStop() {
 }
 
 bool ERR_bAssertInProgress() {
-    std::lock_guard<std::recursive_mutex> lock(ERR_rUiMutex());
-    return g_guard;
+    return g_guard.load();
 }
 
 void ERR_DebugBreak() {

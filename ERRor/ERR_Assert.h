@@ -71,7 +71,7 @@ void ERR_SetInteractive(bool interactive);  // false: automatic mode "Cmd-Auto" 
 bool ERR_bIsInteractive();
 void ERR_SetThrowOnStop(bool throwOnStop);  // default false
 bool ERR_bThrowOnStop();
-// True while this thread is asking an assertion (the re-entrancy guard).
+// True while an assertion is being asked, on any thread (the re-entrancy guard).
 bool ERR_bAssertInProgress();
 
 // Breaks into the debugger; without one the process ends with a core dump

@@ -186,6 +186,21 @@ TEST_F(AssertTest, ReentrantAssertionReturnsOneAtOnce) {
     EXPECT_FALSE(ERR_bAssertInProgress());
 }
 
+TEST_F(AssertTest, ListenerMayRaiseAnAssertion) {
+    int nested = 0;
+    int id = ERR_AddLogListener([&](const ERR_st_LogRecord& r) {
+        if (r.text.find("outer") != std::string::npos && nested++ == 0)
+            ERR_i_Assert("Assert", "from listener", "l.cpp", 1, 4);
+    });
+    EXPECT_EQ(ERR_i_Assert("Assert", "outer", "o.cpp", 1, 4), 1);
+    ERR_RemoveLogListener(id);
+    EXPECT_EQ(nested, 1);
+    std::vector<std::string> texts = JournalTexts();
+    ASSERT_EQ(texts.size(), 12u);
+    EXPECT_EQ(texts[2], "outer");
+    EXPECT_EQ(texts[8], "from listener");
+}
+
 TEST_F(AssertTest, HandlerThatThrowsClearsTheGuard) {
     ERR_SetInteractive(true);
     ERR_SetDialogHandler([](const ERR_st_Dialog&) -> int { throw std::runtime_error("window failed"); });
