@@ -26,8 +26,10 @@ enum class Disposition : uint8_t {
 enum class Caching : uint8_t {
     eNormal,
     // Second descriptor of the asynchronous reader. O_DIRECT where the file
-    // system takes it, else a plain descriptor: callers must still align
-    // offsets and sizes to 2048 bytes, as the format guarantees.
+    // system takes it, else a plain descriptor. Transfers of any alignment
+    // work: an unaligned read goes through a bounce buffer, and a write the
+    // file system refuses turns the descriptor buffered for good. Page-aligned
+    // buffers with 2048-aligned offsets and sizes take the direct path.
     eUnbuffered,
 };
 
@@ -68,11 +70,14 @@ bool MakeDirectory(const std::string& path);
 bool MakeDirectories(const std::string& path);
 // Names (not paths) of the entries of a directory, without "." and "..", sorted.
 bool ListDirectory(const std::string& path, std::vector<std::string>* names);
-// Copies a regular file (copy_file_range, else read/write). With `failIfExists`,
-// an existing destination fails with kErrExists and is left alone.
+// Copies a regular file (copy_file_range, else read/write) with its permission
+// bits. With `failIfExists`, an existing destination fails with kErrExists and is
+// left alone; otherwise the copy goes through a temporary file renamed over the
+// destination, so a failed copy keeps the old destination.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 // Whole-file helpers for side files. WriteWholeFile writes a temporary file in the
-// same folder and renames it over `path`, so a failure never leaves a half file.
+// same folder, syncs it and renames it over `path`, so a failure never leaves a
+// half file: the old file stays and the temporary is removed.
 bool ReadWholeFile(const std::string& path, std::string* data);
 bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 std::string CurrentDirectory();

@@ -14,13 +14,13 @@ Semaphore::Semaphore(uint32_t initial, uint32_t maximum)
     : m_count(initial < maximum ? initial : maximum), m_maximum(maximum) {}
 
 bool Semaphore::Post(uint32_t count) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (count > m_maximum - m_count) {
-            return false;
-        }
-        m_count += count;
+    // Notify under the lock: a waiter that returns may destroy the semaphore
+    // at once, which must not happen while this call still touches it.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (count > m_maximum - m_count) {
+        return false;
     }
+    m_count += count;
     if (count == 1) {
         m_cv.notify_one();
     } else {

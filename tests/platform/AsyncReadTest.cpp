@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -46,6 +47,8 @@ protected:
                 Result& slot = (*results)[r.user];
                 EXPECT_FALSE(slot.done) << "posted twice";
                 slot = Result{true, ok, transferred, error, CurrentThreadId()};
+                std::ifstream comm("/proc/self/task/" + std::to_string(slot.thread) + "/comm");
+                std::getline(comm, threadName);
             }
             done->Post();
         };
@@ -55,6 +58,7 @@ protected:
     std::string m_path;
     std::string m_data;
     std::mutex m_mutex;
+    std::string threadName;  // of the thread that posted the last completion
 };
 
 TEST_F(AsyncReadTest, CompletesManyReadsWithTheRightBytes) {
@@ -109,8 +113,9 @@ TEST_F(AsyncReadTest, CompletesManyReadsWithTheRightBytes) {
                 << i;
             threads.insert(got.thread);
         }
-        EXPECT_EQ(threads.size(), 1u);
+        ASSERT_EQ(threads.size(), 1u);
         EXPECT_EQ(threads.count(CurrentThreadId()), 0u);
+        EXPECT_EQ(threadName, "test-reader");
         CloseFile(f);
     }
 }
