@@ -501,6 +501,8 @@ uint32_t File::eWrite(BIG_POS position, const void* buffer, uint32_t count, uint
     uint32_t e = eCheckTransfer(position, buffer);
     if (e != eFile_Ok)
         return eResult(e);
+    const size_t segmentsBefore = m_aSegments.size();
+    const BIG_POS endBefore = m_aSegments.back().o_End;
     FileIOParams params;
     e = eGetWriteParams(&params, position, count, extra);
     if (e != eFile_Ok)
@@ -509,11 +511,23 @@ uint32_t File::eWrite(BIG_POS position, const void* buffer, uint32_t count, uint
     // stale or uninitialised byte ever lands in the file.
     static const uint8_t kZeros[kWriteBoundary] = {};
     const uint32_t tail = params.ul_Count - count;
-    if (count != 0 && !PLT::WriteAt(params.h_File, params.ul_LocalOffset, buffer, count))
+    if ((count != 0 && !PLT::WriteAt(params.h_File, params.ul_LocalOffset, buffer, count)) ||
+        (tail != 0 && !PLT::WriteAt(params.h_File, uint64_t{params.ul_LocalOffset} + count, kZeros, tail))) {
+        RollBackExtension(segmentsBefore, endBefore);
         return eResult(eFile_WriteFailed);
-    if (tail != 0 && !PLT::WriteAt(params.h_File, uint64_t{params.ul_LocalOffset} + count, kZeros, tail))
-        return eResult(eFile_WriteFailed);
+    }
     return eResult(eRefreshHeaders());
+}
+
+void File::RollBackExtension(size_t segmentsBefore, BIG_POS endBefore) {
+    // The headers already claim the extended end; bring them back to the bytes
+    // that are really there. A segment started for this write stays, empty.
+    FileSegment& last = m_aSegments.back();
+    const BIG_POS end = m_aSegments.size() == segmentsBefore ? endBefore : last.o_Start;
+    if (last.o_End == end)
+        return;
+    last.o_End = end;
+    eRefreshHeaders();
 }
 
 uint32_t File::eFlush() {

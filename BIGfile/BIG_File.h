@@ -179,6 +179,10 @@ protected:
     uint32_t eEncodeHeader(uint16_t index, uint8_t (&bytes)[BIG_st_SegmentHeader::kEncodedSize]);
     // Content base, start and end of the next segment; refuses a 256th segment.
     uint32_t eNewSegmentLayout(bool smallHeader, FileSegment* out);
+    // After a failed data write: the last segment's end goes back to what it
+    // held before eGetWriteParams extended it (or to its start when the
+    // segment was added for this write), and the headers are rewritten.
+    void RollBackExtension(size_t segmentsBefore, BIG_POS endBefore);
     // Rolls back a segment that eAddSegment appended but could not register.
     void UndoAddSegment(const std::string& name);
 

@@ -212,6 +212,8 @@ uint32_t FileEd::eWrite(BIG_POS position, const void* buffer, uint32_t count, ui
     uint32_t e = eCheckTransfer(position, buffer);
     if (e != eFile_Ok)
         return eResult(e);
+    const size_t segmentsBefore = m_aSegments.size();
+    const BIG_POS endBefore = m_aSegments.back().o_End;
     FileIOParams params;
     e = eGetWriteParams(&params, position, count, extra);
     if (e != eFile_Ok)
@@ -219,11 +221,14 @@ uint32_t FileEd::eWrite(BIG_POS position, const void* buffer, uint32_t count, ui
     if (params.uw_Segment >= m_pRemote->apo_Files.size() ||
         m_pRemote->apo_Files[params.uw_Segment] == nullptr) {
         BIG_FILEED_RAISE(kInvalidParam);
+        RollBackExtension(segmentsBefore, endBefore);
         return eResult(eFile_InvalidParameter);
     }
     if (count != 0 &&
-        m_pRemote->apo_Files[params.uw_Segment]->Write(params.ul_LocalOffset, buffer, count) != count)
+        m_pRemote->apo_Files[params.uw_Segment]->Write(params.ul_LocalOffset, buffer, count) != count) {
+        RollBackExtension(segmentsBefore, endBefore);
         return eResult(eFile_WriteFailed);
+    }
     return eResult(eRefreshHeaders());
 }
 

@@ -615,6 +615,14 @@ TEST_F(ContainerTest, WriteFaultGives7AndLastError) {
     EXPECT_EQ(file.eWrite(BIG_POS(64), data.data(), 64), 7u);
     EXPECT_EQ(file.oGetFileContentEnd().ull_GetByteOffset(), 64u);
 
+    // A failing data write of an append: the header refresh before it already
+    // claimed the new end, and is taken back.
+    PLT::InjectFault(PLT::FaultOp::eWrite, 2);  // header first, then the data
+    EXPECT_EQ(file.eWrite(BIG_POS(64), data.data(), 64), 7u);
+    EXPECT_EQ(file.ul_GetLastError(), 7u);
+    EXPECT_EQ(file.oGetFileContentEnd().ull_GetByteOffset(), 64u);
+    EXPECT_EQ(HeaderOf(Path("fault.bf")).ull_End, 64u);
+
     PLT::InjectFault(PLT::FaultOp::eFlush, 1);
     EXPECT_EQ(file.eFlush(), 8u);
     PLT::ClearFaults();
