@@ -1,0 +1,403 @@
+// The bigfile table (FAT): the header, the file table and the directory table
+// of one bigfile, held in memory over its segmented container.
+//
+// Layout of a bigfile in the container's address space (H = content start,
+// every step rounded up to the container's alignment 2^s, s >= 3):
+//   header (128 bytes, BIG_FatHeader.h) at H
+//   file table at F = H + 128: FileCount entries of 96 bytes (BIG_FileEntry.h),
+//     or of 10 bytes in a reduced FAT (BIG_ReducedFileEntry.h)
+//   directory table at D = F + FileCount × 96: DirCount entries of 64 bytes
+//     (BIG_DirEntry.h); the 96-byte stride holds even for a reduced FAT
+//   data area from S = D + DirCount × 64. A file's content lies at S + its
+//     position: a u32 length L, then L bytes (from format 40 on they begin
+//     with the reference table: a u32 count n and n u32 keys).
+//
+// Read side (BIG_FatRead.cpp, BIG_FatContent.cpp, BIG_FatLoad.cpp,
+// BIG_FatNames.cpp): reading and checking the tables, key lookup through the
+// key index, positions, sizes and contents, loose "*.key" overrides, names and
+// paths. Write side (BIG_FatEdit.cpp, BIG_FatSave.cpp, BIG_FatGrow.cpp,
+// BIG_FatHeaderWrite.cpp, BIG_Keys.cpp): creating a bigfile, files and
+// directories, keys, storing contents, growing and compacting the tables, the
+// header and version-information writer, change observers.
+//
+// Errors: operations report through the assertion facility and answer with a
+// failure value (0xFFFFFFFF for files, 0xFFFF for directories, false, nothing
+// stored). Container write failures travel inside the write side as a thrown
+// BIG_cl_WriteError (code 1) and end in ReportError ("Write error. Maybe the
+// disk is full"). Counts, links and positions read from a bigfile are checked
+// before they are used: a corrupt bigfile gives an error, never a crash.
+//
+// Threads: every access to the container is made under the table's lock (a
+// re-entrant critical section), so the asynchronous reader and the indexation
+// thread may read contents concurrently. The entries and indexes are read
+// without the lock; edits are expected from one editing thread, and growth
+// pauses the indexation thread (BIG_Init.h) while the tables move.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "BIGfile/BIG_DirEntry.h"
+#include "BIGfile/BIG_File.h"
+#include "BIGfile/BIG_FileEntry.h"
+#include "BIGfile/BIG_HashTable.h"
+#include "BIGfile/BIG_KeyHolder.h"
+#include "BIGfile/BIG_Pos.h"
+#include "platform/Thread.h"
+
+namespace BIG {
+class FBuff;
+}
+
+// The only error that container writes throw inside the write side.
+class BIG_cl_WriteError : public std::runtime_error {
+public:
+    static constexpr uint32_t kCode = 1;
+    BIG_cl_WriteError() : std::runtime_error("bigfile write error") {}
+    uint32_t ul_Code() const { return kCode; }
+};
+
+// Save-mode bookkeeping: the state of a file before its first save in modes 1 and 2.
+struct BIG_st_FileCRC {
+    uint32_t ul_FileIndex = 0;
+    uint32_t ul_OldChecksum = 0;
+    uint32_t ul_OldState = 0;
+    uint32_t ul_Pending = 0;  // 1 when recorded
+};
+
+// A growable byte block that only grows. Shared so that a view handed out over
+// it (LoadFile) keeps it alive after the table has moved on to a larger block.
+struct BIG_st_ByteBlock {
+    std::unique_ptr<uint8_t[]> p_Data;
+    uint32_t ul_Capacity = 0;
+};
+
+// Change observers (warn callbacks): user data, directory, file, key, event.
+using BIG_tdpfn_WarnCallback = void (*)(void* user, uint16_t dir, uint32_t file, uint32_t key,
+                                        uint32_t event);
+
+class BIG_cl_Fat {
+public:
+    static constexpr uint16_t kFormatNb = 135;
+    static constexpr uint32_t kNoFile = 0xFFFFFFFF;
+    static constexpr uint16_t kNoDir = 0xFFFF;
+    static constexpr uint32_t kNoKey = 0xFFFFFFFF;
+    static constexpr uint16_t kRootDir = 0;
+    static constexpr uint32_t kHeaderSize = 128;
+    static constexpr uint32_t kFileEntrySize = 96;
+    static constexpr uint32_t kDirEntrySize = 64;
+    // The file table is read in one piece up to this many entries, then in chunks of this size.
+    static constexpr uint32_t kFileReadChunk = 32768;
+    static constexpr uint32_t kLoadBufferSize = 32768;
+    static constexpr uint32_t kSaveBufferSize = 32768;
+    static constexpr uint32_t kRefBufferSize = 1048576;
+    static constexpr uint32_t kFileGrowStep = 0x20000;
+    static constexpr const char* kTempDirName = "Temp";
+    static constexpr const char* kDefaultDataRoot = "/Data/";
+
+    // Change marks (top byte of the state word).
+    static constexpr uint32_t kMarkCreated = 0x04000000;
+    static constexpr uint32_t kMarkChecked = 0x08000000;
+    static constexpr uint32_t kMarkChanged = 0x10000000;
+    static constexpr uint32_t kMarkLocal = 0x20000000;
+
+    // Warn-callback events.
+    static constexpr uint32_t kEventDirCreated = 0;
+    static constexpr uint32_t kEventFileCreated = 3;
+    static constexpr uint32_t kEventFileSaved = 4;
+    static constexpr uint32_t kEventFileDeleted = 5;
+    static constexpr int kWarnSlots = 128;
+
+    // An empty table owning a closed container; load buffer allocated.
+    BIG_cl_Fat();
+    BIG_cl_Fat(const BIG_cl_Fat&) = delete;
+    BIG_cl_Fat& operator=(const BIG_cl_Fat&) = delete;
+    virtual ~BIG_cl_Fat();
+
+    // ---- store operations (virtual, in this slot order) -------------------------
+    // Stores a header part followed by a data part as one content (format 40 or above).
+    virtual void SaveFileTwoParts(uint32_t index, const void* data, uint32_t dataSize, const void* header,
+                                  uint32_t headerSize);
+    // Stores the content built in the save buffer, preceded by its reference table.
+    virtual void SaveBufferInFile(uint32_t index);
+    // Stores a whole content. Nothing is written when the content is unchanged.
+    virtual void SaveFile(uint32_t index, const void* buffer, uint32_t size);
+    // Stores a link file: the count 4 and the four values.
+    virtual void SaveLinkFile(uint32_t index, uint32_t v0, uint32_t v1, uint32_t v2, uint32_t v3);
+
+    // ---- container --------------------------------------------------------------
+    BIG::FileEd& File() { return *m_pFile; }
+    const BIG::FileEd& File() const { return *m_pFile; }
+
+    // ---- read side ----------------------------------------------------------------
+    // Reads the header and both tables of the open container and builds the
+    // indexes. False (after the report) when the bigfile is unreadable or
+    // corrupt; the table is then left empty or as far as it was read.
+    bool ReadFat(bool clearData);
+    // Reads and applies the header of `container` (null: the table's own).
+    // `outReduced` receives the header's ReducedFat byte.
+    bool ReadFatHeader(uint8_t* outReduced = nullptr, BIG::File* container = nullptr);
+
+    uint32_t ul_GetFileIndex(uint32_t key, bool reportMissing = true) const;
+    // The file whose data-in-memory handle is `handle`, or kNoFile.
+    uint32_t ul_GetFileIndexFromData(uint32_t handle) const;
+    uint32_t ul_GetFileKey(uint32_t index) const;
+    // The entry's in-memory position (8-byte units from S), through the
+    // duplicated-files table for a copy-list entry; 0xFFFFFFFF when none.
+    uint32_t ul_GetFilePosition(uint32_t index) const;
+    bool bIsFilePositionValid(uint32_t index) const;
+    // Position of the stored content (its length prefix); none after a report.
+    BIG_POS oGetFileOffset(uint32_t index) const;
+    uint32_t ul_GetFileSize(uint32_t index);
+    // Reads `count` bytes of the content from `offset` on. False on failure.
+    bool ReadFileContent(uint32_t index, void* buffer, uint32_t offset, uint32_t count);
+    // Loads the whole content into the load buffer and hands out one reference
+    // of a view over it (release it). `*out` is released first; none on failure.
+    // The view stays valid after later loads.
+    void LoadFile(uint32_t index, BIG::FBuff** out);
+    // Loads the whole content into `block`, growing it when needed. False when
+    // the file has no valid content or is empty.
+    bool LoadFileInBuffer(uint32_t index, BIG_st_ByteBlock* block, uint32_t* length);
+    // The four values of a link file; 0xFFFFFFFF each when it is not one.
+    void GetLinkFileKeys(uint32_t index, uint32_t (&out)[4]);
+    // Attaches the handle of a loaded object (BIG_DataHandles.h) to the entry; 0 detaches.
+    void SetDataInMemory(uint32_t index, uint32_t handle);
+    uint32_t ul_GetDataInMemory(uint32_t index) const;
+    uint32_t ul_GetDataAttachCount() const { return mul_DataAttachCount; }
+    // "%08X.key" of the entry's key, cut to size - 1 characters.
+    void GetKeyFileName(uint32_t index, char* out, size_t size) const;
+
+    // ---- names, paths, counts (BIG_FatNames.cpp) -------------------------------
+    // First subdirectory of `parent` named `name` (case-insensitive), or kNoDir.
+    uint16_t FindSubDir(const char* name, uint16_t parent) const;
+    uint32_t ul_CountUsedFiles() const;
+    uint16_t uw_CountUsedDirs() const;
+    // Name, ".", extension of the type (type 0: a bare ".").
+    std::string GetFileName(uint32_t index) const;
+    // Root name, then each component, "/" between them ("/", "//levels").
+    // Empty after a report when the parent chain is broken.
+    std::string GetDirPath(uint16_t dir) const;
+    // The directory's path, "/", the file name.
+    std::string GetFilePath(uint32_t index) const;
+    uint32_t ul_CountFilesInSubtree(uint16_t dir) const;
+    // Files of a directory before those of its subdirectories.
+    void ListFilesInSubtree(uint16_t dir, std::vector<uint32_t>* out) const;
+    // Splits "name.ext": the name (cut to 59 characters, `nameOut` at least 60
+    // bytes) and the extension after the last "." (cut to 3, `extOut` 4 bytes).
+    static void SplitFileName(char* nameOut, char* extOut, const char* fullName);
+    // The type byte of an extension (case-insensitive); 0 when unknown.
+    static uint8_t CompressFileType(const char* extension);
+
+    // ---- state ----------------------------------------------------------------------
+    uint32_t ul_GetFileCount() const { return mul_FileCount; }
+    uint16_t uw_GetDirCount() const { return muw_DirCount; }
+    const BIG_st_FileEntry& FileEntry(uint32_t index) const { return mast_File[index]; }
+    const BIG_st_DirEntry& DirEntry(uint16_t index) const { return mast_Dir[index]; }
+    // Editable entry (null outside the table); write it back with WriteFileEntry.
+    BIG_st_FileEntry* pst_GetFileEntry(uint32_t index);
+    BIG_st_DirEntry* pst_GetDirEntry(uint16_t index);
+    BIG_POS oGetFatPos() const { return mo_FatPos; }
+    BIG_POS oGetDirPos() const { return mo_DirPos; }
+    BIG_POS oGetDataPos() const { return mo_DataPos; }
+    uint16_t uw_GetFormatNb() const { return muw_FormatNb; }
+    uint16_t uw_GetTempDirIndex() const { return muw_TempDirIndex; }
+    uint8_t uc_GetHeaderFlags() const { return muc_HeaderFlags; }
+    uint32_t ul_GetPackageWord() const { return mul_PackageWord; }
+    uint8_t uc_GetHeaderByte() const { return muc_HeaderByte; }
+    const std::string& GetDataRoot() const { return ms_DataRoot; }
+    const std::string& GetLabel() const { return ms_Label; }
+    const std::string& GetClientName() const { return ms_ClientName; }
+    uint32_t ul_GetLastSubmittedCL() const { return mul_LastSubmittedCL; }
+    uint32_t ul_GetSyncedCL() const { return mul_SyncedCL; }
+    uint32_t ul_GetReferenceCL() const { return mul_ReferenceCL; }
+    void SetVersionInfo(uint32_t lastSubmittedCL, uint32_t syncedCL, uint32_t referenceCL,
+                        const std::string& clientName, const std::string& label);
+    bool bIsReducedFat() const { return mb_Reduced; }
+    bool bHasWritten() const { return mb_Written; }
+    BIG_cl_KeyHolder& KeyHolder() { return m_keyHolder; }
+    PLT::CriticalSection& Lock() { return m_lock; }
+    // Number of write failures handed to ReportError.
+    uint32_t ul_GetWriteErrorCount() const { return mul_WriteErrors; }
+
+    // ---- write side -----------------------------------------------------------------
+    // Lays out an empty bigfile in the open, writable container: root "/",
+    // "Temp", header, tables. False when a write failed (after the report).
+    bool Create(uint32_t fileCount, uint16_t dirCount, uint32_t packageWord, uint8_t headerByte);
+    // New file in `dir`; time 0: now; key 0 or 0xFFFFFFFF: a new key. kNoFile on failure.
+    uint32_t ul_CreateFile(const char* name, uint32_t time, uint16_t dir, uint32_t key);
+    // New directory appended to `parent`'s subdirectories. kNoDir on failure.
+    uint16_t uw_CreateDir(const char* name, uint16_t parent);
+    // "/a/b/c" relative to the root: each missing component is created.
+    uint16_t uw_CreateDirPath(const char* path);
+    // Frees a file: unlinks it from its directory and writes it with key 0.
+    bool bDeleteFile(uint32_t index);
+
+    // Keys: the user's next key lives in the per-user settings store.
+    static void ReadUserId();
+    static uint32_t ul_GetNewKey();
+    static uint32_t ul_GetCurrentKey();
+    static uint16_t uw_GetUserId();
+    // Forgets the key read by ReadUserId (tests, user change).
+    static void ResetUserKey();
+
+    // Save buffer: the caller builds a content here (and its reference list),
+    // then calls SaveBufferInFile.
+    void PrepareSaveBuffer(uint32_t size);
+    uint8_t* pu8_GetSaveBuffer() { return m_saveBuffer.data(); }
+    uint32_t ul_GetSaveBufferCapacity() const { return static_cast<uint32_t>(m_saveBuffer.size()); }
+    void SetSaveBufferUsed(uint32_t used) { mul_SaveUsed = used; }
+    void AppendToSaveBuffer(const void* data, uint32_t size);
+    void AddSaveReference(uint32_t key) { m_saveRefs.push_back(key); }
+
+    // Growth. which: 0 the file table is full, 1 the directory table.
+    void ComputeNewFileAndDirCount(int which, uint32_t* newFileCount, uint16_t* newDirCount) const;
+    bool bIncreaseFatSize(uint32_t newFileCount, uint16_t newDirCount);
+
+    // Writers. Failures are reported, never thrown to the caller.
+    void WriteFileEntry(uint32_t index);
+    void WriteDirEntry(uint16_t index);
+    // The header (and client-name stream, settings, version XML) of `container`
+    // (null: the table's own).
+    void WriteFatHeader(BIG::File* container = nullptr, bool linearized = false, bool reduced = false);
+    bool GetVersionInfoXmlFileFullPath(const char* name, std::string* out) const;
+    void SetPackageId(uint16_t id);
+    // Compacts the data area; see BIG_FatGrow.cpp.
+    void Clean();
+
+    int AddWarnCallback(BIG_tdpfn_WarnCallback callback, void* user);
+    void RemoveWarnCallback(int slot);
+    void ReportError(uint32_t code, bool reportOnce);
+
+    void SetLocalChange(bool on) { mb_LocalChange = on; }
+    void SetSaveMode(uint32_t mode) { mul_SaveMode = mode; }
+    const std::vector<BIG_st_FileCRC>& GetFileCRCs() const { return m_fileCRCs; }
+    void SetPreEditCallback(std::function<void()> cb) { m_preEdit = std::move(cb); }
+    void SetProgressCallback(std::function<void(int, float, const char*, const char*)> cb) {
+        m_progress = std::move(cb);
+    }
+    void SetFileCheckCallback(std::function<bool(uint32_t)> cb) { m_fileCheck = std::move(cb); }
+    void SetReportErrors(bool on) { mb_ReportErrors = on; }
+
+protected:
+    // Container access under the lock. Reads report "Failed reading BF!".
+    bool bReadAt(BIG::File& file, BIG_POS pos, void* buffer, uint32_t count, uint64_t extra = 0);
+    // Throws BIG_cl_WriteError on failure.
+    void WriteAtOrThrow(BIG_POS pos, const void* buffer, uint32_t count, uint64_t extra = 0);
+    uint8_t uc_Shift() const;
+    uint64_t ull_AlignUp(uint64_t bytes) const;
+    // The table as it is on disk for a full rewrite (non-persisted entries as zeros).
+    void WriteWholeTablesOrThrow();
+    void EncodeFileEntryForDisk(uint32_t index, uint8_t* out) const;
+    void EncodeDirEntryForDisk(uint16_t index, uint8_t* out) const;
+    // `next`, or the first entry after it in its chain that is written to disk.
+    uint32_t ul_NextPersisted(uint32_t next) const;
+    void ClearTables();
+    void ResizeFileTable(uint32_t count);
+    void ResizeDirTable(uint16_t count);
+    void RebuildIndexes();
+    void ScanLooseKeyFiles();
+    // Checks the counts against the container before anything is allocated.
+    bool bCountsFit(BIG::File& file, uint32_t fileCount, uint16_t dirCount, bool reduced) const;
+    bool bReadFileTable(bool clearData);
+    bool bReadReducedTable(bool clearData);
+    bool bReadDirTable();
+    void RepairTempDir();
+    uint32_t ul_FindFreeFile();
+    uint16_t uw_FindFreeDir();
+    bool bGrow(int which);
+    // Last file of a directory's chain, kNoFile for an empty one; false for a broken chain.
+    bool bFindLastFile(uint16_t dir, uint32_t* last) const;
+    bool bFindLastSubDir(uint16_t parent, uint16_t* last) const;
+    void Notify(uint16_t dir, uint32_t file, uint32_t key, uint32_t event);
+    bool bWatchesAll() const { return mi_WatchAll > 0; }
+    void SetMark(uint32_t index, uint32_t mark);
+    void PreEdit() {
+        if (m_preEdit)
+            m_preEdit();
+    }
+    void Progress(int mode, float fraction, const char* text, const char* title) {
+        if (m_progress)
+            m_progress(mode, fraction, text, title);
+    }
+    std::string LooseKeyFilePath(uint32_t index) const;
+    // Content length and place of a file, with the range checked against the
+    // container. False after a report for a corrupt entry.
+    bool bGetStoredLength(uint32_t index, uint32_t* length);
+    void WriteFatHeaderOrThrow(BIG::File* container, bool linearized, bool reduced);
+    void WriteVersionInfoXml(bool linearized) const;
+    uint32_t ul_FileTableCrc() const;
+    // Moves `length + 4` bytes from one place of the data area to another.
+    void CopyContentOrThrow(BIG_POS from, BIG_POS to, uint32_t bytes);
+    uint64_t ull_DataEndBytes();
+
+    std::unique_ptr<BIG::FileEd> m_pFile;
+
+    uint32_t mul_FileCount = 0;
+    std::vector<BIG_st_FileEntry> mast_File;
+    uint16_t muw_DirCount = 0;
+    std::vector<BIG_st_DirEntry> mast_Dir;
+    BIG_POS mo_FatPos = BIG_POS::FromValue(0);
+    BIG_POS mo_DirPos = BIG_POS::FromValue(0);
+    BIG_POS mo_DataPos = BIG_POS::FromValue(0);
+    uint16_t muw_FormatNb = 0;
+    uint16_t muw_TempDirIndex = kNoDir;
+    uint8_t muc_HeaderFlags = 0;
+    bool mb_Reduced = false;
+    uint32_t mul_LastSubmittedCL = 0;
+    uint32_t mul_SyncedCL = 0;
+    uint32_t mul_ReferenceCL = 0;
+    std::string ms_ClientName;
+    std::string ms_Label;
+    std::string ms_DataRoot;
+    uint32_t mul_PackageWord = 0;
+    uint8_t muc_HeaderByte = 0;
+
+    BIG_cl_HashTable m_keyIndex;
+    BIG_cl_HashTable m_dataIndex;
+    uint32_t mul_FirstFreeFile = 0;
+    uint16_t muw_FirstFreeDir = 0;
+    uint32_t mul_DataAttachCount = 0;
+
+    std::shared_ptr<BIG_st_ByteBlock> m_loadBuffer;
+    const uint8_t* mpu8_LoadCursor = nullptr;
+    uint32_t mul_LoadRemaining = 0;
+    // Loose "*.key" overrides found by ReadFat: key -> path.
+    std::unordered_map<uint32_t, std::string> m_looseKeyFiles;
+
+    std::vector<uint8_t> m_saveBuffer;
+    uint32_t mul_SaveUsed = 0;
+    std::vector<uint32_t> m_saveRefs;
+
+    BIG_cl_KeyHolder m_keyHolder;
+    mutable PLT::CriticalSection m_lock;
+    bool mb_Written = false;
+    // Set while the temporary directory of a read-only bigfile is repaired in memory.
+    bool mb_NoWrite = false;
+
+    bool mb_LocalChange = false;
+    uint32_t mul_SaveMode = 0;
+    std::vector<BIG_st_FileCRC> m_fileCRCs;
+    std::function<void()> m_preEdit;
+    std::function<void(int, float, const char*, const char*)> m_progress;
+    std::function<bool(uint32_t)> m_fileCheck;
+    bool mb_ReportErrors = true;
+    uint32_t mul_WriteErrors = 0;
+
+    struct WarnSlot {
+        BIG_tdpfn_WarnCallback pfn = nullptr;
+        void* user = nullptr;
+        uint16_t uw_Dir = kNoDir;
+        uint32_t ul_File = kNoFile;
+        bool b_DirSet = false;
+        bool b_FileSet = false;
+    };
+    WarnSlot mast_Warn[kWarnSlots];
+    int mi_WarnMax = -1;
+    int mi_WatchAll = 0;
+};

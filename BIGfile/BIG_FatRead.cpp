@@ -1,0 +1,311 @@
+// Reading the header and the tables of a bigfile, with every count and link
+// checked against what the container can hold before it is used.
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+#include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_FatHeader.h"
+#include "BIGfile/BIG_ReducedFileEntry.h"
+#include "ERRor/ERR_Assert.h"
+#include "ERRor/ERR_Log.h"
+#include "platform/File.h"
+#include "platform/Xattr.h"
+
+namespace {
+
+constexpr uint8_t kMinAlignmentShift = 3;
+// Larger shifts cannot describe a place that a 32-bit position reaches.
+constexpr uint8_t kMaxAlignmentShift = 31;
+constexpr uint32_t kFileIoGranularity = 65536;
+constexpr size_t kMaxDataRootLength = 31;
+constexpr const char* kClientStream = "P4Client.stream";
+// On-disk positions that no 8-byte position can hold become this value, which
+// lies beyond every container and so reads as an invalid position.
+constexpr uint32_t kUnreachablePos = 0xFFFFFFFE;
+
+}  // namespace
+
+bool BIG_cl_Fat::bCountsFit(BIG::File& file, uint32_t fileCount, uint16_t dirCount, bool reduced) const {
+    if (!file.bIsOpen())
+        return false;
+    const uint64_t start = file.oGetFileContentStart().ull_GetByteOffset();
+    const uint64_t end = file.oGetFileContentEnd().ull_GetByteOffset();
+    const uint64_t fat = ull_AlignUp(start + kHeaderSize);
+    const uint64_t entrySize = reduced ? BIG_st_ReducedFileEntry::kEncodedSize : kFileEntrySize;
+    // 64-bit products of 32-bit and 16-bit counts cannot overflow.
+    const uint64_t fileBytes = static_cast<uint64_t>(fileCount) * entrySize;
+    if (fat > end || fileBytes > end - fat)
+        return false;
+    // The directory table is placed after a 96-byte stride in every case.
+    const uint64_t dir = ull_AlignUp(fat + static_cast<uint64_t>(fileCount) * kFileEntrySize);
+    const uint64_t data = ull_AlignUp(dir + static_cast<uint64_t>(dirCount) * kDirEntrySize);
+    if (data >= BIG_POS::kByteLimit)
+        return false;
+    if (reduced)
+        return true;
+    return dir <= end && static_cast<uint64_t>(dirCount) * kDirEntrySize <= end - dir;
+}
+
+bool BIG_cl_Fat::ReadFatHeader(uint8_t* outReduced, BIG::File* container) {
+    BIG::File& file = container != nullptr ? *container : *m_pFile;
+    uint8_t raw[BIG_st_FatHeader::kEncodedSize] = {};
+    BIG_st_FatHeader header;
+    // A header that cannot be read is not used: its counts would size the tables.
+    if (!file.bIsOpen() || !bReadAt(file, file.oGetFileContentStart(), raw, sizeof raw) ||
+        !BIG_st_FatHeader::bDecode(raw, sizeof raw, &header)) {
+        if (!file.bIsOpen())
+            ERR_X_Raise("Assert", "Failed reading BF!");
+        ClearTables();
+        return false;
+    }
+
+    if (header.uc_AlignmentShift < kMinAlignmentShift || header.uc_AlignmentShift > kMaxAlignmentShift) {
+        ERR_X_Raise("Assert",
+                    "Failed to set content alignment, the big file is not compatible with this version of "
+                    "Marlin!");
+    } else {
+        file.SetAlignmentShift(header.uc_AlignmentShift);
+    }
+
+    const bool reduced = (header.uc_ReducedFat & BIG_st_FatHeader::kReducedFatBit) != 0;
+    if (!bCountsFit(file, header.ul_FileCount, header.uw_DirCount, reduced)) {
+        ERR_X_RaisePrintf(
+            "Assert",
+            "Corrupt bigfile %s: its header lists %u files and %u directories, more than the file "
+            "holds.",
+            m_pFile->GetPath().c_str(), header.ul_FileCount, header.uw_DirCount);
+        ClearTables();
+        return false;
+    }
+
+    if (header.ul_FileCount != mul_FileCount || mast_File.size() != header.ul_FileCount)
+        ResizeFileTable(header.ul_FileCount);
+    m_keyHolder.SetFileCount(header.ul_FileCount);
+    const uint64_t start = file.oGetFileContentStart().ull_GetByteOffset();
+    mo_FatPos = BIG_POS(ull_AlignUp(start + kHeaderSize));
+
+    mb_Reduced = reduced;
+    muc_HeaderFlags = header.uc_HeaderFlags;
+    if (reduced)
+        muc_HeaderFlags |= BIG_st_FatHeader::kHeaderFlagLinearized;
+    if (outReduced != nullptr)
+        *outReduced = header.uc_ReducedFat;
+
+    ms_Label = header.sz_Label;
+    mul_SyncedCL = header.ul_SyncedCL;
+    mul_ReferenceCL = header.ul_ReferenceCL;
+    if (header.uw_DirCount != muw_DirCount || mast_Dir.size() != header.uw_DirCount)
+        ResizeDirTable(header.uw_DirCount);
+    muw_FormatNb = header.uw_FormatNb;
+
+    mo_DirPos = BIG_POS(ull_AlignUp(mo_FatPos.ull_GetByteOffset() +
+                                    static_cast<uint64_t>(header.ul_FileCount) * kFileEntrySize));
+    mo_DataPos = BIG_POS(ull_AlignUp(mo_DirPos.ull_GetByteOffset() +
+                                     static_cast<uint64_t>(header.uw_DirCount) * kDirEntrySize));
+    muw_TempDirIndex = header.uw_TempDirIndex;
+
+    // The client name kept beside the bigfile wins over the header's copy.
+    std::string stream;
+    if (!m_pFile->GetPath().empty() && PLT::ReadStream(m_pFile->GetPath(), kClientStream, &stream)) {
+        std::istringstream words(stream);
+        std::string word;
+        words >> word;
+        ms_ClientName = word.substr(0, 255);
+    } else {
+        ms_ClientName = header.sz_ClientName;
+    }
+
+    mul_LastSubmittedCL = header.ul_LastSubmittedCL;
+    mul_PackageWord = header.ul_PackageWord;
+    muc_HeaderByte = header.uc_HeaderByte;
+    ms_DataRoot.assign(header.sz_DataRoot, strnlen(header.sz_DataRoot, kMaxDataRootLength));
+    if (ms_DataRoot.empty())
+        ms_DataRoot = kDefaultDataRoot;
+    return true;
+}
+
+bool BIG_cl_Fat::ReadFat(bool clearData) {
+    if (!ReadFatHeader())
+        return false;
+    m_pFile->SetReadGranularity(kFileIoGranularity);
+    m_pFile->SetMergeThreshold(kFileIoGranularity);
+
+    if (mb_Reduced) {
+        if (!m_pFile->bIsReadOnly()) {
+            ERR_X_Raise("Assert", "Unable to read reduced FAT in read/write mode");
+            return false;
+        }
+        return bReadReducedTable(clearData);
+    }
+
+    if (muw_DirCount == 0) {
+        ERR_X_RaisePrintf("Assert", "Corrupt bigfile %s: it has no directory table.",
+                          m_pFile->GetPath().c_str());
+        ClearTables();
+        return false;
+    }
+    if (!bReadFileTable(clearData) || !bReadDirTable())
+        return false;
+    if (!mast_Dir[kRootDir].bIsUsed()) {
+        ERR_X_RaisePrintf("Assert", "Corrupt bigfile %s: its root directory is missing.",
+                          m_pFile->GetPath().c_str());
+        ClearTables();
+        return false;
+    }
+
+    mul_FirstFreeFile = 0;
+    for (uint32_t i = 0; i < mul_FileCount; ++i) {
+        if (mast_File[i].ul_Key == 0) {
+            mul_FirstFreeFile = i;
+            break;
+        }
+    }
+    muw_FirstFreeDir = 0;
+    while (muw_FirstFreeDir < muw_DirCount && mast_Dir[muw_FirstFreeDir].bIsUsed())
+        ++muw_FirstFreeDir;
+
+    // Repairing may create a directory and so grow the tables: indexes come after.
+    RepairTempDir();
+    RebuildIndexes();
+    ScanLooseKeyFiles();
+    return true;
+}
+
+bool BIG_cl_Fat::bReadFileTable(bool clearData) {
+    const uint32_t count = mul_FileCount;
+    std::vector<uint8_t> chunk(static_cast<size_t>(std::min(count, kFileReadChunk)) * kFileEntrySize);
+    const uint8_t shift = uc_Shift();
+    uint32_t unreachable = 0;
+
+    auto decode = [&](uint32_t first, uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i) {
+            BIG_st_FileEntry& e = mast_File[first + i];
+            BIG_st_FileEntry::bDecode(chunk.data() + static_cast<size_t>(i) * kFileEntrySize, kFileEntrySize,
+                                      &e);
+            // The loose-file bit belongs to this process; the scan sets it again.
+            e.uc_StorageFlags &= static_cast<uint8_t>(~BIG_st_FileEntry::kStorageLooseKey);
+            if (clearData)
+                e.ul_DataInMemory = 0;
+            if (e.bHasOrdinaryPos() && e.ul_Pos != BIG_st_FileEntry::kNone) {
+                const uint64_t bytes = static_cast<uint64_t>(e.ul_Pos) << shift;
+                if (bytes >= BIG_POS::kByteLimit) {
+                    e.ul_Pos = kUnreachablePos;
+                    ++unreachable;
+                } else {
+                    e.ul_Pos = static_cast<uint32_t>(bytes >> 3);
+                }
+            }
+        }
+    };
+
+    bool ok = true;
+    uint32_t done = 0;
+    {
+        PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
+        while (ok && count - done > kFileReadChunk) {
+            ok = bReadAt(*m_pFile, mo_FatPos, chunk.data(), kFileReadChunk * kFileEntrySize,
+                         static_cast<uint64_t>(done) * kFileEntrySize);
+            if (ok) {
+                decode(done, kFileReadChunk);
+                done += kFileReadChunk;
+            }
+        }
+        if (ok && count > done) {
+            const uint32_t rest = count - done;
+            ok = bReadAt(*m_pFile, mo_FatPos, chunk.data(), rest * kFileEntrySize,
+                         static_cast<uint64_t>(done) * kFileEntrySize);
+            if (ok)
+                decode(done, rest);
+        }
+    }
+    if (unreachable != 0)
+        ERR_LogPrintf(ERR_Level_Warning, ERR_Cat_Others, "%s: %u file positions lie beyond any bigfile.\n",
+                      m_pFile->GetPath().c_str(), unreachable);
+    return ok;
+}
+
+bool BIG_cl_Fat::bReadReducedTable(bool clearData) {
+    constexpr size_t kSize = BIG_st_ReducedFileEntry::kEncodedSize;
+    const uint8_t shift = uc_Shift();
+    std::vector<uint8_t> raw(static_cast<size_t>(mul_FileCount) *
+                             kSize);  // "BIG_cl_Fat::ReadFat() temp pReducedFAT"
+    if (mul_FileCount != 0) {
+        // The reduced table is at most 10 × FileCount bytes: the count check bounds one read to the file.
+        if (raw.size() > UINT32_MAX ||
+            !bReadAt(*m_pFile, mo_FatPos, raw.data(), static_cast<uint32_t>(raw.size())))
+            return false;
+    }
+    for (uint32_t i = 0; i < mul_FileCount; ++i) {
+        BIG_st_ReducedFileEntry r;
+        BIG_st_ReducedFileEntry::bDecode(raw.data() + static_cast<size_t>(i) * kSize, kSize, &r);
+        BIG_st_FileEntry& e = mast_File[i];
+        e.ul_Pos = r.ul_Pos;
+        if ((r.uc_StorageFlags & (BIG_st_FileEntry::kStorageCopyList | BIG_st_FileEntry::kStoragePackage)) ==
+                0 &&
+            r.ul_Pos != BIG_st_FileEntry::kNone) {
+            const uint64_t bytes = static_cast<uint64_t>(r.ul_Pos) << shift;
+            e.ul_Pos = bytes >= BIG_POS::kByteLimit ? kUnreachablePos : static_cast<uint32_t>(bytes >> 3);
+        }
+        e.ul_Key = r.ul_Key;
+        e.uc_Type = r.uc_Type;
+        e.uc_StorageFlags = r.uc_StorageFlags & static_cast<uint8_t>(~BIG_st_FileEntry::kStorageLooseKey);
+        e.ul_Checksum = 0;
+        if (clearData)
+            e.ul_DataInMemory = 0;
+    }
+    return true;
+}
+
+bool BIG_cl_Fat::bReadDirTable() {
+    std::vector<uint8_t> raw(static_cast<size_t>(muw_DirCount) * kDirEntrySize);
+    if (!bReadAt(*m_pFile, mo_DirPos, raw.data(), static_cast<uint32_t>(raw.size())))
+        return false;
+    for (uint16_t i = 0; i < muw_DirCount; ++i)
+        BIG_st_DirEntry::bDecode(raw.data() + static_cast<size_t>(i) * kDirEntrySize, kDirEntrySize,
+                                 &mast_Dir[i]);
+    return true;
+}
+
+void BIG_cl_Fat::RepairTempDir() {
+    if (muw_TempDirIndex != 0 && muw_TempDirIndex < muw_DirCount && mast_Dir[muw_TempDirIndex].bIsUsed())
+        return;
+    // A read-only bigfile gets its "Temp" directory in memory only.
+    mb_NoWrite = m_pFile->bIsReadOnly();
+    muw_TempDirIndex = kNoDir;
+    const uint16_t temp = uw_CreateDir(kTempDirName, kRootDir);
+    muw_TempDirIndex = temp;
+    if (temp != kNoDir)
+        WriteFatHeader();
+    mb_NoWrite = false;
+}
+
+void BIG_cl_Fat::ScanLooseKeyFiles() {
+    m_looseKeyFiles.clear();
+    const std::string folder = PLT::CurrentDirectory();
+    std::vector<std::string> names;
+    if (folder.empty() || !PLT::ListDirectory(folder, &names))
+        return;
+    for (const std::string& name : names) {
+        // Exactly eight hexadecimal digits and ".key" (any case, as the name match is on Windows).
+        if (name.size() != 12 || name[8] != '.' || std::tolower(static_cast<unsigned char>(name[9])) != 'k' ||
+            std::tolower(static_cast<unsigned char>(name[10])) != 'e' ||
+            std::tolower(static_cast<unsigned char>(name[11])) != 'y')
+            continue;
+        uint32_t key = 0;
+        bool hex = true;
+        for (int i = 0; i < 8 && hex; ++i) {
+            const int c = static_cast<unsigned char>(name[i]);
+            hex = std::isxdigit(c) != 0;
+            key = (key << 4) | static_cast<uint32_t>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+        }
+        if (!hex || key == kNoKey)
+            continue;
+        const uint32_t index = m_keyIndex.Find(key);
+        if (index == BIG_cl_HashTable::kNone)
+            continue;
+        mast_File[index].uc_StorageFlags |= BIG_st_FileEntry::kStorageLooseKey;
+        // Keep the name as found: on Linux the case of the name matters.
+        m_looseKeyFiles[key] = folder + "/" + name;
+    }
+}

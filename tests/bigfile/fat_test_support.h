@@ -1,0 +1,163 @@
+// Shared by the bigfile-table tests: a temporary folder, a collector of the
+// assertion and log lines raised meanwhile, and a small bigfile built with the
+// table's own writer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_Fat.h"
+#include "ERRor/ERR_Assert.h"
+#include "ERRor/ERR_Log.h"
+
+namespace fat_test {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// Content base of a segment file made with the small header: where the bigfile header lies.
+inline constexpr uint64_t kHeaderAt = 2048;
+
+class TempFolder {
+public:
+    TempFolder() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = "orvex_fat_";
+        if (info != nullptr)
+            name += std::string(info->test_suite_name()) + "_" + info->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '_';
+        m_path = fs::temp_directory_path() / (name + "_" + std::to_string(std::rand()));
+        fs::remove_all(m_path);
+        fs::create_directories(m_path);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const fs::path& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    fs::path m_path;
+};
+
+// Assertion lines (and warnings) raised while it lives; the assertion call
+// answers alone, so nothing waits.
+class Messages {
+public:
+    Messages() {
+        ERR_SetInteractive(false);
+        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& r) {
+            if (r.level == ERR_Level_Assert || r.level == ERR_Level_Warning || r.level == ERR_Level_Error)
+                m_lines.push_back(r.text);
+        });
+    }
+    ~Messages() { ERR_RemoveLogListener(m_id); }
+    Messages(const Messages&) = delete;
+    Messages& operator=(const Messages&) = delete;
+    size_t Count(const std::string& text) const {
+        size_t n = 0;
+        for (const std::string& line : m_lines)
+            n += line.find(text) != std::string::npos ? 1 : 0;
+        return n;
+    }
+    bool Saw(const std::string& text) const { return Count(text) != 0; }
+    size_t Size() const { return m_lines.size(); }
+    void Clear() { m_lines.clear(); }
+    std::string All() const {
+        std::string out;
+        for (const std::string& line : m_lines)
+            out += line + "\n";
+        return out;
+    }
+
+private:
+    int m_id = -1;
+    std::vector<std::string> m_lines;
+};
+
+inline Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteAll(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Patches `count` bytes at byte `offset` of the bigfile's address space (segment 0).
+inline void Patch(const std::string& path, uint64_t offset, const void* data, size_t count) {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(kHeaderAt + offset));
+    f.write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
+}
+inline void Patch32(const std::string& path, uint64_t offset, uint32_t value) {
+    uint8_t raw[4];
+    BIG::Endian::Put32(raw, value);
+    Patch(path, offset, raw, 4);
+}
+inline void Patch16(const std::string& path, uint64_t offset, uint16_t value) {
+    uint8_t raw[2];
+    BIG::Endian::Put16(raw, value);
+    Patch(path, offset, raw, 2);
+}
+inline void Patch8(const std::string& path, uint64_t offset, uint8_t value) {
+    Patch(path, offset, &value, 1);
+}
+
+struct FileSpec {
+    std::string dir;   // "/levels/town", "" for the root
+    std::string name;  // with extension
+    uint32_t key;
+    std::string content;
+};
+
+// A bigfile made with the table's writer, closed again.
+inline bool MakeBigfile(const std::string& path, uint32_t fileCount, uint16_t dirCount,
+                        const std::vector<FileSpec>& files, uint8_t shift = 3) {
+    BIG_cl_Fat fat;
+    fat.File().SetAlignmentShift(shift);
+    if (fat.File().eCreate(path, false, 0xC0000000, true) != BIG::eFile_Ok)
+        return false;
+    bool ok = fat.Create(fileCount, dirCount, 0, 1);
+    for (const FileSpec& f : files) {
+        const uint16_t dir = fat.uw_CreateDirPath(f.dir.c_str());
+        const uint32_t index = fat.ul_CreateFile(f.name.c_str(), 1000, dir, f.key);
+        ok = ok && dir != BIG_cl_Fat::kNoDir && index != BIG_cl_Fat::kNoFile;
+        if (ok && !f.content.empty())
+            fat.SaveFile(index, f.content.data(), static_cast<uint32_t>(f.content.size()));
+    }
+    fat.File().eFlush();
+    fat.File().eClose();
+    return ok;
+}
+
+// Opens and reads a bigfile into `fat`.
+inline bool OpenBigfile(BIG_cl_Fat& fat, const std::string& path, bool readOnly) {
+    if (fat.File().eOpen(path, readOnly, true, false) != BIG::eFile_Ok)
+        return false;
+    return fat.ReadFat(true);
+}
+
+// Loads a file's whole content as text.
+inline std::string Content(BIG_cl_Fat& fat, uint32_t index) {
+    BIG_st_ByteBlock block;
+    uint32_t length = 0;
+    if (!fat.LoadFileInBuffer(index, &block, &length))
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(block.p_Data.get()), length);
+}
+
+}  // namespace fat_test

@@ -1,0 +1,225 @@
+// Exact bytes of the bigfile records, the extension table and name splitting.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "BIGfile/BIG_DirEntry.h"
+#include "BIGfile/BIG_Extensions.h"
+#include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_FatHeader.h"
+#include "BIGfile/BIG_FileEntry.h"
+#include "BIGfile/BIG_ReducedFileEntry.h"
+#include "fat_test_support.h"
+
+namespace {
+
+using fat_test::Bytes;
+
+// Expected bytes built by hand: little-endian fields at their documented offsets.
+void Put(Bytes& b, size_t at, uint64_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        b[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+void PutText(Bytes& b, size_t at, const char* text) {
+    std::memcpy(b.data() + at, text, std::strlen(text));
+}
+
+TEST(FatCodecs, HeaderExactBytes) {
+    BIG_st_FatHeader h;
+    h.uw_FormatNb = 135;
+    h.uw_DirCount = 0x1234;
+    h.ul_FileCount = 0x00020001;
+    h.uw_TempDirIndex = 7;
+    h.uc_HeaderFlags = 0x08;
+    h.uc_ReducedFat = 1;
+    h.ul_FatCrc = 0xDEADBEEF;
+    h.ul_LastSubmittedCL = 11;
+    h.ul_SyncedCL = 22;
+    std::strcpy(h.sz_ClientName, "client");
+    std::strcpy(h.sz_Label, "label");
+    h.ul_ReferenceCL = 33;
+    h.ul_PackageWord = 0xFFFF0005;
+    h.uc_HeaderByte = 1;
+    h.uc_AlignmentShift = 11;
+    std::strcpy(h.sz_DataRoot, "/Data/");
+    uint8_t out[BIG_st_FatHeader::kEncodedSize];
+    std::memset(out, 0xAA, sizeof out);
+    h.EncodeTo(out);
+
+    Bytes want(128, 0);
+    Put(want, 0x00, 135, 2);
+    Put(want, 0x02, 0x1234, 2);
+    Put(want, 0x04, 0x00020001, 4);
+    Put(want, 0x08, 7, 2);
+    Put(want, 0x0A, 0x08, 1);
+    Put(want, 0x0B, 1, 1);
+    Put(want, 0x10, 0xDEADBEEF, 4);
+    Put(want, 0x14, 11, 4);
+    Put(want, 0x18, 22, 4);
+    PutText(want, 0x1C, "client");
+    PutText(want, 0x3A, "label");
+    Put(want, 0x4C, 33, 4);
+    Put(want, 0x50, 0xFFFF0005, 4);
+    Put(want, 0x54, 1, 1);
+    Put(want, 0x55, 11, 1);
+    PutText(want, 0x58, "/Data/");
+    EXPECT_EQ(Bytes(out, out + sizeof out), want);
+
+    BIG_st_FatHeader back;
+    ASSERT_TRUE(BIG_st_FatHeader::bDecode(out, sizeof out, &back));
+    EXPECT_EQ(back.ul_FileCount, 0x00020001u);
+    EXPECT_STREQ(back.sz_ClientName, "client");
+    EXPECT_STREQ(back.sz_DataRoot, "/Data/");
+    EXPECT_FALSE(BIG_st_FatHeader::bDecode(out, sizeof out - 1, &back));
+}
+
+TEST(FatCodecs, FileEntryExactBytes) {
+    BIG_st_FileEntry e;
+    e.ul_Pos = 0x01020304;
+    e.ul_Key = 0x00A1B2C3;
+    e.ul_DataInMemory = 9;
+    e.uc_Type = 32;
+    e.uc_StorageFlags = 2;
+    e.uw_Dir = 0x0102;
+    e.ul_Time = 1000;
+    e.ul_Flags = 0x000F0000;
+    e.ul_NextFile = 0xFFFFFFFF;
+    e.ul_Checksum = 0xCAFEBABE;
+    std::strcpy(e.sz_Name, "rock");
+    e.ul_State = 0x20000001;
+    uint8_t out[BIG_st_FileEntry::kEncodedSize];
+    e.EncodeTo(out);
+
+    Bytes want(96, 0);
+    Put(want, 0, 0x01020304, 4);
+    Put(want, 4, 0x00A1B2C3, 4);
+    Put(want, 8, 9, 4);
+    Put(want, 12, 32, 1);
+    Put(want, 13, 2, 1);
+    Put(want, 14, 0x0102, 2);
+    Put(want, 16, 1000, 4);
+    Put(want, 20, 0x000F0000, 4);
+    Put(want, 24, 0xFFFFFFFF, 4);
+    Put(want, 28, 0xCAFEBABE, 4);
+    PutText(want, 32, "rock");
+    Put(want, 92, 0x20000001, 4);
+    EXPECT_EQ(Bytes(out, out + sizeof out), want);
+}
+
+TEST(FatCodecs, ReducedFileEntryExactBytes) {
+    BIG_st_ReducedFileEntry r;
+    r.ul_Pos = 0x11223344;
+    r.ul_Key = 0x55667788;
+    r.uc_Type = 4;
+    r.uc_StorageFlags = 1;
+    uint8_t out[BIG_st_ReducedFileEntry::kEncodedSize];
+    r.EncodeTo(out);
+    const Bytes want = {0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 4, 1};
+    EXPECT_EQ(Bytes(out, out + sizeof out), want);
+}
+
+TEST(FatCodecs, DirEntryExactBytes) {
+    BIG_st_DirEntry d;
+    d.ul_FirstFile = 5;
+    d.uw_Parent = 0;
+    d.uw_FirstSubDir = 0xFFFF;
+    d.uw_NextSibling = 3;
+    std::strcpy(d.sz_Name, "levels");
+    d.uc_Flags = 0x80;
+    uint8_t out[BIG_st_DirEntry::kEncodedSize];
+    d.EncodeTo(out);
+    Bytes want(64, 0);
+    Put(want, 0, 5, 4);
+    Put(want, 4, 0, 2);
+    Put(want, 6, 0xFFFF, 2);
+    Put(want, 8, 3, 2);
+    PutText(want, 10, "levels");
+    Put(want, 63, 0x80, 1);
+    EXPECT_EQ(Bytes(out, out + sizeof out), want);
+}
+
+// A name that fills its field without a terminator is cut at the field: the
+// decoded text is always terminated and never runs into the next field.
+TEST(FatCodecs, NamesWithoutTerminatorAreCutAtTheirField) {
+    Bytes file(96, 'x');
+    BIG_st_FileEntry e;
+    ASSERT_TRUE(BIG_st_FileEntry::bDecode(file.data(), file.size(), &e));
+    EXPECT_EQ(std::string(e.sz_Name), std::string(59, 'x'));
+
+    Bytes dir(64, 'y');
+    BIG_st_DirEntry d;
+    ASSERT_TRUE(BIG_st_DirEntry::bDecode(dir.data(), dir.size(), &d));
+    EXPECT_EQ(std::string(d.sz_Name), std::string(52, 'y'));
+
+    Bytes header(128, 'z');
+    BIG_st_FatHeader h;
+    ASSERT_TRUE(BIG_st_FatHeader::bDecode(header.data(), header.size(), &h));
+    EXPECT_EQ(std::string(h.sz_ClientName), std::string(29, 'z'));
+    EXPECT_EQ(std::string(h.sz_Label), std::string(17, 'z'));
+    EXPECT_EQ(std::string(h.sz_DataRoot), std::string(39, 'z'));
+}
+
+TEST(FatExtensions, TypesByExtension) {
+    struct Case {
+        const char* ext;
+        uint8_t type;
+    };
+    const Case cases[] = {{"TGA", 32}, {"tga", 32},  {"dup", 3},   {"wor", 4}, {"dbk", 87}, {"dbl", 88},
+                          {"dbr", 89}, {"txd", 126}, {"syd", 146}, {"ai", 71}, {"xyz", 0},  {"", 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(BIG_cl_Fat::CompressFileType(c.ext), c.type) << c.ext;
+    EXPECT_EQ(BIG_Extensions::ul_Size(), 147u);
+    char text[4];
+    BIG_Extensions::GetText(126, text);
+    EXPECT_STREQ(text, "txd");
+}
+
+TEST(FatExtensions, OutOfRangeIndexAndLongExtensionAreReported) {
+    fat_test::Messages messages;
+    EXPECT_STREQ(BIG_Extensions::sz_Get(147), "");
+    EXPECT_TRUE(messages.Saw("Extension error : a new extension may have been added"));
+    EXPECT_EQ(BIG_cl_Fat::CompressFileType("tgax"), 0);
+    EXPECT_TRUE(messages.Saw("Filesize too long: %s. This might be very bad."));
+}
+
+TEST(FatNames, SplitFileName) {
+    struct Case {
+        std::string full;
+        std::string name;
+        std::string ext;
+        const char* warning;  // null: none
+    };
+    const std::string n59(59, 'a');
+    const std::string n60(60, 'b');
+    const Case cases[] = {
+        {"rock.tga", "rock", "tga", nullptr},
+        {"archive.tar.gz", "archive.tar", "gz", nullptr},
+        {"noext", "noext", "", nullptr},
+        {n59 + ".wor", n59, "wor", nullptr},
+        {n60 + ".wor", std::string(59, 'b'), "wor", "It will be truncated (preserving extension.)"},
+        {n60, std::string(59, 'b'), "", "It will be truncated."},
+        {"x.long", "x", "lon", "Trying to use extension \"long\""},
+        {"trailing.", "trailing", "", nullptr},
+    };
+    for (const Case& c : cases) {
+        fat_test::Messages messages;
+        char name[60];
+        char ext[4];
+        BIG_cl_Fat::SplitFileName(name, ext, c.full.c_str());
+        EXPECT_EQ(name, c.name) << c.full;
+        EXPECT_EQ(ext, c.ext) << c.full;
+        if (c.warning != nullptr)
+            EXPECT_TRUE(messages.Saw(c.warning)) << c.full << "\n" << messages.All();
+        else
+            EXPECT_EQ(messages.Size(), 0u) << c.full << "\n" << messages.All();
+    }
+    fat_test::Messages messages;
+    char name[60] = "old";
+    char ext[4] = "old";
+    BIG_cl_Fat::SplitFileName(name, ext, nullptr);
+    EXPECT_TRUE(messages.Saw("BIG_cl_Fat::SplitFileName called on NULL."));
+    EXPECT_STREQ(name, "");
+}
+
+}  // namespace
