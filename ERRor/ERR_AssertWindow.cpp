@@ -54,7 +54,7 @@ ERR_st_AssertWindowLayout ERR_st_LayoutAssertWindow(const char* location, const 
 std::vector<PLT::DialogChoice> ERR_AssertChoices(uint8_t flags) {
     std::vector<PLT::DialogChoice> choices;
     if (flags & ERR_AssertFlag_Crash)
-        choices.push_back({"&Generate Crash", ERR_Answer_Crash});
+        choices.push_back({"&Generate Crash", ERR_Answer_Crash, "d"});  // D, as on the window
     if (flags & ERR_AssertFlag_Stop)
         choices.push_back({"&Stop the engine", ERR_Answer_Stop});
     if (flags & ERR_AssertFlag_Continue)

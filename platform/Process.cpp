@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -140,6 +141,19 @@ bool RunProcess(const std::vector<std::string>& argv, const std::vector<std::str
         result->signal = WTERMSIG(status);
     }
     return true;
+}
+
+}  // namespace PLT
+
+namespace PLT {
+
+std::string GetEnvironmentVariable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? std::string(value) : std::string();
+}
+
+bool SetEnvironmentVariable(const std::string& name, const std::string& value) {
+    return ::setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
 }  // namespace PLT

@@ -27,3 +27,13 @@ bool RunProcess(const std::vector<std::string>& argv, const std::vector<std::str
                 ProcessResult* result);
 
 }  // namespace PLT
+
+namespace PLT {
+
+// The value of an environment variable; empty when unset.
+std::string GetEnvironmentVariable(const std::string& name);
+// Sets (or, with an empty value and `remove`, removes) a variable of this process.
+// Not thread-safe against concurrent environment readers: call during start-up.
+bool SetEnvironmentVariable(const std::string& name, const std::string& value);
+
+}  // namespace PLT

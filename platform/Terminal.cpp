@@ -72,7 +72,7 @@ const DialogChoice* Match(const std::string& answer, const std::vector<DialogCho
     if (answer.size() == 1 && std::isalpha(static_cast<unsigned char>(answer[0]))) {
         const char key = static_cast<char>(std::tolower(static_cast<unsigned char>(answer[0])));
         for (const DialogChoice& choice : choices) {
-            if (KeyOf(choice.label) == key) {
+            if (KeyOf(choice.label) == key || Lower(choice.extraKeys).find(key) != std::string::npos) {
                 return &choice;
             }
         }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace PLT {
@@ -12,8 +13,13 @@ bool IsInteractiveTerminal();
 bool IsStderrTerminal();
 
 struct DialogChoice {
-    std::string label;  // "&Continue": the letter after '&' is the key ("&&" is a plain '&')
-    int id = 0;         // returned when chosen
+    DialogChoice() = default;
+    DialogChoice(std::string label_, int id_, std::string extraKeys_ = std::string())
+        : label(std::move(label_)), id(id_), extraKeys(std::move(extraKeys_)) {}
+
+    std::string label;      // "&Continue": the letter after '&' is the key ("&&" is a plain '&')
+    int id = 0;             // returned when chosen
+    std::string extraKeys;  // further letters that choose it (any case), beside the '&' one
 };
 
 // Shows `title` and `body` on standard error followed by the choices, and reads

@@ -1,6 +1,8 @@
 // The exported factory entry points and the library's attach handler.
 #include "plugin/OVI_Factory.h"
 
+#include "ERRor/ERR_Host.h"
+
 namespace ORVEX {
 
 template class OVC_FactoryInterface<OVC_FactoryPolicy>;
@@ -17,6 +19,9 @@ namespace {
 
 // Runs when the library is loaded, before any exported function can be called.
 __attribute__((constructor)) void OnLibraryAttach() {
+    // This library's own copy of the error reporting starts detached; a host
+    // that owns the terminal has said so in the environment.
+    ERR_AttachFromEnvironment();
     ORVEX::OVI_GetFactory();
 }
 

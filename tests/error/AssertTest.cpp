@@ -353,7 +353,8 @@ TEST(AssertWindow, TerminalKeys) {
         {"c\n", 15, ERR_Answer_Continue},   {"C\n", 15, ERR_Answer_Continue}, {"\n", 15, ERR_Answer_Continue},
         {"s\n", 15, ERR_Answer_Stop},       {"i\n", 15, ERR_Answer_Ignore},   {"g\n", 15, ERR_Answer_Crash},
         {"", 15, ERR_Answer_Closed},        {"i\n", 7, ERR_Answer_Closed},    {"\n\n", 3, ERR_Answer_Closed},
-        {"copy\ns\n", 15, ERR_Answer_Stop},
+        {"copy\ns\n", 15, ERR_Answer_Stop}, {"d\n", 15, ERR_Answer_Crash},    {"D\n", 15, ERR_Answer_Crash},
+        {"d\n", 14, ERR_Answer_Closed},
     };
     for (const auto& c : cases) {
         FILE* in = tmpfile();

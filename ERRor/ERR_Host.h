@@ -1,0 +1,19 @@
+// Handing the application's terminal to the engine.
+//
+// The host that owns the terminal calls ERR_AttachTerminal: the terminal
+// becomes the application's main window (message boxes are journaled and
+// logged), the interactive or automatic mode is chosen, and log records of
+// WARNING and above are shown on standard error. A plug-in carries its own
+// private copy of this library, so the choice is also exported in the
+// environment; the plug-in's copy picks it up with ERR_AttachFromEnvironment
+// when it is loaded. Both calls are idempotent; call them during start-up.
+#pragma once
+
+#include "ERRor/ERR_Log.h"
+
+void ERR_AttachTerminal(bool interactive);
+// Attaches as the host did, when the environment says a host owns the
+// terminal. False (and nothing changed) otherwise.
+bool ERR_AttachFromEnvironment();
+// "[LEVEL][CATEGORY] text" on standard error for WARNING and above.
+void ERR_ShowOnStderr(const ERR_st_LogRecord& record);
