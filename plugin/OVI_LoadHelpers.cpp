@@ -1,0 +1,7 @@
+#include "plugin/OVI_LoadHelpers.h"
+
+namespace ORVEX {
+
+OVI_HelperInterface::~OVI_HelperInterface() = default;
+
+}  // namespace ORVEX
