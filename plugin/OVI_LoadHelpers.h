@@ -25,6 +25,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class BIG_cl_Fat;
 
@@ -66,7 +67,11 @@ public:
     void LoadDirectory(const BIG_cl_Fat& fat, std::string_view path, uint32_t mode);
 
     // The directory that `path` names in `fat` (rules above), 0xFFFF when none.
+    // A component longer than a directory name holds names nothing.
     static uint16_t uw_FindDirectory(const BIG_cl_Fat& fat, std::string_view path);
+    // The FAT indices of the files that LoadDirectory takes for `path`, in its
+    // order. False (nothing listed) when `path` names no directory.
+    static bool bListFiles(const BIG_cl_Fat& fat, std::string_view path, std::vector<uint32_t>* out);
 };
 
 // The objects that the game's AI library declares.
