@@ -56,10 +56,12 @@ private:
 // answers alone, so nothing waits.
 class Messages {
 public:
-    Messages() {
+    // `withInfo`: information lines too (message boxes without an icon log at that level).
+    explicit Messages(bool withInfo = false) {
         ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& r) {
-            if (r.level == ERR_Level_Assert || r.level == ERR_Level_Warning || r.level == ERR_Level_Error)
+        m_id = ERR_AddLogListener([this, withInfo](const ERR_st_LogRecord& r) {
+            if (r.level == ERR_Level_Assert || r.level == ERR_Level_Warning || r.level == ERR_Level_Error ||
+                (withInfo && r.level == ERR_Level_Info))
                 m_lines.push_back(r.text);
         });
     }
