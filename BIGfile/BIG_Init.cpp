@@ -1,5 +1,7 @@
 #include "BIGfile/BIG_Init.h"
 
+#include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
+#include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 #include "BIGfile/BIG_Fat.h"
 #include "ERRor/ERR_Assert.h"
 
@@ -47,11 +49,16 @@ bool BIG_InitLibrary() {
     if (state.started)
         return false;
     BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-    Call(hooks.createAsyncIOManager);
+    if (hooks.createAsyncIOManager)
+        hooks.createAsyncIOManager();
+    else
+        BIG_cl_AsynchronousIOManager::po_CreateInstance();
     Call(hooks.createLoadManager);
     state.globalFat = hooks.createGlobalFat ? hooks.createGlobalFat() : nullptr;
     if (!state.globalFat)
-        state.globalFat = std::make_unique<BIG_cl_Fat>();
+        state.globalFat =
+            std::make_unique<BIG_cl_AsynchronousFat>(BIG_cl_AsynchronousIOManager::po_GetInstance());
+    BIG_cl_AsynchronousFat::SetInstance(dynamic_cast<BIG_cl_AsynchronousFat*>(state.globalFat.get()));
     Call(hooks.createDuplicatedFiles);
     if (hooks.setLoadOrderFat)
         hooks.setLoadOrderFat(state.globalFat.get());
@@ -72,8 +79,12 @@ void BIG_CloseLibrary() {
     Call(hooks.destroyReferenceManager);
     state.bigfileList.reset();
     Call(hooks.destroyLoadManager);
+    BIG_cl_AsynchronousFat::SetInstance(nullptr);
     state.globalFat.reset();
-    Call(hooks.destroyAsyncIOManager);
+    if (hooks.destroyAsyncIOManager)
+        hooks.destroyAsyncIOManager();
+    else
+        BIG_cl_AsynchronousIOManager::DestroyInstance();
     Call(hooks.destroyDuplicatedFiles);
     Call(hooks.destroyPackageManager);
     state.started = false;

@@ -2,9 +2,11 @@
 // its process-wide components meet.
 //
 // BIG_InitLibrary creates, in this order:
-//   1. the asynchronous I/O manager          (hooks.createAsyncIOManager)
+//   1. the asynchronous I/O manager          (hooks.createAsyncIOManager; the process-wide
+//                                            BIG_cl_AsynchronousIOManager when unset)
 //   2. the load manager                      (hooks.createLoadManager)
-//   3. the global table                      (hooks.createGlobalFat; a plain BIG_cl_Fat when unset)
+//   3. the global table                      (hooks.createGlobalFat; a BIG_cl_AsynchronousFat
+//                                            bound to that manager when unset)
 //   4. the duplicated-files manager          (hooks.createDuplicatedFiles)
 //   then hands the global table to the load-order manager (hooks.setLoadOrderFat),
 //   reads the user key (BIG_cl_Fat::ReadUserId), creates the bigfile list whose

@@ -81,7 +81,7 @@ void BIG_cl_KeyHolder::SetFileCount(uint32_t fileCount) {
     m_fileCount = fileCount;
 }
 
-const BIG_st_FileData* BIG_cl_KeyHolder::pst_FileData(uint32_t index) const {
+const BIG_st_KeyHolderFileData* BIG_cl_KeyHolder::pst_FileData(uint32_t index) const {
     return index < m_fileCount ? &mast_FileData[index] : nullptr;
 }
 
@@ -93,7 +93,7 @@ void BIG_cl_KeyHolder::RecordLoad(uint32_t index, uint32_t size, bool extra,
         ERR_X_RaisePrintf("Assert", "Index outside array range in ARR_cl_TArray::%s", "operator[]");
         return;
     }
-    BIG_st_FileData& data = mast_FileData[index];
+    BIG_st_KeyHolderFileData& data = mast_FileData[index];
     for (size_t i = 0; i < data.aul_WorldMask.size(); ++i)
         data.aul_WorldMask[i] |= m_currentWorldMask[i];
     if (size != kNone)

@@ -74,7 +74,7 @@ private:
 using BIG_tdst_WorldMask = std::array<uint32_t, 4>;  // 128 worlds, one bit each
 
 // What the holder keeps per file index.
-struct BIG_st_FileData {
+struct BIG_st_KeyHolderFileData {
     BIG_tdst_WorldMask aul_WorldMask{};  // worlds that loaded the file
     uint32_t ul_Size = 0;                // stored size: content length + 4
 };
@@ -155,7 +155,7 @@ public:
     void SetReducedFileCount(uint32_t count) { m_reducedFileCount = count; }
 
     // Read access for tools and tests.
-    const BIG_st_FileData* pst_FileData(uint32_t index) const;
+    const BIG_st_KeyHolderFileData* pst_FileData(uint32_t index) const;
     bool b_IsLoaded(uint32_t index) const { return mab_LoadedFile.b_Get(index); }
     const BIG_tl_LabeledArray<uint32_t>& Keys() const { return maul_Key; }
     const BIG_tl_LabeledArray<uint32_t>& ExtraKeys() const { return maul_ExtraKey; }
@@ -174,7 +174,7 @@ private:
     BIG_cl_BitArray mab_BackupLoadedFile;
     BIG_tdst_WorldMask m_currentWorldMask{};
     bool m_recording = false;
-    BIG_tl_LabeledArray<BIG_st_FileData> mast_FileData;
+    BIG_tl_LabeledArray<BIG_st_KeyHolderFileData> mast_FileData;
     BIG_tl_LabeledArray<BIG_st_Block> mast_BlockArray;
     BIG_tl_LabeledArray<BIG_cl_BlockIndex> maul_BlockIndexArray;
     BIG_tl_LabeledArray<BIG_cl_BlockIndex> maul_SortedBlock;

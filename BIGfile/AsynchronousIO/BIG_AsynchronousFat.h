@@ -11,11 +11,16 @@
 // and must not be called while that thread holds a lock of the manager.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BIGfile/BIG_Fat.h"
 
 class BIG_cl_AsynchronousIOManager;
-class BIG_cl_Fat;
+struct BIG_st_CopyList;
 
 namespace BIG {
 class FBuff;
@@ -34,23 +39,33 @@ struct BIG_st_FileData {
     uint32_t ul_DataSize = 0;
 };
 
-class BIG_cl_AsynchronousFat {
+// Picks which copy of a copy-list file to read.
+class DupFileSelectPolicy {
 public:
-    // Position of copy `ulTableIdx` in the duplicated-files table (8-byte units
-    // from the data start), 0xFFFFFFFF when there is none.
-    using DupPositionSource = std::function<uint32_t(uint32_t ulTableIdx)>;
-    // The table of package bigfile `ulPackageIdx`, or null.
-    using PackageSource = std::function<BIG_cl_Fat*(uint32_t ulPackageIdx)>;
+    virtual ~DupFileSelectPolicy() = default;
+    // The chosen position (8-byte units from the data start), 0xFFFFFFFF when
+    // the list holds no place. Positions are compared as byte offsets.
+    virtual uint32_t ul_Select(const BIG_st_CopyList& copies, uint64_t ullDataStart,
+                               uint64_t ullLastRead) = 0;
+};
 
+// The copy nearest (absolute distance in bytes) to the last read; the first of
+// equal distances; the first copy when the last read lies before the data start.
+class DupFileSelectPolicy_ClosestToAsynchIO : public DupFileSelectPolicy {
+public:
+    uint32_t ul_Select(const BIG_st_CopyList& copies, uint64_t ullDataStart, uint64_t ullLastRead) override;
+};
+
+class BIG_cl_AsynchronousFat : public BIG_cl_Fat {
+public:
+    // Registers the synchronous-read callback with `po_Manager` and binds this
+    // table's container as the main bigfile.
     explicit BIG_cl_AsynchronousFat(BIG_cl_AsynchronousIOManager* po_Manager);
-    virtual ~BIG_cl_AsynchronousFat();
+    ~BIG_cl_AsynchronousFat() override;
 
     // The process-wide table made by the library's start-up (null outside it).
     static BIG_cl_AsynchronousFat* po_GetInstance();
     static void SetInstance(BIG_cl_AsynchronousFat* po_Fat);
-
-    void SetDuplicatedPositions(DupPositionSource source);
-    void SetPackages(PackageSource source);
 
     // Asks for the file's first 4 bytes (its stored length). False when the
     // file has no valid content, its range is corrupt or the request is refused.
@@ -74,13 +89,45 @@ public:
 
     // Set while a synchronous read pumps the manager: completions of other
     // requests that arrive meanwhile must be deferred by their owners.
-    bool bIsSyncReading() const;
+    bool bIsSyncReading() const { return mi_SyncDepth != 0; }
 
     BIG_cl_AsynchronousIOManager* po_GetManager() const { return mpo_Manager; }
+    void SetDupFileSelectPolicy(uint32_t ulQueueId, std::unique_ptr<DupFileSelectPolicy> policy);
+
+    // Where a file's stored content lies: the bigfile (kMainBigfile or a
+    // package), the positions of its copies (absolute, 8-byte units; one for
+    // an ordinary file) and the table that holds its entry.
+    struct ReadPlace {
+        uint32_t ul_BfIdx = 0xFFFFFFFF;
+        BIG_cl_Fat* po_Fat = nullptr;
+        std::vector<uint32_t> a_Positions;
+    };
+    // False when the file has no valid content.
+    bool bGetReadPlace(uint32_t ulFileIdx, ReadPlace* po_Out);
 
 private:
+    struct SyncSlot {
+        BIG::FBuff* po_Data = nullptr;
+        bool b_Done = false;
+        bool b_Failed = false;
+    };
+
+    void OnSyncRead(BIG::FBuff* po_Data, bool bFailed, uint32_t ulUser);
+    // The position to read for `place` on queue `ulQueueId` (copy selection).
+    uint32_t ul_ChoosePosition(const ReadPlace& place, uint32_t ulQueueId);
+    // Checks that [pos, pos + size) lies in the bigfile; shows the corruption
+    // message when not.
+    bool bCheckRange(uint32_t ulFileIdx, const ReadPlace& place, uint32_t ulPos, uint32_t ulSize);
+    void ShowTooBig(uint32_t ulFileIdx, uint32_t ulSize);
+    // Bytes [pos, pos + size) from a read buffer, trying each copy, or null.
+    BIG::FBuff* po_FindHeld(const ReadPlace& place, uint32_t ulSize);
+    BIG::FBuff* po_ReadWhole(uint32_t ulFileIdx, const ReadPlace& place, uint32_t ulSize);
+    std::string FileLabel(uint32_t ulFileIdx) const;
+
     BIG_cl_AsynchronousIOManager* mpo_Manager;
-    DupPositionSource m_DupPositions;
-    PackageSource m_Packages;
-    bool mb_SyncReading = false;
+    int mi_SyncCallback = -1;
+    int mi_SyncDepth = 0;
+    // Live synchronous reads; the request's user word is the slot index.
+    std::vector<SyncSlot*> m_aSyncSlots;
+    std::array<std::unique_ptr<DupFileSelectPolicy>, 7> m_aDupPolicies;
 };

@@ -1,6 +1,7 @@
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <unordered_set>
 
@@ -139,6 +140,27 @@ uint32_t BIG_cl_AsynchronousIOManager::ul_GetRequestCount() const {
 uint32_t BIG_cl_AsynchronousIOManager::ul_GetReadCount() const {
     PLT::ScopedLock<PLT::Mutex> lock(m_pImpl->mutex);
     return m_pImpl->ulReadNumber;
+}
+
+uint64_t BIG_cl_AsynchronousIOManager::ull_GetLastReadPosition(uint32_t ulBfIdx) const {
+    PLT::ScopedLock<PLT::Mutex> lock(m_pImpl->mutex);
+    return m_pImpl->ulCurrentBf == ulBfIdx ? m_pImpl->ullCurrentPos : 0;
+}
+
+void BIG_cl_AsynchronousIOManager::WaitForReadEnd(uint32_t ulTimeoutMs) {
+    Impl& impl = *m_pImpl;
+    std::unique_lock<std::mutex> lock(impl.eventMutex);
+    const uint64_t seen = impl.ullEvents;
+    impl.eventCv.wait_for(lock, std::chrono::milliseconds(ulTimeoutMs),
+                          [&] { return impl.ullEvents != seen; });
+}
+
+void BIG_cl_AsynchronousIOManager::Impl::NotifyEvent() {
+    {
+        std::lock_guard<std::mutex> lock(eventMutex);
+        ++ullEvents;
+    }
+    eventCv.notify_all();
 }
 
 BIG_cl_BufferManager& BIG_cl_AsynchronousIOManager::GetBufferManager() {
@@ -413,6 +435,7 @@ bool BIG_cl_AsynchronousIOManager::Impl::bLaunchOne() {
             aFailed.push_back(Waiter{request, queueId});
             return true;
         });
+        NotifyEvent();
         return true;
     }
 
@@ -433,6 +456,7 @@ bool BIG_cl_AsynchronousIOManager::Impl::bLaunchOne() {
         case BIG::BatchOutcome::eUnreadable:
             table->bRemove(outcome.po_Unreadable);
             aFailed.push_back(Waiter{outcome.po_Unreadable, queueId});
+            NotifyEvent();
             return true;
         case BIG::BatchOutcome::eRead:
             break;
@@ -483,6 +507,7 @@ void BIG_cl_AsynchronousIOManager::Impl::OnReadEnd(BIG_cl_AsynchronousIO* po_Buf
         bPosted = true;
         semaphore.Post();
     }
+    NotifyEvent();
 }
 
 // ---- Treatment -------------------------------------------------------------

@@ -145,6 +145,13 @@ public:
     void SetDataReuse(bool bReuse);
     bool bGetDataReuse() const;
 
+    // Byte offset where the launcher's last read of bigfile `ulBfIdx` ended (0
+    // when its last read was on another bigfile).
+    uint64_t ull_GetLastReadPosition(uint32_t ulBfIdx) const;
+    // Sleeps until a read ends or a request is found unreadable, at most
+    // `ulTimeoutMs`; for threads that wait for their own requests.
+    void WaitForReadEnd(uint32_t ulTimeoutMs);
+
     // Requests queued or waiting on a read buffer, not yet delivered.
     uint32_t ul_GetRequestCount() const;
     // Physical reads launched so far.

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
+#include <mutex>
 #include <deque>
 #include <memory>
 
@@ -55,6 +57,12 @@ struct BIG_cl_AsynchronousIOManager::Impl {
     bool bNoWork PLT_GUARDED_BY(launcherMutex) = false;
     bool bReadInProgress PLT_GUARDED_BY(launcherMutex) = false;
     uint32_t ulPauseCount PLT_GUARDED_BY(launcherMutex) = 0;
+
+    // Counts reads ended and requests failed, for WaitForReadEnd.
+    std::mutex eventMutex;
+    std::condition_variable eventCv;
+    uint64_t ullEvents = 0;
+    void NotifyEvent();
 
     // Destroyed explicitly before the buffers whose memory it fills.
     std::unique_ptr<PLT::AsyncReadDevice> pDevice;

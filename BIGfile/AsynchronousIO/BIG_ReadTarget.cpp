@@ -51,6 +51,10 @@ bool FileReadTarget::bAlign(uint64_t ullStart, uint64_t ullEnd, bool bForward, u
             if (local < range.ull_LocalStart)
                 return false;
             po_Out->ull_Skip = local - range.ull_LocalStart;
+            // A container opened without asynchronous handles is read through
+            // its plain descriptor: reads are positioned, so sharing it is safe.
+            if (po_Out->h_File == PLT::kInvalidFile)
+                po_Out->h_File = segment.h_File;
             return po_Out->ull_Skip + (po_Out->ull_End - po_Out->ull_Start) <= po_Out->ull_LocalSize;
         }
     }
