@@ -6,6 +6,7 @@
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
 #include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_FBuff.h"
 #include "ERRor/ERR_Assert.h"
 #include "plugin/OVC_Interface.h"
 
@@ -177,6 +178,23 @@ void ReadElementReferenceList(const BankFileView& file, ElementReferenceList* li
     }
 }
 
+// Loads a file's data for parsing and hands it to `parse`, unless `registered`.
+template <class ParseFn>
+int32_t ParseFromFat(bool registered, uint32_t key, uint32_t fileIdx, BIG_cl_AsynchronousFat* fat,
+                     ParseFn parse) {
+    if (registered)
+        return -1;
+    if (fat == nullptr)
+        fat = BIG_cl_AsynchronousFat::po_GetInstance();
+    BIG_st_FileData data;
+    if (fat != nullptr && !fat->bGetFileData(fileIdx, &data))
+        data = BIG_st_FileData{};
+    const int32_t result = parse(key, &data);
+    if (data.po_Buffer != nullptr)
+        data.po_Buffer->Release();
+    return result;
+}
+
 template <class T, class ReadFn>
 int32_t Register(std::map<uint32_t, std::unique_ptr<T>>* map, const BankFileView* file, ReadFn read) {
     if (file == nullptr || map->count(file->ul_Key) != 0)
@@ -255,6 +273,27 @@ int32_t BankRegistry::ParseDynamicBankList(uint32_t ulKey, const BIG_st_FileData
 int32_t BankRegistry::ParseElementReferenceList(uint32_t ulKey, const BIG_st_FileData* data) {
     const BankFileView view = BankFileView::FromFileData(ulKey, data);
     return ParseElementReferenceList(&view);
+}
+
+int32_t BankRegistry::ParseDynamicBankFromFat(uint32_t ulKey, uint32_t ulFileIdx,
+                                              BIG_cl_AsynchronousFat* po_Fat) {
+    return ParseFromFat(
+        m_Banks.count(ulKey) != 0, ulKey, ulFileIdx, po_Fat,
+        [this](uint32_t key, const BIG_st_FileData* data) { return ParseDynamicBank(key, data); });
+}
+
+int32_t BankRegistry::ParseDynamicBankListFromFat(uint32_t ulKey, uint32_t ulFileIdx,
+                                                  BIG_cl_AsynchronousFat* po_Fat) {
+    return ParseFromFat(
+        m_BankLists.count(ulKey) != 0, ulKey, ulFileIdx, po_Fat,
+        [this](uint32_t key, const BIG_st_FileData* data) { return ParseDynamicBankList(key, data); });
+}
+
+int32_t BankRegistry::ParseElementReferenceListFromFat(uint32_t ulKey, uint32_t ulFileIdx,
+                                                       BIG_cl_AsynchronousFat* po_Fat) {
+    return ParseFromFat(
+        m_ElementRefLists.count(ulKey) != 0, ulKey, ulFileIdx, po_Fat,
+        [this](uint32_t key, const BIG_st_FileData* data) { return ParseElementReferenceList(key, data); });
 }
 
 void BankRegistry::_BuildElementIndex() {

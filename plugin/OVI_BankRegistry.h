@@ -33,6 +33,7 @@
 #include <memory>
 #include <vector>
 
+class BIG_cl_AsynchronousFat;
 struct BIG_st_FileData;
 
 namespace ORVEX {
@@ -121,6 +122,18 @@ public:
     int32_t ParseDynamicBank(uint32_t ulKey, const BIG_st_FileData* data);
     int32_t ParseDynamicBankList(uint32_t ulKey, const BIG_st_FileData* data);
     int32_t ParseElementReferenceList(uint32_t ulKey, const BIG_st_FileData* data);
+
+    // The same, loading file `ulFileIdx` for parsing through `po_Fat` (the
+    // process-wide asynchronous table when null). A key already registered is
+    // refused before anything is read; a file that cannot be read (or no
+    // table) is registered with no entries. The loaded bytes are released
+    // before the call returns.
+    int32_t ParseDynamicBankFromFat(uint32_t ulKey, uint32_t ulFileIdx,
+                                    BIG_cl_AsynchronousFat* po_Fat = nullptr);
+    int32_t ParseDynamicBankListFromFat(uint32_t ulKey, uint32_t ulFileIdx,
+                                        BIG_cl_AsynchronousFat* po_Fat = nullptr);
+    int32_t ParseElementReferenceListFromFat(uint32_t ulKey, uint32_t ulFileIdx,
+                                             BIG_cl_AsynchronousFat* po_Fat = nullptr);
 
     // Resolves bank lists, banks and element reference lists into their
     // reference counts (five passes, see the source) and reports what is
