@@ -1,6 +1,97 @@
 #include "plugin/OVI_Big.h"
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_FileEntry.h"
+#include "BIGfile/BIG_Init.h"
+#include "platform/DebugOutput.h"
+#include "plugin/OVI_BankRegistry.h"
+#include "plugin/OVI_RefsFile.h"
+#include "plugin/OVI_Text.h"
+
 namespace ORVEX {
+
+namespace {
+
+constexpr uint32_t kNoKey = 0xFFFFFFFF;
+constexpr uint32_t kDuplicatedFilesKey = 0x1000;
+constexpr size_t kPrintSize = 1024;  // Print cuts at 1023 characters
+// Stored content: u32 size, then (from the reference table on) u32 count, keys.
+constexpr uint32_t kHeadSize = 8;
+
+// The engine's runtime library counts its starts: only the first start and
+// the last stop do work. It keeps no other state on this platform, nor do the
+// memory and timer services that start after it.
+uint32_t g_RuntimeUsers = 0;
+
+void StartRuntime() {
+    ++g_RuntimeUsers;
+}
+
+void StopRuntime() {
+    if (g_RuntimeUsers != 0)
+        --g_RuntimeUsers;
+}
+
+// Reads `count` bytes at byte position × 8 + extra of `fat`'s container,
+// under the table's lock (the asynchronous reader shares the container).
+bool bReadBigfileBytes(BIG_cl_Fat& fat, BIG_POS position, uint64_t extra, void* out, uint32_t count) {
+    PLT::ScopedLock<PLT::CriticalSection> lock(fat.Lock());
+    return fat.File().eRead(position, out, count, extra) == BIG::eFile_Ok;
+}
+
+}  // namespace
+
+OVI_Big::OVI_Big() = default;
+
+OVI_Big::~OVI_Big() {
+    // A host that drops the tool without eDeinit must not leave the engine
+    // running with a bigfile open.
+    _StopEngine();
+}
+
+uint32_t OVI_Big::ul_RuntimeUsers() {
+    return g_RuntimeUsers;
+}
+
+OVI_RefBuffer& OVI_Big::RefBuffer() {
+    static OVI_RefBuffer s_buffer;
+    return s_buffer;
+}
+
+const uint32_t* OVI_Big::pul_GetRefKeys() {
+    return RefBuffer().pul_Data();
+}
+
+bool OVI_Big::OnFileRefs(const FileRefRecord&, const uint8_t*, uint32_t) {
+    return false;
+}
+
+bool OVI_Big::OnMissingRef(uint32_t, uint32_t) {
+    return true;
+}
+
+void OVI_Big::Print(const char* format, ...) {
+    char text[kPrintSize];
+    text[0] = '\0';
+    va_list args;
+    va_start(args, format);
+    const int wanted = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (wanted < 0)
+        text[0] = '\0';
+    std::fputs(text, stdout);
+    PLT::DebugOutput("\n");
+    PLT::DebugOutput(text);
+}
+
+// ---- engine and bigfile ------------------------------------------------------
 
 int32_t OVI_Big::eInit(OVC_Params* params) {
     ml_Status = OVC_Status_WrongVersion;
@@ -9,13 +100,379 @@ int32_t OVI_Big::eInit(OVC_Params* params) {
         return ml_Status;
 
     ml_Status = OVC_Status_Failure;
-    OVC_OutputString("error", "session", "The bigfile engine is not available in this build");
+    const auto* block = dynamic_cast<const OVI_BigParams*>(params);
+    if (block == nullptr) {
+        OVC_OutputString("error", "session", "The parameter block is not a bigfile parameter block");
+        return ml_Status;
+    }
+    if (mb_RuntimeStarted) {
+        OVC_OutputString("error", "session", "The session is already initialised; call eDeinit first");
+        return ml_Status;
+    }
+    mb_First = block->mb_First;
+    mb_WriteRefsCache = block->mb_WriteRefsCache;
+    mb_ReportMissing = block->mb_ReportMissing;
+    const std::string path(OVI_TextOf(block->msz_BigfilePath));
+
+    StartRuntime();
+    mb_RuntimeStarted = true;
+    if (!BIG_InitLibrary()) {
+        // Shutting it down later would pull it from under its other user.
+        OVC_OutputString("error", "session", "The bigfile library is already started by another user");
+        return ml_Status;
+    }
+    mb_LibraryStarted = true;
+    mpo_Fat = BIG_pst_GetGlobalFat();
+    if (mpo_Fat == nullptr || mpo_Fat->File().eOpen(path, true, true, true) != BIG::eFile_Ok) {
+        OVC_OutputString("error", "session", "Cannot open bigfile '%s'", path.c_str());
+        return ml_Status;
+    }
+    mb_BigfileOpen = true;
+
+    ml_Status = OVC_Status_ReadingFat;
+    if (!mpo_Fat->ReadFat(true)) {
+        OVC_OutputString("error", "session", "Cannot read the tables of bigfile '%s'", path.c_str());
+        return ml_Status;
+    }
+
+    const uint32_t format = mpo_Fat->uw_GetFormatNb();
+    OVC_OutputString("info", "version", "Orvex Big: %u Lib Big: %u", format, kLibraryFormatNb);
+    if (format != kLibraryFormatNb)
+        OVC_OutputString("error", "version", "WARNING: Version Mismatch Orvex Big: %d Lib Big: %u",
+                         static_cast<int>(format), kLibraryFormatNb);
+    ml_Status = OVC_Status_Success;
+
+    // The duplicated-files table stays loaded for the whole session: copy-list
+    // entries are read through it. It is emptied before the bigfile closes.
+    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+    if (hooks.loadDuplicatedFiles &&
+        mpo_Fat->ul_GetFileIndex(kDuplicatedFilesKey, false) != BIG_cl_Fat::kNoFile)
+        hooks.loadDuplicatedFiles(*mpo_Fat);
     return ml_Status;
 }
 
 int32_t OVI_Big::eDeinit() {
-    // eInit starts nothing in this build, so there is nothing to shut down.
+    _StopEngine();
     return ml_Status;
+}
+
+void OVI_Big::_StopEngine() {
+    if (mb_BigfileOpen) {
+        BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+        const bool loadManager = hooks.hasLoadManager && hooks.hasLoadManager() &&
+                                 hooks.hasLoadOrderManager && hooks.hasLoadOrderManager();
+        if (loadManager)
+            SDK_DeinitBeforeBigfileClosed();
+        else if (hooks.resetDuplicatedFiles)
+            hooks.resetDuplicatedFiles();
+        if (mpo_Fat != nullptr)
+            mpo_Fat->File().eClose();
+        mb_BigfileOpen = false;
+    }
+    if (mb_LibraryStarted) {
+        BIG_CloseLibrary();
+        mb_LibraryStarted = false;
+        mpo_Fat = nullptr;
+    }
+    if (mb_RuntimeStarted) {
+        StopRuntime();
+        mb_RuntimeStarted = false;
+    }
+}
+
+// ---- records and reference tables ---------------------------------------------
+
+bool OVI_Big::_bIsKeyInBigfile(uint32_t key) const {
+    return mpo_Fat != nullptr && mpo_Fat->ul_GetFileIndex(key, false) != BIG_cl_Fat::kNoFile;
+}
+
+uint32_t OVI_Big::_FillFileRecord(uint32_t index, FileRefRecord* record) {
+    if (mpo_Fat == nullptr || record == nullptr || index >= mpo_Fat->ul_GetFileCount())
+        return 0;
+    const BIG_st_FileEntry& entry = mpo_Fat->FileEntry(index);
+    record->ul_Key = entry.ul_Key;
+    record->ul_Type = entry.uc_Type;
+    record->ul_Index = index;
+    record->ul_UseCount = 0;
+    record->s_Name = mpo_Fat->GetFileName(index);
+    ml_Status = OVC_Status_Success;
+    return 1;
+}
+
+int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record) {
+    record->ul_RefCount = 0;
+    record->ul_Size = 0;
+    if (mpo_Fat == nullptr || index >= mpo_Fat->ul_GetFileCount())
+        return OVC_Status_NoData;
+    const BIG_st_FileEntry& entry = mpo_Fat->FileEntry(index);
+
+    // The table whose container holds the bytes: a package entry names a
+    // file of that package's own table.
+    BIG_cl_Fat* holder = mpo_Fat;
+    uint32_t holderIndex = index;
+    if ((entry.uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0) {
+        const uint32_t package = entry.ul_Pos >> BIG_st_FileEntry::kPackageIndexShift;
+        holder = package < BIG_ul_PackageCount() ? BIG_pst_PackageFat(package) : nullptr;
+        holderIndex = entry.ul_Pos & BIG_st_FileEntry::kPackageFileMask;
+        if (holder == nullptr || holderIndex >= holder->ul_GetFileCount() ||
+            (holder->FileEntry(holderIndex).uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0)
+            return OVC_Status_NoData;
+    }
+
+    uint8_t head[kHeadSize] = {};
+    uint32_t available = 0;  // bytes of the head that the container holds
+    uint64_t keysAt = 0;     // byte offset of the keys from `base`
+    BIG_POS base = BIG_POS::None();
+    const bool loose = (entry.uc_StorageFlags & BIG_st_FileEntry::kStorageLooseKey) != 0;
+    if (loose) {
+        // A loose key file overrides the stored content; it has no size word.
+        const uint32_t size = mpo_Fat->ul_GetFileSize(index);
+        if (size == 0xFFFFFFFF)
+            return OVC_Status_NoData;
+        BIG::Endian::Put32(head, size);
+        available = 4;
+        if (size >= 4 && mpo_Fat->ReadFileContent(index, head + 4, 0, 4))
+            available = kHeadSize;
+    } else {
+        // Copy-list entries go through the duplicated-files table (first copy);
+        // a position outside the container counts as no data.
+        if (!holder->bIsFilePositionValid(holderIndex))
+            return OVC_Status_NoData;
+        const uint64_t value =
+            uint64_t{holder->oGetDataPos().ul_GetValue()} + holder->ul_GetFilePosition(holderIndex);
+        const uint64_t end = holder->File().oGetFileContentEnd().ull_GetByteOffset();
+        if (value >= BIG_POS::kNone || value * 8 >= end)
+            return OVC_Status_NoData;
+        base = BIG_POS::FromValue(static_cast<uint32_t>(value));
+        const uint64_t left = end - value * 8;
+        available = static_cast<uint32_t>(std::min<uint64_t>(left, kHeadSize));
+        keysAt = kHeadSize;
+        if (available < 4 || !bReadBigfileBytes(*holder, base, 0, head, available)) {
+            OVC_OutputString("error", "session", "Cannot read the data of %s (key 0x%08X)",
+                             record->s_Name.c_str(), record->ul_Key);
+            return OVC_Status_NoData;
+        }
+        const uint32_t size = BIG::Endian::Get32(head);
+        if (uint64_t{size} + 4 > left) {
+            OVC_OutputString("error", "session",
+                             "The data of %s (key 0x%08X) claim %u bytes and run past the end of the bigfile",
+                             record->s_Name.c_str(), record->ul_Key, size);
+            return OVC_Status_NoData;
+        }
+    }
+
+    const uint32_t size = BIG::Endian::Get32(head);
+    record->ul_Size = size;
+    if (size == 0)
+        return OVC_Status_Success;
+    uint32_t count = available >= kHeadSize ? BIG::Endian::Get32(head + 4) : 0;
+    // A count that claims more keys than the content holds is cut to those that fit.
+    const uint32_t fit = size >= 4 ? (size - 4) / 4 : 0;
+    if (count > fit) {
+        OVC_OutputString("warning", "session",
+                         "%s (key 0x%08X) claims %u references, its %u bytes hold %u: the rest is ignored",
+                         record->s_Name.c_str(), record->ul_Key, count, size, fit);
+        count = fit;
+    }
+    if (count == 0)
+        return OVC_Status_Success;
+
+    OVI_RefBuffer& refs = RefBuffer();
+    if (!refs.bReserve(uint64_t{4} * count)) {
+        OVC_OutputString("error", "session", "No memory for the %u references of %s (key 0x%08X)", count,
+                         record->s_Name.c_str(), record->ul_Key);
+        return OVC_Status_NoData;
+    }
+    uint32_t* keys = refs.pul_Data();
+    const bool read = loose ? mpo_Fat->ReadFileContent(index, keys, 4, 4 * count)
+                            : bReadBigfileBytes(*holder, base, keysAt, keys, 4 * count);
+    if (!read) {
+        OVC_OutputString("error", "session", "Cannot read the references of %s (key 0x%08X)",
+                         record->s_Name.c_str(), record->ul_Key);
+        return OVC_Status_NoData;
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        keys[i] = BIG::Endian::Get32(reinterpret_cast<const uint8_t*>(keys + i));
+    record->ul_RefCount = count;
+    return OVC_Status_Success;
+}
+
+// ---- mapping ---------------------------------------------------------------------
+
+void OVI_Big::_MapRefs(const FileRefRecord& record, const uint32_t* keys) {
+    mmap_Records[record.ul_Key] = record;
+    if (record.ul_RefCount == 0)
+        return;
+    std::vector<uint32_t>* edges = nullptr;
+    for (uint32_t i = 0; i < record.ul_RefCount; ++i) {
+        const uint32_t key = keys[i];
+        if (_bIsKeyInBigfile(key)) {
+            if (edges == nullptr)
+                edges = &mmap_Edges[record.ul_Key];
+            edges->push_back(key);
+        } else if (key != 0 && key != kNoKey) {
+            OnMissingRef(record.ul_Key, key);
+            if (mb_ReportMissing)
+                OVC_OutputString("warning", "filenotfound",
+                                 "OVI_Big::_MapRefs File ! Found : Refkey %u | 0x%08X", key, key);
+        }
+    }
+}
+
+void OVI_Big::_ScanFiles(uint32_t fileCount) {
+    if (mpo_Fat == nullptr) {
+        OVC_OutputString("error", "session", "No bigfile is open: nothing to scan");
+        ml_Status = OVC_Status_Failure;
+        return;
+    }
+    OVI_RefBuffer& refs = RefBuffer();
+    if (!refs.bReserve(OVI_RefBuffer::kScanCapacity)) {
+        OVC_OutputString("error", "session", "No memory for the reference buffer");
+        ml_Status = OVC_Status_Failure;
+        return;
+    }
+    const uint32_t count = std::min(fileCount, mpo_Fat->ul_GetFileCount());
+
+    OVI_RefsFileWriter cache;
+    if (mb_WriteRefsCache && !cache.bCreate(ms_RefsCachePath, count))
+        OVC_OutputString("warning", "session", "The reference cache is not written: %s",
+                         cache.Error().c_str());
+
+    for (uint32_t index = 0; index < count; ++index) {
+        FileRefRecord record;
+        _FillFileRecord(index, &record);
+        if (record.ul_Type == kTypeCcm || record.ul_Type == kTypeArd || record.ul_Key == 0)
+            continue;
+        ml_Status = _eReadRefTable(index, &record);
+        if (ml_Status != OVC_Status_Success)
+            continue;
+        _MapRefs(record, refs.pul_Data());
+        OnFileRefs(record, nullptr, 0);
+        if (cache.bIsOpen())
+            cache.bAppend(record, refs.pul_Data());
+    }
+    if (cache.bIsOpen() && !cache.bCommit())
+        OVC_OutputString("error", "session", "The reference cache is not written: %s", cache.Error().c_str());
+    refs.Release();
+}
+
+void OVI_Big::_ReadRefsFile(const std::string& path) {
+    OVI_RefsFileReader reader;
+    if (!reader.bOpen(path)) {
+        OVC_OutputString("error", "session", "Reference cache not read: %s", reader.Error().c_str());
+        return;
+    }
+    OVI_RefBuffer& refs = RefBuffer();
+    for (uint32_t n = 0; n < reader.ul_Count(); ++n) {
+        FileRefRecord record;
+        const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
+        if (next == OVI_RefsFileReader::Next::eEnd)
+            break;
+        if (next == OVI_RefsFileReader::Next::eError) {
+            OVC_OutputString("error", "session",
+                             "Reference cache '%s' is damaged at %s; %u records were mapped", path.c_str(),
+                             reader.Error().c_str(), n);
+            break;
+        }
+        _MapRefs(record, refs.pul_Data());
+        OnFileRefs(record, nullptr, 0);
+    }
+    refs.Release();
+}
+
+// ---- closures --------------------------------------------------------------------
+
+void OVI_Big::_WalkRefs(KeySet& set, uint32_t key, uint32_t mode) {
+    // Depth first, each key's edges in order, as a recursion would go; the
+    // explicit stack keeps a long chain of references off the call stack.
+    struct Frame {
+        const std::vector<uint32_t>* edges;
+        size_t next;
+    };
+    std::vector<Frame> stack;
+    auto push = [&](uint32_t from) {
+        auto found = mmap_Edges.find(from);
+        if (found != mmap_Edges.end() && !found->second.empty())
+            stack.push_back(Frame{&found->second, 0});
+    };
+    push(key);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.edges->size()) {
+            stack.pop_back();
+            continue;
+        }
+        const uint32_t child = (*frame.edges)[frame.next++];
+        const bool added = set.insert(child).second;
+        if (mode == kWalkCount)
+            UseCount(child) += 1;
+        else if (mode == kWalkWeight)
+            UseCount(child) += mul_Weight;
+        // `frame` may move when the stack grows.
+        if (added)
+            push(child);
+    }
+}
+
+void OVI_Big::_ExpandBanks(KeySet& set) {
+    BankRegistry& registry = BankRegistry::Instance();
+    // std::set keeps iterators valid on insertion, so keys inserted behind
+    // the current one are visited too.
+    for (auto it = set.begin(); it != set.end(); ++it) {
+        const uint32_t key = *it;
+        auto record = mmap_Records.find(key);
+        if (record == mmap_Records.end())
+            continue;
+        const uint32_t type = record->second.ul_Type;
+        const char* name = record->second.s_Name.c_str();
+        if (type == kTypeDynamicBank) {
+            const DynamicBank* bank = registry.FindBank(key);
+            if (bank == nullptr) {
+                OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBank: %u : %s", key,
+                                 name);
+                continue;
+            }
+            for (const auto& [ref, count] : bank->m_RefCounts) {
+                set.insert(ref);
+                UseCount(ref) += 1;
+                _WalkRefs(set, ref, kWalkOnly);
+            }
+        } else if (type == kTypeDynamicBankList) {
+            const DynamicBankList* list = registry.FindDynamicBankList(key);
+            if (list == nullptr) {
+                OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBankList: %u : %s", key,
+                                 name);
+                continue;
+            }
+            for (const auto& [ref, bank] : list->m_Entries) {
+                set.insert(ref);
+                UseCount(ref) += mul_Weight;
+            }
+            UseCount(key) += mul_Weight;
+        } else if (type == kTypeElementRefList) {
+            const ElementReferenceList* list = registry.FindElementReferenceList(key);
+            if (list == nullptr) {
+                OVC_OutputString("warning", "dynamic-resolve", "Unable to find ElementReferenceList: %u : %s",
+                                 key, name);
+                continue;
+            }
+            for (const auto& [ref, count] : list->m_RefCounts) {
+                set.insert(ref);
+                UseCount(ref) += 1;
+                _WalkRefs(set, ref, kWalkOnly);
+            }
+        }
+    }
+}
+
+void OVI_Big::_BuildClosures() {
+    for (const auto& [root, unused] : mmap_Roots) {
+        KeySet& set = mmap_Closures[root];
+        _WalkRefs(set, root, kWalkOnly);
+        _ExpandBanks(set);
+        for (uint32_t key : set)
+            UseCount(key) += 1;
+    }
 }
 
 }  // namespace ORVEX

@@ -1,34 +1,158 @@
 // Base of the library's tools: the inspection session over one bigfile.
 //
-// This build carries the tool's frame only: the version gate of eInit and the
-// status of the last operation. The engine behind it (opening the bigfile,
-// mapping references, closures) is not in this build, and every operation that
-// needs it says so through OVC_OutputString and fails with status 4.
+// eInit starts the engine and opens the bigfile named in the parameter block
+// on the process-wide table; the tool's eRun then maps the reference graph of
+// every file (_ScanFiles, or _ReadRefsFile from a reference cache), computes
+// the closure of every root with a use count per file (_BuildClosures) and
+// works on the result; eDeinit closes the bigfile and stops the engine.
+//
+// The graph: `mmap_Records` holds one record per mapped file; `mmap_Edges`
+// holds, per referring key, the referenced keys that exist in the bigfile, in
+// the order they were mapped, duplicates kept (the ordered multimap of the
+// design, kept as one vector per key: walks only ever ask for one key's edges
+// in order, and a vector per file costs a fraction of a tree node per edge).
+// Closures and use counts follow the walk modes of _WalkRefs.
+//
+// Hooks for the concrete tool: OnFileRefs for every mapped record (the record
+// is already stored and its keys are in the reference buffer), OnMissingRef for
+// every reference to a key the bigfile lacks.
+//
+// Threads: everything runs on the host's calling thread. The reference buffer,
+// the shared file buffer and the bank registry are process-wide: one tool runs
+// at a time.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "plugin/OVC_Interface.h"
+#include "plugin/OVI_BigParams.h"
+#include "plugin/OVI_FileRefRecord.h"
+
+class BIG_cl_Fat;
 
 namespace ORVEX {
 
 class OVI_Big : public OVC_PluginInterface {
 public:
-    OVI_Big() = default;
-    ~OVI_Big() override = default;
+    // The library's own bigfile format number.
+    static constexpr uint32_t kLibraryFormatNb = 135;
+    static constexpr uint32_t kDefaultWeight = 2;
+    // Walk modes of _WalkRefs.
+    static constexpr uint32_t kWalkCount = 0;   // +1 per reached file
+    static constexpr uint32_t kWalkOnly = 1;    // no counting
+    static constexpr uint32_t kWalkWeight = 2;  // + weight per reached file
+    // Types the scan leaves out.
+    static constexpr uint32_t kTypeCcm = 86;
+    static constexpr uint32_t kTypeArd = 109;
+    // Types expanded with the bank registry.
+    static constexpr uint32_t kTypeDynamicBank = 87;
+    static constexpr uint32_t kTypeDynamicBankList = 88;
+    static constexpr uint32_t kTypeElementRefList = 89;
+
+    using RecordMap = std::map<uint32_t, FileRefRecord>;
+    using KeySet = std::set<uint32_t>;
+    using EdgeMap = std::unordered_map<uint32_t, std::vector<uint32_t>>;
+
+    OVI_Big();
+    ~OVI_Big() override;
 
     // GetVersion and eRun are left to the concrete tool.
 
-    // Refuses (status 1) a block without a version or whose version's first
-    // byte is not 1; the other bytes are the concrete tool's to check.
+    // Refuses (status 1, nothing started) a block without a version or whose
+    // version's first byte is not 1. Then starts the engine and opens the
+    // bigfile (4 when either fails), reads its table (5 when that fails),
+    // writes the "version" lines, loads the duplicated-files table (kept until
+    // eDeinit) and returns 0. The block must be an OVI_BigParams.
     int32_t eInit(OVC_Params* params) override;
-    // Shuts down what eInit started; returns the status unchanged.
+    // Closes the bigfile and stops what this tool's eInit started; returns the
+    // status unchanged.
     int32_t eDeinit() override;
 
+    // Called once per mapped record, the record stored and its keys in the
+    // reference buffer (pul_GetRefKeys). `payload` is the file's data after
+    // its reference table, or null (size 0) when the data are not in memory;
+    // it must not be used once the call returns. The base does nothing.
+    virtual bool OnFileRefs(const FileRefRecord& record, const uint8_t* payload, uint32_t payloadSize);
+    // Called with the referring key and the referenced key when a file refers
+    // to a key that the bigfile lacks (never for 0 or 0xFFFFFFFF). The base
+    // does nothing.
+    virtual bool OnMissingRef(uint32_t referringKey, uint32_t missingKey);
+    // Formats into 1024 bytes (cut at 1023), writes the text to standard
+    // output, then a newline and the text to the debugger output.
+    virtual void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
     int32_t l_Status() const { return ml_Status; }
+    uint32_t ul_GetWeight() const { return mul_Weight; }
+
+    // Processes that start the engine count here; the runtime library stops
+    // when the count drops to zero.
+    static uint32_t ul_RuntimeUsers();
 
 protected:
+    // Builds records and edges from every file's reference table; writes
+    // "refs.bin" in the current directory when the write flag is set.
+    // Status afterwards: that of the last file entry (0, or -1 when that file
+    // passed the filters and has no data).
+    void _ScanFiles(uint32_t fileCount);
+    // Builds records and edges from a reference cache. A file that cannot be
+    // opened maps nothing; a malformed record ends the reading with an error
+    // line, the records before it stay mapped.
+    void _ReadRefsFile(const std::string& path);
+    // Stores `record` (replacing any record with its key) and an edge per
+    // key of `keys` that the bigfile holds; missing keys go to OnMissingRef.
+    void _MapRefs(const FileRefRecord& record, const uint32_t* keys);
+    // The closure and use counts of every root, in ascending key order.
+    void _BuildClosures();
+    // Adds everything reachable from `key` to `set`, counting by `mode`.
+    void _WalkRefs(KeySet& set, uint32_t key, uint32_t mode);
+    // Adds what the dynamic banks, bank lists and element reference lists of
+    // `set` need (visiting keys inserted behind the current one too).
+    void _ExpandBanks(KeySet& set);
+    // Key, type, index and name of FAT entry `index`; use count and status 0.
+    // 0 (record untouched) when there is no table or no such entry.
+    uint32_t _FillFileRecord(uint32_t index, FileRefRecord* record);
+    // Reads the reference table of FAT entry `index` into the reference
+    // buffer: 0, or -1 when the file has no data.
+    int32_t _eReadRefTable(uint32_t index, FileRefRecord* record);
+
+    // Whether the bigfile holds a file with `key`; the tables' key index.
+    virtual bool _bIsKeyInBigfile(uint32_t key) const;
+
+    // The keys of the record being processed (valid during OnFileRefs).
+    static const uint32_t* pul_GetRefKeys();
+    static OVI_RefBuffer& RefBuffer();
+    // Use count of `key`, creating an empty record (all fields 0) when absent.
+    uint32_t& UseCount(uint32_t key) { return mmap_Records[key].ul_UseCount; }
+
+    std::map<uint32_t, uint32_t> mmap_Roots;       // root keys; the value is not used here
+    std::map<uint32_t, uint32_t> mmap_SecondKeys;  // the tool's own
+    RecordMap mmap_Records;
+    std::map<uint32_t, KeySet> mmap_Closures;
+    EdgeMap mmap_Edges;
     int32_t ml_Status = OVC_Status_Success;
+    uint32_t mul_FileCount = 0;
+    bool mb_First = false;
+    bool mb_WriteRefsCache = false;
+    bool mb_ReportMissing = false;
+    uint32_t mul_Weight = kDefaultWeight;
+    // The tool's own copy of the parameter block (set by the concrete tool).
+    OVI_BigParams* mpo_Params = nullptr;
+    // The table the session works on: the process-wide one after eInit.
+    BIG_cl_Fat* mpo_Fat = nullptr;
+    // Where "refs.bin" is written.
+    std::string ms_RefsCachePath = "refs.bin";
+
+private:
+    void _StopEngine();
+
+    bool mb_RuntimeStarted = false;
+    bool mb_LibraryStarted = false;
+    bool mb_BigfileOpen = false;
 };
 
 }  // namespace ORVEX

@@ -1,4 +1,4 @@
-// The tools' version gates and their behaviour while the engine is absent.
+// The tools' version gates, and what they do when no bigfile can be opened.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -41,14 +41,13 @@ TEST(OVI_Splitter, eInitRefusesEveryOtherVersionWithStatus1) {
     EXPECT_EQ(splitter.eInit(nullptr), OVC_Status_WrongVersion);
 }
 
-TEST(OVI_Splitter, WithoutTheEngineEveryStepFailsAndSaysSo) {
+TEST(OVI_Splitter, ABlockWithoutBigfileFailsToOpenAndTheRunSaysItIsMissing) {
     ORVEX::OVI_Splitter splitter;
     ORVEX::OVI_SplitterParams params;
     testing::internal::CaptureStdout();
     EXPECT_EQ(splitter.eInit(&params), OVC_Status_Failure);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("[   error][session         ]["), std::string::npos) << out;
-    EXPECT_NE(out.find(kNotAvailable), std::string::npos) << out;
+    EXPECT_NE(out.find("[   error][session         ][Cannot open bigfile ''"), std::string::npos) << out;
 
     testing::internal::CaptureStdout();
     EXPECT_EQ(splitter.eRun(), OVC_Status_Failure);
@@ -73,7 +72,7 @@ TEST(OVI_Big, eInitChecksOnlyTheFirstByte) {
     const Case cases[] = {
         {{2, 1, 1, 1}, OVC_Status_WrongVersion},
         {{0, 1, 1, 1}, OVC_Status_WrongVersion},
-        // Past the gate, the engine is what fails.
+        // Past the gate, the empty bigfile path is what fails.
         {{1, 1, 1, 1}, OVC_Status_Failure},
         {{1, 7, 7, 7}, OVC_Status_Failure},
     };

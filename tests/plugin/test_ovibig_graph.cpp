@@ -1,0 +1,258 @@
+// The reference graph of the inspection session on an in-memory bigfile:
+// mapping, walks, closures, bank expansion, Print and the reference buffer.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "BIGfile/BIG_Endian.h"
+#include "plugin/OVI_BankRegistry.h"
+#include "tests/plugin/test_ovibig_support.h"
+
+namespace {
+
+using ORVEX::OVI_Big;
+using ORVEX::OVI_RefBuffer;
+using ovibig_test::CountOf;
+using ovibig_test::InspectTool;
+
+constexpr uint32_t kA = 0xA0, kB = 0xB0, kC = 0xC0, kR1 = 0x10, kR2 = 0x20;
+
+TEST(OviBigMapRefs, OnlyKeysOfTheBigfileMakeEdgesAndOnlyRealKeysAreMissing) {
+    for (bool report : {false, true}) {
+        InspectTool tool;
+        tool.held_ = std::set<uint32_t>{kA, kB};
+        tool.mb_ReportMissing = report;
+        testing::internal::CaptureStdout();
+        tool.Map(kA, {0, kB, 0xFFFFFFFFu, 0x12345678u, kB});
+        const std::string out = testing::internal::GetCapturedStdout();
+
+        ASSERT_EQ(tool.mmap_Edges.count(kA), 1u);
+        EXPECT_EQ(tool.mmap_Edges.at(kA), (std::vector<uint32_t>{kB, kB}));
+        ASSERT_EQ(tool.missing_.size(), 1u) << "0 and 0xFFFFFFFF are never missing";
+        EXPECT_EQ(tool.missing_[0], std::make_pair(kA, 0x12345678u));
+        EXPECT_EQ(CountOf(out, "[filenotfound    ]"), report ? 1u : 0u) << out;
+        EXPECT_EQ(CountOf(out, "OVI_Big::_MapRefs File ! Found : Refkey 305419896 | 0x12345678"),
+                  report ? 1u : 0u)
+            << out;
+        EXPECT_EQ(tool.mmap_Records.count(kA), 1u);
+    }
+}
+
+TEST(OviBigMapRefs, ARecordMappedAgainReplacesTheFirstAndKeepsBothEdgeLists) {
+    InspectTool tool;
+    tool.held_ = std::set<uint32_t>{kA, kB, kC};
+    tool.Map(kA, {kB}, 4);
+    tool.Map(kA, {kC}, 7);
+    EXPECT_EQ(tool.mmap_Records.at(kA).ul_Type, 7u);
+    EXPECT_EQ(tool.mmap_Edges.at(kA), (std::vector<uint32_t>{kB, kC}));
+}
+
+TEST(OviBigWalk, DuplicateEdgesCountTwiceInMode0AndInsertOnceInMode1) {
+    struct Case {
+        uint32_t mode;
+        uint32_t use;  // of kB after one walk from kA, weight 3
+    };
+    const Case cases[] = {{OVI_Big::kWalkCount, 2}, {OVI_Big::kWalkOnly, 0}, {OVI_Big::kWalkWeight, 6}};
+    for (const Case& c : cases) {
+        InspectTool tool;
+        tool.held_ = std::set<uint32_t>{kA, kB};
+        tool.mul_Weight = 3;
+        tool.Map(kA, {kB, kB});
+        OVI_Big::KeySet set;
+        tool._WalkRefs(set, kA, c.mode);
+        EXPECT_EQ(set, (OVI_Big::KeySet{kB})) << c.mode;
+        EXPECT_EQ(tool.Use(kB), c.use) << c.mode;
+        // Mode 1 changes no count, so it creates no record for a child without one.
+        EXPECT_EQ(tool.mmap_Records.count(kB), c.mode == OVI_Big::kWalkOnly ? 0u : 1u) << c.mode;
+    }
+}
+
+TEST(OviBigWalk, ACycleEndsAndTheRootReachedThroughItJoinsTheClosure) {
+    InspectTool tool;
+    tool.held_ = std::set<uint32_t>{kA, kB};
+    tool.Map(kA, {kB});
+    tool.Map(kB, {kA});
+    tool.mmap_Roots[kA] = 0;
+    tool._BuildClosures();
+    EXPECT_EQ(tool.mmap_Closures.at(kA), (OVI_Big::KeySet{kA, kB}));
+    EXPECT_EQ(tool.Use(kA), 1u);
+    EXPECT_EQ(tool.Use(kB), 1u);
+
+    // Counting walk: A's edges are followed again once the cycle reinserts A,
+    // as a recursive walk does; the walk still ends.
+    OVI_Big::KeySet set;
+    tool._WalkRefs(set, kA, OVI_Big::kWalkCount);
+    EXPECT_EQ(set, (OVI_Big::KeySet{kA, kB}));
+    EXPECT_EQ(tool.Use(kB), 1u + 2u);
+    EXPECT_EQ(tool.Use(kA), 1u + 1u);
+}
+
+TEST(OviBigWalk, AChainLongerThanTheStackCouldRecurseIsWalked) {
+    InspectTool tool;
+    constexpr uint32_t kLength = 300000;
+    std::set<uint32_t> held;
+    for (uint32_t k = 1; k <= kLength; ++k)
+        held.insert(k);
+    tool.held_ = held;
+    for (uint32_t k = 1; k < kLength; ++k)
+        tool.Map(k, {k + 1});
+    OVI_Big::KeySet set;
+    tool._WalkRefs(set, 1, OVI_Big::kWalkCount);
+    EXPECT_EQ(set.size(), kLength - 1);
+    EXPECT_EQ(tool.Use(kLength), 1u);
+    EXPECT_EQ(tool.Use(1), 0u);
+}
+
+TEST(OviBigClosures, TwoRootsReachingOneFileEachAddOneAndKeepThemselvesOut) {
+    InspectTool tool;
+    tool.held_ = std::set<uint32_t>{kR1, kR2, kA, kC};
+    tool.Map(kR1, {kA});
+    tool.Map(kR2, {kA, kC});
+    tool.Map(kA, {kC});
+    tool.mmap_Roots[kR1] = 0;
+    tool.mmap_Roots[kR2] = 0;
+    tool._BuildClosures();
+    EXPECT_EQ(tool.mmap_Closures.at(kR1), (OVI_Big::KeySet{kA, kC}));
+    EXPECT_EQ(tool.mmap_Closures.at(kR2), (OVI_Big::KeySet{kA, kC}));
+    EXPECT_EQ(tool.Use(kA), 2u);
+    EXPECT_EQ(tool.Use(kC), 2u);
+    EXPECT_EQ(tool.Use(kR1), 0u);
+    EXPECT_EQ(tool.Use(kR2), 0u);
+}
+
+TEST(OviBigClosures, AKeyWithoutRecordGetsAnEmptyOneWhenCounted) {
+    InspectTool tool;
+    tool.held_ = std::set<uint32_t>{kR1, kA};
+    tool.Map(kR1, {kA});  // kA is in the bigfile but was never mapped itself
+    tool.mmap_Roots[kR1] = 0;
+    tool._BuildClosures();
+    ASSERT_EQ(tool.mmap_Records.count(kA), 1u);
+    EXPECT_EQ(tool.mmap_Records.at(kA).ul_Key, 0u);
+    EXPECT_EQ(tool.mmap_Records.at(kA).ul_UseCount, 1u);
+    EXPECT_TRUE(tool.mmap_Records.at(kA).s_Name.empty());
+}
+
+// Bank files as the registry's parsers see them.
+struct BankFiles {
+    std::vector<uint8_t> refKeys;
+    std::vector<uint8_t> payload;
+    ORVEX::BankFileView View(uint32_t key) const {
+        ORVEX::BankFileView view;
+        view.ul_Key = key;
+        view.pu8_RefKeys = refKeys.data();
+        view.ul_RefCount = static_cast<uint32_t>(refKeys.size() / 4);
+        view.pu8_Payload = payload.data();
+        view.ul_PayloadSize = payload.size();
+        return view;
+    }
+};
+
+class OviBigBanks : public testing::Test {
+protected:
+    void SetUp() override { ORVEX::BankRegistry::Instance().Clear(); }
+    void TearDown() override { ORVEX::BankRegistry::Instance().Clear(); }
+};
+
+TEST_F(OviBigBanks, ABankListAddsTheWeightToEachListedKeyAndToItself) {
+    constexpr uint32_t kList = 0x300, kX = 0x310, kY = 0x320, kZ = 0x330;
+    BankFiles list;
+    BIG::Endian::ByteAppender keys(&list.refKeys);
+    keys.U32(kY);
+    keys.U32(kX);
+    list.payload = {2};
+    const ORVEX::BankFileView view = list.View(kList);
+    ASSERT_EQ(ORVEX::BankRegistry::Instance().ParseDynamicBankList(&view), 0);
+    testing::internal::CaptureStdout();  // the listed keys are no parsed banks: the registry says so
+    ORVEX::BankRegistry::Instance().ResolveAll();
+    testing::internal::GetCapturedStdout();
+
+    InspectTool tool;
+    tool.held_ = std::set<uint32_t>{kR1, kList, kX, kY, kZ};
+    tool.Map(kR1, {kList});
+    // The record's own table names nothing: what the list adds comes from the registry.
+    tool.Map(kList, {}, OVI_Big::kTypeDynamicBankList);
+    tool.Map(kX, {kZ});
+    tool.mmap_Roots[kR1] = 0;
+    testing::internal::CaptureStdout();
+    tool._BuildClosures();
+    testing::internal::GetCapturedStdout();
+
+    // Listed keys get the weight and are not walked (kZ stays out); the list
+    // gets the weight too; then every member of the closure gets 1.
+    EXPECT_EQ(tool.mmap_Closures.at(kR1), (OVI_Big::KeySet{kList, kX, kY}));
+    EXPECT_EQ(tool.Use(kList), 2u + 1u);
+    EXPECT_EQ(tool.Use(kX), 2u + 1u);
+    EXPECT_EQ(tool.Use(kY), 2u + 1u);
+}
+
+TEST_F(OviBigBanks, MissingBanksAndListsAreReportedAndTheClosureGoesOn) {
+    struct Case {
+        uint32_t type;
+        const char* text;
+    };
+    const Case cases[] = {
+        {OVI_Big::kTypeDynamicBank, "Unable to find DynamicBank: 1024 : bank.dbk"},
+        {OVI_Big::kTypeDynamicBankList, "Unable to find DynamicBankList: 1024 : bank.dbk"},
+        {OVI_Big::kTypeElementRefList, "Unable to find ElementReferenceList: 1024 : bank.dbk"},
+    };
+    for (const Case& c : cases) {
+        InspectTool tool;
+        tool.held_ = std::set<uint32_t>{kR1, 1024, kC};
+        tool.Map(kR1, {1024});
+        ovibig_test::FileRefRecord bank;
+        bank.ul_Key = 1024;
+        bank.ul_Type = c.type;
+        bank.s_Name = "bank.dbk";
+        bank.ul_RefCount = 1;
+        tool._MapRefs(bank, &kC);
+        tool.mmap_Roots[kR1] = 0;
+        testing::internal::CaptureStdout();
+        tool._BuildClosures();
+        const std::string out = testing::internal::GetCapturedStdout();
+        // The registry's look-up writes its own warning too.
+        EXPECT_EQ(CountOf(out, std::string("[ warning][dynamic-resolve ][") + c.text + "]"), 1u) << out;
+        EXPECT_EQ(tool.mmap_Closures.at(kR1), (OVI_Big::KeySet{1024, kC}));
+    }
+}
+
+TEST(OviBigPrint, WritesTheTextUnchangedAndCutsItAt1023Characters) {
+    InspectTool tool;
+    testing::internal::CaptureStdout();
+    tool.Print("%s=%d%%", "x", 5);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "x=5%");
+    const std::string longText(3000, 'q');
+    testing::internal::CaptureStdout();
+    tool.Print("%s", longText.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(1023, 'q'));
+}
+
+TEST(OviBigRefBuffer, GrowsBy64BytesOrToTheSizeNeededAndStartsAgainAfterRelease) {
+    OVI_RefBuffer buffer;
+    struct Step {
+        uint64_t ask;
+        uint32_t capacity;
+        uint32_t allocations;
+    };
+    const Step steps[] = {
+        {OVI_RefBuffer::kScanCapacity, 0x4000, 1},  // 0 + 64 is too small: exactly the size
+        {0x100, 0x4000, 1},                         // fits: no allocation
+        {0x4004, 0x4040, 2},                        // one step of 64 is enough
+        {0x4041, 0x4080, 3},                        // rounded to whole keys, then one step
+        {0x9000, 0x9000, 4},
+    };
+    for (const Step& s : steps) {
+        ASSERT_TRUE(buffer.bReserve(s.ask)) << s.ask;
+        EXPECT_EQ(buffer.ul_Capacity(), s.capacity) << s.ask;
+        EXPECT_EQ(buffer.ul_AllocationCount(), s.allocations) << s.ask;
+        EXPECT_NE(buffer.pul_Data(), nullptr);
+    }
+    buffer.Release();
+    EXPECT_EQ(buffer.pul_Data(), nullptr);
+    ASSERT_TRUE(buffer.bReserve(OVI_RefBuffer::kScanCapacity));
+    EXPECT_EQ(buffer.ul_Capacity(), 0x4000u);
+    // A size no 32-bit capacity can hold is refused, not wrapped.
+    EXPECT_FALSE(buffer.bReserve(uint64_t{1} << 33));
+}
+
+}  // namespace

@@ -1,0 +1,361 @@
+// The inspection session on real bigfiles built with the table's writer:
+// engine start and version check, the full scan, "refs.bin" and the
+// duplicated-files table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
+#include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_Init.h"
+#include "ERRor/ERR_Assert.h"
+#include "plugin/OVI_RefsFile.h"
+#include "tests/plugin/test_ovibig_support.h"
+
+namespace {
+
+using namespace ovibig_test;
+using ORVEX::OVI_Big;
+
+// Runs the current directory elsewhere for the duration (refs.bin lands there).
+class WorkDir {
+public:
+    explicit WorkDir(const fs::path& dir) : m_old(fs::current_path()) { fs::current_path(dir); }
+    ~WorkDir() { fs::current_path(m_old); }
+
+private:
+    fs::path m_old;
+};
+
+class OviBigSession : public testing::Test {
+protected:
+    void SetUp() override {
+        ERR_SetInteractive(false);
+        work_ = std::make_unique<WorkDir>(dir_.Path());
+    }
+    void TearDown() override {
+        work_.reset();
+        ASSERT_FALSE(BIG_bIsLibraryStarted()) << "a test left the engine running";
+    }
+
+    // eInit on `path`, with the output it wrote.
+    // The block's path field holds 63 characters: bigfiles of the test folder
+    // are named relative to it (the current directory).
+    int32_t Init(InspectTool& tool, const std::string& path, std::string* out = nullptr) {
+        TestParams params;
+        const fs::path full(path);
+        const std::string name = full.parent_path() == dir_.Path() ? full.filename().string() : path;
+        EXPECT_TRUE(ORVEX::OVI_bSetText(params.msz_BigfilePath, name)) << name;
+        params.mb_WriteRefsCache = writeCache_;
+        params.mb_ReportMissing = report_;
+        testing::internal::CaptureStdout();
+        const int32_t status = tool.eInit(&params);
+        const std::string text = testing::internal::GetCapturedStdout();
+        if (out != nullptr)
+            *out = text;
+        return status;
+    }
+
+    TempFolder dir_;
+    std::unique_ptr<WorkDir> work_;
+    bool writeCache_ = false;
+    bool report_ = false;
+};
+
+TEST_F(OviBigSession, VersionLinesCompareTheBigfileFormatWithTheLibrary) {
+    struct Case {
+        uint16_t format;
+        const char* info;
+        const char* error;  // null: no error line
+    };
+    const Case cases[] = {
+        {135, "[    info][version         ][Orvex Big: 135 Lib Big: 135]", nullptr},
+        {134, "[    info][version         ][Orvex Big: 134 Lib Big: 135]",
+         "[   error][version         ][WARNING: Version Mismatch Orvex Big: 134 Lib Big: 135]"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir_.File("v" + std::to_string(c.format) + ".bf");
+        ASSERT_TRUE(MakeBigfile(path, {{"A.wor", 0xA0, Content({})}}));
+        uint8_t raw[2] = {static_cast<uint8_t>(c.format), static_cast<uint8_t>(c.format >> 8)};
+        Patch(path, 0, raw, 2);
+
+        InspectTool tool;
+        std::string out;
+        EXPECT_EQ(Init(tool, path, &out), OVC_Status_Success) << out;
+        EXPECT_EQ(CountOf(out, c.info), 1u) << out;
+        EXPECT_EQ(CountOf(out, "[   error]"), c.error ? 1u : 0u) << out;
+        if (c.error != nullptr) {
+            EXPECT_EQ(CountOf(out, c.error), 1u) << out;
+        }
+        EXPECT_TRUE(BIG_bIsLibraryStarted());
+        EXPECT_EQ(tool.eDeinit(), OVC_Status_Success);
+        EXPECT_FALSE(BIG_bIsLibraryStarted());
+    }
+}
+
+TEST_F(OviBigSession, AVersionWhoseFirstByteIsNot1StartsNothing) {
+    const uint32_t usersBefore = OVI_Big::ul_RuntimeUsers();
+    InspectTool tool;
+    TestParams params;
+    params.version = {2, 1, 1, 1};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(tool.eInit(&params), OVC_Status_WrongVersion);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_FALSE(BIG_bIsLibraryStarted());
+    EXPECT_EQ(OVI_Big::ul_RuntimeUsers(), usersBefore);
+    EXPECT_EQ(tool.eDeinit(), OVC_Status_WrongVersion);
+}
+
+TEST_F(OviBigSession, TheEngineStartsInOrderAndStopsWhatItStartedWhateverFailed) {
+    const uint32_t usersBefore = OVI_Big::ul_RuntimeUsers();
+    std::string good = dir_.File("good.bf");
+    ASSERT_TRUE(MakeBigfile(good, {{"A.wor", 0xA0, Content({})}}));
+    struct Case {
+        std::string path;
+        int32_t status;
+        const char* line;
+    };
+    const Case cases[] = {
+        {dir_.File("absent.bf"), OVC_Status_Failure, "Cannot open bigfile"},
+        {good, OVC_Status_Success, "Orvex Big: 135"},
+    };
+    for (const Case& c : cases) {
+        InspectTool tool;
+        std::string out;
+        EXPECT_EQ(Init(tool, c.path, &out), c.status) << out;
+        EXPECT_NE(out.find(c.line), std::string::npos) << out;
+        EXPECT_TRUE(BIG_bIsLibraryStarted());
+        EXPECT_EQ(OVI_Big::ul_RuntimeUsers(), usersBefore + 1);
+        EXPECT_EQ(tool.eDeinit(), c.status);
+        EXPECT_FALSE(BIG_bIsLibraryStarted());
+        EXPECT_EQ(OVI_Big::ul_RuntimeUsers(), usersBefore);
+    }
+    // A library someone else started is left alone, and refused.
+    ASSERT_TRUE(BIG_InitLibrary());
+    {
+        InspectTool tool;
+        std::string out;
+        EXPECT_EQ(Init(tool, good, &out), OVC_Status_Failure);
+        EXPECT_NE(out.find("already started"), std::string::npos) << out;
+        tool.eDeinit();
+        EXPECT_TRUE(BIG_bIsLibraryStarted());
+    }
+    BIG_CloseLibrary();
+}
+
+// Indexes of the files, as the writer placed them.
+uint32_t IndexOf(const std::string& path, uint32_t key) {
+    BIG_cl_Fat fat;
+    if (fat.File().eOpen(path, true, true, false) != BIG::eFile_Ok || !fat.ReadFat(true))
+        return BIG_cl_Fat::kNoFile;
+    const uint32_t index = fat.ul_GetFileIndex(key, false);
+    fat.File().eClose();
+    return index;
+}
+
+TEST_F(OviBigSession, TheScanMapsEveryFileButSkippedTypesAndWritesTheCacheItReadsBack) {
+    constexpr uint32_t kWorld = 0x100, kList = 0x200, kCcm = 0x300, kArd = 0x400, kEmpty = 0x500;
+    const std::string path = dir_.File("scan.bf");
+    ASSERT_TRUE(
+        MakeBigfile(path, {
+                              {"Town.wor", kWorld, Content({kList, kList, 0, 0xFFFFFFFF, 0x12345678})},
+                              {"Skip.ccm", kCcm, Content({kWorld})},
+                              {"Skip.ard", kArd, Content({kWorld})},
+                              {"Sounds.dbl", kList, Content({}, "")},
+                              {"Nothing.txt", kEmpty, ""},
+                          }));
+    writeCache_ = true;
+    report_ = true;
+    InspectTool tool;
+    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+    const uint32_t entries = tool.mpo_Fat->ul_GetFileCount();
+    testing::internal::CaptureStdout();
+    tool._ScanFiles(entries);
+    const std::string out = testing::internal::GetCapturedStdout();
+    // The free entries after the files end the scan: their status is 0.
+    EXPECT_EQ(tool.l_Status(), OVC_Status_Success);
+
+    ASSERT_EQ(tool.mmap_Records.size(), 2u);
+    const FileRefRecord& world = tool.mmap_Records.at(kWorld);
+    EXPECT_EQ(world.s_Name, "Town.wor");
+    EXPECT_EQ(world.ul_Type, 4u);
+    EXPECT_EQ(world.ul_RefCount, 5u);
+    EXPECT_EQ(world.ul_Size, Content({kList, kList, 0, 0xFFFFFFFF, 0x12345678}).size());
+    EXPECT_EQ(world.ul_Index, IndexOf(path, kWorld));
+    EXPECT_EQ(tool.mmap_Records.at(kList).ul_Size, 4u);
+    EXPECT_EQ(tool.Edges(kWorld, kList), 2u);
+    EXPECT_EQ(tool.missing_, (std::vector<std::pair<uint32_t, uint32_t>>{{kWorld, 0x12345678}}));
+    EXPECT_EQ(CountOf(out, "Refkey 305419896 | 0x12345678"), 1u) << out;
+    ASSERT_EQ(tool.seen_.size(), 2u);
+    EXPECT_EQ(tool.seen_[0].keys, (std::vector<uint32_t>{kList, kList, 0, 0xFFFFFFFF, 0x12345678}));
+    EXPECT_EQ(tool.RefBuffer().pul_Data(), nullptr) << "the buffer is released when the scan ends";
+
+    // The cache: the count of entries visited, then the two mapped records.
+    const Bytes cache = ReadAll(dir_.File("refs.bin"));
+    ASSERT_GE(cache.size(), 4u);
+    EXPECT_EQ(BIG::Endian::Get32(cache.data()), entries);
+    InspectTool again;
+    again.held_ = std::set<uint32_t>{kWorld, kList, kCcm, kArd, kEmpty};
+    testing::internal::CaptureStdout();
+    again._ReadRefsFile(dir_.File("refs.bin"));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(again.mmap_Records.size(), 2u);
+    for (const auto& [key, record] : tool.mmap_Records) {
+        const FileRefRecord& back = again.mmap_Records.at(key);
+        EXPECT_EQ(back.ul_Index, record.ul_Index);
+        EXPECT_EQ(back.ul_Size, record.ul_Size);
+        EXPECT_EQ(back.ul_Type, record.ul_Type);
+        EXPECT_EQ(back.ul_RefCount, record.ul_RefCount);
+        EXPECT_EQ(back.s_Name, record.s_Name);
+    }
+    EXPECT_EQ(again.Edges(kWorld, kList), 2u);
+    EXPECT_EQ(again.missing_, tool.missing_);
+    EXPECT_EQ(tool.eDeinit(), OVC_Status_Success);
+}
+
+TEST_F(OviBigSession, TheLastEntryWithoutDataLeavesStatusMinus1) {
+    const std::string path = dir_.File("nodata.bf");
+    ASSERT_TRUE(MakeBigfile(path, {{"A.wor", 0xA0, Content({})}, {"B.txt", 0xB0, ""}}, 2));
+    InspectTool tool;
+    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+    ASSERT_EQ(tool.mpo_Fat->ul_GetFileCount(), 2u);
+    tool._ScanFiles(2);
+    EXPECT_EQ(tool.l_Status(), OVC_Status_NoData);
+    EXPECT_EQ(tool.mmap_Records.count(0xB0), 0u);
+    EXPECT_EQ(tool.mmap_Records.count(0xA0), 1u);
+    EXPECT_EQ(tool.eDeinit(), OVC_Status_NoData);
+}
+
+TEST_F(OviBigSession, ACountClaimingMoreKeysThanTheContentHoldsIsCut) {
+    // Count 1000, then only two keys and nothing after them.
+    Bytes raw;
+    BIG::Endian::ByteAppender out(&raw);
+    out.U32(1000);
+    out.U32(0xB0);
+    out.U32(0xC0);
+    const std::string path = dir_.File("cut.bf");
+    ASSERT_TRUE(MakeBigfile(path, {{"A.wor", 0xA0, std::string(raw.begin(), raw.end())},
+                                   {"B.txt", 0xB0, Content({})},
+                                   {"C.txt", 0xC0, Content({})}}));
+    InspectTool tool;
+    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+    testing::internal::CaptureStdout();
+    tool._ScanFiles(tool.mpo_Fat->ul_GetFileCount());
+    const std::string text = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(CountOf(text, "claims 1000 references"), 1u) << text;
+    ASSERT_EQ(tool.mmap_Records.count(0xA0), 1u);
+    EXPECT_EQ(tool.mmap_Records.at(0xA0).ul_RefCount, 2u);
+    EXPECT_EQ(tool.Edges(0xA0, 0xB0), 1u);
+    EXPECT_EQ(tool.Edges(0xA0, 0xC0), 1u);
+    tool.eDeinit();
+}
+
+TEST_F(OviBigSession, ARefsBinThatCannotBeWrittenLeavesTheScanWhole) {
+    const std::string path = dir_.File("nocache.bf");
+    ASSERT_TRUE(MakeBigfile(path, {{"A.wor", 0xA0, Content({0xB0})}, {"B.txt", 0xB0, Content({})}}));
+    writeCache_ = true;
+    InspectTool tool;
+    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+    tool.ms_RefsCachePath = dir_.File("missing-folder/refs.bin");
+    testing::internal::CaptureStdout();
+    tool._ScanFiles(tool.mpo_Fat->ul_GetFileCount());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("The reference cache is not written"), std::string::npos) << out;
+    EXPECT_EQ(tool.Edges(0xA0, 0xB0), 1u);
+    tool.eDeinit();
+}
+
+// The duplicated-files table as the loading components provide it: loaded from
+// key 0x1000 after the tables are read, emptied before the bigfile closes.
+class DuplicatedFilesHooks {
+public:
+    DuplicatedFilesHooks() : m_saved(BIG_LibraryHooks()) {
+        BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+        hooks.createDuplicatedFiles = [] { BIG_DuplicatedFilesManager::CreateSingleton(); };
+        hooks.destroyDuplicatedFiles = [] { BIG_DuplicatedFilesManager::DestroySingleton(); };
+        hooks.duplicatedPosition = [](uint32_t index) {
+            return BIG_DuplicatedFilesManager::ul_GetGlobalPosition(index);
+        };
+        hooks.loadDuplicatedFiles = [this](BIG_cl_Fat& fat) {
+            ++loads;
+            BIG_st_ByteBlock block;
+            uint32_t length = 0;
+            const uint32_t index = fat.ul_GetFileIndex(BIG_DuplicatedFilesManager::kFileKey, false);
+            ASSERT_TRUE(fat.LoadFileInBuffer(index, &block, &length));
+            const uint32_t refs = BIG::Endian::Get32(block.p_Data.get());
+            const size_t skip = 4 + size_t{4} * refs;
+            std::string error;
+            std::shared_ptr<const BIG_DuplicatedFilesManager> table =
+                BIG_DuplicatedFilesManager::po_Decode(block.p_Data.get() + skip, length - skip, &error);
+            ASSERT_TRUE(table) << error;
+            BIG_DuplicatedFilesManager::Replace(table);
+        };
+        hooks.hasLoadManager = [] { return true; };
+        hooks.hasLoadOrderManager = [] { return true; };
+        hooks.resetDuplicatedFiles = [this] {
+            ++resets;
+            BIG_DuplicatedFilesManager::Replace(std::make_shared<BIG_DuplicatedFilesManager>());
+        };
+    }
+    ~DuplicatedFilesHooks() { BIG_LibraryHooks() = m_saved; }
+
+    int loads = 0;
+    int resets = 0;
+
+private:
+    BIG_st_LibraryHooks m_saved;
+};
+
+TEST_F(OviBigSession, TheDuplicatedFilesTableStaysLoadedSoCopyListFilesAreReadFromTheirFirstCopy) {
+    constexpr uint32_t kOriginal = 0xA0, kCopy = 0xC0, kTarget = 0xB0;
+    const std::string path = dir_.File("dup.bf");
+    // The table is written once the original's place is known.
+    ASSERT_TRUE(
+        MakeBigfile(path, {{"Original.wor", kOriginal, Content({kTarget})},
+                           {"Target.txt", kTarget, Content({})},
+                           {"Copy.wor", kCopy, Content({})},
+                           {"Copies.dup", BIG_DuplicatedFilesManager::kFileKey, Content({}, "12345678")}}));
+    uint32_t originalPos = 0, copyIndex = 0;
+    {
+        BIG_cl_Fat fat;
+        ASSERT_EQ(fat.File().eOpen(path, false, true, false), BIG::eFile_Ok);
+        ASSERT_TRUE(fat.ReadFat(true));
+        originalPos = fat.ul_GetFilePosition(fat.ul_GetFileIndex(kOriginal));
+        copyIndex = fat.ul_GetFileIndex(kCopy);
+        // Data part: count 1, shift 3, the original's place in 8-byte units.
+        Bytes table;
+        BIG::Endian::ByteAppender out(&table);
+        out.U32(0);
+        out.U32(1);
+        out.U8(3);
+        out.U32(originalPos);
+        fat.SaveFile(fat.ul_GetFileIndex(BIG_DuplicatedFilesManager::kFileKey), table.data(),
+                     static_cast<uint32_t>(table.size()));
+        fat.File().eFlush();
+        fat.File().eClose();
+    }
+    // The copy's entry becomes a copy list of one copy, index 0 of the table.
+    const uint64_t entryAt = 128 + uint64_t{copyIndex} * BIG_st_FileEntry::kEncodedSize;
+    Patch32(path, entryAt + BIG_st_FileEntry::kOffPos, 1u << 27);
+    const uint8_t copyListFlag = BIG_st_FileEntry::kStorageCopyList;
+    Patch(path, entryAt + BIG_st_FileEntry::kOffStorageFlags, &copyListFlag, 1);
+
+    DuplicatedFilesHooks hooks;
+    InspectTool tool;
+    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+    EXPECT_EQ(hooks.loads, 1);
+    EXPECT_EQ(hooks.resets, 0) << "the table is kept for the session";
+    testing::internal::CaptureStdout();
+    tool._ScanFiles(tool.mpo_Fat->ul_GetFileCount());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(tool.mmap_Records.count(kCopy), 1u);
+    EXPECT_EQ(tool.mmap_Records.at(kCopy).ul_RefCount, 1u);
+    EXPECT_EQ(tool.Edges(kCopy, kTarget), 1u) << "the copy reads the original's table";
+    EXPECT_EQ(tool.eDeinit(), OVC_Status_Success);
+    EXPECT_EQ(hooks.resets, 1) << "emptied before the bigfile closed";
+}
+
+}  // namespace
