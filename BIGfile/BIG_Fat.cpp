@@ -84,6 +84,7 @@ void BIG_cl_Fat::ClearTables() {
     mul_FirstFreeFile = 0;
     muw_FirstFreeDir = 0;
     m_looseKeyFiles.clear();
+    maul_LastFileOfDir.clear();
     m_keyHolder.SetFileCount(0);
 }
 
@@ -100,6 +101,7 @@ void BIG_cl_Fat::ResizeFileTable(uint32_t count) {
 
 void BIG_cl_Fat::ResizeDirTable(uint16_t count) {
     mast_Dir.resize(count, BIG_st_DirEntry::Zeroed());
+    maul_LastFileOfDir.clear();
     muw_DirCount = count;
     if (muw_FirstFreeDir >= count)
         muw_FirstFreeDir = 0;

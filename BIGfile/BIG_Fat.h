@@ -367,6 +367,9 @@ protected:
     std::shared_ptr<BIG_st_ByteBlock> m_loadBuffer;
     const uint8_t* mpu8_LoadCursor = nullptr;
     uint32_t mul_LoadRemaining = 0;
+    // Last file of each directory's chain as last seen, so that appending many
+    // files to one directory does not walk its chain each time. Checked before use.
+    mutable std::vector<uint32_t> maul_LastFileOfDir;
     // Loose "*.key" overrides found by ReadFat: key -> path.
     std::unordered_map<uint32_t, std::string> m_looseKeyFiles;
 

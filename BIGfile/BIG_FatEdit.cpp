@@ -171,6 +171,8 @@ uint32_t BIG_cl_Fat::ul_CreateFile(const char* name, uint32_t time, uint16_t dir
         mast_File[last].ul_NextFile = index;
         WriteFileEntry(last);
     }
+    if (dir < maul_LastFileOfDir.size())
+        maul_LastFileOfDir[dir] = index;
     m_keyIndex.Add(index, key);
     if (bWatchesAll() || (mast_Dir[dir].uc_Flags & BIG_st_DirEntry::kFlagWatched) != 0)
         Notify(dir, index, key, kEventFileCreated);
@@ -272,6 +274,7 @@ bool BIG_cl_Fat::bDeleteFile(uint32_t index) {
             }
         }
     }
+    maul_LastFileOfDir.clear();
     m_keyIndex.Remove(index, key);
     if (e.ul_DataInMemory != 0)
         m_dataIndex.Remove(index, e.ul_DataInMemory);

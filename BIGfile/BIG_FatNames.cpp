@@ -147,6 +147,14 @@ bool BIG_cl_Fat::bFindLastFile(uint16_t dir, uint32_t* last) const {
     *last = kNoFile;
     if (dir >= muw_DirCount)
         return false;
+    if (maul_LastFileOfDir.size() != muw_DirCount)
+        maul_LastFileOfDir.assign(muw_DirCount, kNoFile);
+    const uint32_t cached = maul_LastFileOfDir[dir];
+    if (cached < mul_FileCount && mast_Dir[dir].ul_FirstFile != kNoFile && mast_File[cached].ul_Key != 0 &&
+        mast_File[cached].uw_Dir == dir && mast_File[cached].ul_NextFile == kNoFile) {
+        *last = cached;
+        return true;
+    }
     uint32_t f = mast_Dir[dir].ul_FirstFile;
     for (uint32_t steps = 0; f != kNoFile; ++steps) {
         if (f >= mul_FileCount || steps >= mul_FileCount) {
@@ -156,6 +164,7 @@ bool BIG_cl_Fat::bFindLastFile(uint16_t dir, uint32_t* last) const {
         *last = f;
         f = mast_File[f].ul_NextFile;
     }
+    maul_LastFileOfDir[dir] = *last;
     return true;
 }
 

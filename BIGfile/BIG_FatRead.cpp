@@ -145,6 +145,7 @@ bool BIG_cl_Fat::ReadFat(bool clearData) {
         ClearTables();
         return false;
     }
+    maul_LastFileOfDir.clear();
     if (!bReadFileTable(clearData) || !bReadDirTable())
         return false;
     if (!mast_Dir[kRootDir].bIsUsed()) {
