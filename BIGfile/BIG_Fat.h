@@ -218,6 +218,10 @@ public:
     uint32_t ul_GetReferenceCL() const { return mul_ReferenceCL; }
     void SetVersionInfo(uint32_t lastSubmittedCL, uint32_t syncedCL, uint32_t referenceCL,
                         const std::string& clientName, const std::string& label);
+    // Header fields carried through by tools that rebuild a bigfile; written by
+    // the next WriteFatHeader. The data root keeps at most 39 characters.
+    void SetDataRoot(const std::string& dataRoot) { ms_DataRoot = dataRoot.substr(0, 39); }
+    void SetHeaderFlags(uint8_t flags) { muc_HeaderFlags = flags; }
     bool bIsReducedFat() const { return mb_Reduced; }
     bool bHasWritten() const { return mb_Written; }
     BIG_cl_KeyHolder& KeyHolder() { return m_keyHolder; }

@@ -402,6 +402,10 @@ bool RemoveFile(const std::string& path) {
     return unlink(path.c_str()) == 0 || Fail();
 }
 
+bool RemoveDirectory(const std::string& path) {
+    return rmdir(path.c_str()) == 0 || Fail();
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
     if (ShouldFail(FaultOp::eRename)) {
         return FailInjected();

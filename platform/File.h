@@ -61,6 +61,8 @@ bool FileExists(const std::string& path);       // a regular file
 bool DirectoryExists(const std::string& path);  // a directory
 bool GetPathSize(const std::string& path, uint64_t* size);
 bool RemoveFile(const std::string& path);
+// Removes an empty directory.
+bool RemoveDirectory(const std::string& path);
 // Atomic replace of `to` by `from` on the same file system.
 bool RenameFile(const std::string& from, const std::string& to);
 // Creates one directory. An existing directory fails with LastError() == kErrExists

@@ -147,6 +147,10 @@ bool RunProcess(const std::vector<std::string>& argv, const std::vector<std::str
 
 namespace PLT {
 
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
+}
+
 std::string GetEnvironmentVariable(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     return value ? std::string(value) : std::string();

@@ -1,6 +1,7 @@
 // The running process and child processes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ bool RunProcess(const std::vector<std::string>& argv, const std::vector<std::str
 }  // namespace PLT
 
 namespace PLT {
+
+uint32_t CurrentProcessId();
 
 // The value of an environment variable; empty when unset.
 std::string GetEnvironmentVariable(const std::string& name);
