@@ -104,6 +104,9 @@ bool bInGm(const Plan& plan, uint32_t index) {
         return false;
     if (f.uw_Pool == kGlobalPool)
         return false;
+    // Each world's first image is always there, so even a tiny generation overlaps.
+    if (f.uc_Kind == kImage && f.ul_Ordinal == 0 && f.uw_Pool != kSharedPool)
+        return true;
     return Below(Hash(plan.ull_Seed, kTagGm, f.ul_Key), f.uw_Pool == kSharedPool ? 20 : 10) == 0;
 }
 
@@ -144,7 +147,7 @@ bool WriteDataBigfile(const GenOptions& options, const Plan& plan, const std::st
 }
 
 // The gmbigfile: about a tenth of the worlds' meshes and textures and a
-// twentieth of the shared ones, with the same keys, names, folders and
+// twentieth of the shared ones (at least each world's first image), with the same keys, names, folders and
 // contents as in data.big, and a few files of its own.
 bool WriteGmBigfile(const Plan& plan, const std::string& path, GenSummary* summary, std::string* error) {
     std::vector<uint32_t> chosen;

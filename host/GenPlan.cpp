@@ -59,7 +59,12 @@ constexpr uint32_t kEffectsPerBank = 12;
 constexpr uint32_t kBankEffectSlots = 24;
 constexpr uint32_t kBankAnimSlots = 4;
 constexpr uint32_t kMaxSharedBanks = 64;
-constexpr uint32_t kMinPool = kResourceKinds;
+// Every sound type occurs in every pool.
+constexpr uint32_t kMinSounds = std::size(kSoundExts);
+constexpr uint32_t kMinPool = kResourceKinds - 1 + kMinSounds;
+// A bank list counts its banks in one byte: a world's own banks and the
+// shared ones it lists stay below 256.
+constexpr uint32_t kMaxWorldBanks = 180;
 constexpr uint32_t kWorldLinks = 2;
 constexpr uint32_t kFirstUserIdBase = 0x300;
 constexpr uint32_t kUserIdSpread = 0x400;
@@ -190,7 +195,8 @@ void Builder::CountPool(uint32_t size, PlanPool* pool) const {
     size = std::max(size, kMinPool);
     uint32_t sum = 0;
     for (int k = 0; k < kResourceKinds; ++k) {
-        pool->ul_Count[k] = std::max<uint32_t>(1, size * kResourceInfo[k].weight / 100);
+        pool->ul_Count[k] =
+            std::max<uint32_t>(k == kSound ? kMinSounds : 1, size * kResourceInfo[k].weight / 100);
         sum += pool->ul_Count[k];
     }
     if (sum < size)
@@ -252,7 +258,8 @@ void Builder::Run(uint32_t worlds, uint32_t files) {
     }
     mul_SharedBanks = std::clamp<uint32_t>(
         (m_plan.shared.ul_Count[kEffect] + kEffectsPerBank - 1) / kEffectsPerBank, 1, kMaxSharedBanks);
-    const uint32_t bankCap = std::max<uint32_t>(1, (kMaxBanks - 1 - mul_SharedBanks) / worlds);
+    const uint32_t bankCap =
+        std::clamp<uint32_t>((kMaxBanks - 1 - mul_SharedBanks) / worlds, 1, kMaxWorldBanks);
     m_worldBankCount.resize(worlds);
     for (uint32_t w = 0; w < worlds; ++w) {
         const uint32_t effects = m_plan.worlds[w].ul_Count[kEffect];
@@ -568,14 +575,19 @@ void Builder::Finish() {
         Edge(links[1], KeyAt(pool, kTexture, 1 % pool.ul_Count[kTexture]));
         Edge(links[1], 0xFFFFFFFF);
 
-        // The bank list names the world's banks and one or two shared banks.
+        // The bank list names the world's banks and shared ones: those whose
+        // number falls to this world, so that every shared bank is listed
+        // somewhere, and one more.
         for (uint32_t g : pool.banks)
             Edge(m_worldLists[w], Key(m_plan.banks[g].ul_File));
-        const uint32_t s1 = w % mul_SharedBanks;
-        const uint32_t s2 = Below(H(kTagList, w), mul_SharedBanks);
-        Edge(m_worldLists[w], Key(m_plan.banks[s1].ul_File));
-        if (s2 != s1)
-            Edge(m_worldLists[w], Key(m_plan.banks[s2].ul_File));
+        const uint32_t extra = Below(H(kTagList, w), mul_SharedBanks);
+        bool listedExtra = false;
+        for (uint32_t g = w; g < mul_SharedBanks; g += worlds) {
+            Edge(m_worldLists[w], Key(m_plan.banks[g].ul_File));
+            listedExtra = listedExtra || g == extra;
+        }
+        if (!listedExtra)
+            Edge(m_worldLists[w], Key(m_plan.banks[extra].ul_File));
 
         // The element reference list names elements of the world's and the shared banks.
         std::vector<std::pair<uint8_t, uint8_t>> refs;

@@ -260,12 +260,30 @@ struct Config {
     uint32_t files;
 };
 
+// One generation per configuration, shared by the tests of that configuration
+// and removed at exit.
+struct Generated {
+    std::unique_ptr<TempDir> dir;
+    HOST::GenSummary summary;
+};
+
+const Generated& GenerateOnce(const Config& c) {
+    static std::map<uint64_t, Generated> s_made;
+    Generated& g = s_made[c.seed];
+    if (g.dir == nullptr) {
+        g.dir = std::make_unique<TempDir>("read" + std::to_string(c.seed));
+        g.summary = Generate(Options(g.dir->Path(), c.seed, c.worlds, c.files));
+    }
+    return g;
+}
+
 class GenReadBack : public ::testing::TestWithParam<Config> {
 protected:
     void SetUp() override {
         ERR_SetInteractive(false);
-        m_dir = std::make_unique<TempDir>("read");
-        m_summary = Generate(Options(m_dir->Path(), GetParam().seed, GetParam().worlds, GetParam().files));
+        const Generated& g = GenerateOnce(GetParam());
+        m_dir = g.dir.get();
+        m_summary = g.summary;
         m_files = ReadBigfile(*m_dir / "data.big", m_fat);
     }
     void TearDown() override {
@@ -273,7 +291,7 @@ protected:
             m_fat.File().eClose();
     }
 
-    std::unique_ptr<TempDir> m_dir;
+    const TempDir* m_dir = nullptr;
     HOST::GenSummary m_summary;
     BIG_cl_Fat m_fat;
     std::map<uint32_t, FileInfo> m_files;
