@@ -1,23 +1,201 @@
 // The bigfile splitter, the tool the factory hands to the host.
+//
+// It cuts the bigfile that OVI_Big opened into a common bigfile "Marlin"
+// (files needed by at least `weight` of the selected worlds, and files forced
+// into it) and one bigfile per selected world (the rest of that world's
+// closure), or into one "dlc" bigfile in single mode. Files of the gmbigfile
+// stay out of the world outputs; files whose names hold a rem criterion stay
+// out of every output. What was needed but could not be placed is counted and
+// reported.
+//
+// Session: eInit copies the host's block (the tool keeps no pointer to it),
+// eRun maps the bigfile, builds the closures, gathers the common keys and
+// writes the outputs, eDeinit closes the bigfile.
+//
+// Files: this file and OVI_Splitter.cpp hold the session, the hooks and the
+// passes; OVI_SplitterWrite.cpp writes one SplitOutput as a bigfile under
+// DATAROOT/DLC/<name>/<name>.big (optionally with a gzip copy);
+// OVI_SplitterReports.cpp writes the critical and final reports and the
+// link-file line. Logs, reports, "linker_pc.map" and the replacement file are
+// written in the process's current directory.
+//
+// Threads: everything runs on the host's calling thread; one tool at a time.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
+#include <memory>
+#include <string>
+#include <string_view>
 
+#include "platform/File.h"
 #include "plugin/OVI_Big.h"
+#include "plugin/OVI_LinkerConvert.h"
+#include "plugin/OVI_LoadHelpers.h"
+#include "plugin/OVI_SoundsHelper.h"
+#include "plugin/OVI_SplitOutput.h"
+#include "plugin/OVI_SplitterParams.h"
+
+class BIG_cl_Fat;
 
 namespace ORVEX {
 
+// The rem criteria of a run: name fragments; a file whose name contains one
+// is placed nowhere. Ordered by the host's u32.
+struct RemovalCriteria {
+    std::map<uint32_t, std::string> m_Criteria;
+};
+
+// The content every type-126 file of the outputs receives when the
+// replacement flag is set. Empty until loaded.
+struct ReplacementContent {
+    static constexpr uint32_t kNoType = 0xFFFFFFFF;
+    uint32_t ul_Type = kNoType;
+    uint32_t ul_Size = 0;
+    std::unique_ptr<uint8_t[]> p_Data;
+
+    bool bHasData() const { return p_Data != nullptr && ul_Size != 0; }
+};
+
+// Keys that must be placed, read from a text file of entries
+// "word key number number" (whitespace separated, numbers in decimal); made
+// for one output pass and then discarded.
+class CriticalList {
+public:
+    static constexpr int32_t kStatusRead = 0;
+    static constexpr int32_t kStatusNotOpened = 4;
+    // Bounds of the side file: a longer file or word is refused with an error line.
+    static constexpr uint64_t kMaxFileSize = 64u << 20;
+    static constexpr size_t kMaxWordLength = 1023;
+
+    // Reads the list. A file that does not open leaves the list not loaded
+    // (status 4). An entry that does not parse ends the reading with an
+    // error line; the entries before it stay. A key listed twice counts once.
+    void Load(const std::string& path);
+    // Parses list text (the file's bytes). Returns false, with the reason in
+    // `*problem`, at the first entry that does not parse.
+    bool bParse(std::string_view text, std::string* problem);
+    // A key newly added to an output: a listed key's count rises by 1.
+    void Check(uint32_t key);
+
+    int32_t l_Status = kStatusNotOpened;
+    bool b_Loaded = false;
+    std::map<uint32_t, uint32_t> m_Keys;  // listed key -> number of outputs that took it
+};
+
 class OVI_Splitter : public OVI_Big {
 public:
-    OVI_Splitter() = default;
-    ~OVI_Splitter() override = default;
+    // Types that steer the splitter.
+    static constexpr uint32_t kTypeWorld = 4;
+    static constexpr uint32_t kTypeReplacement = 126;
+    static constexpr uint32_t kDlcWeight = 10000000;
+    static constexpr uint32_t kCommonRoot = 0xFFFFFFFF;
+    // Keys of 255 and below are never counted as unplaced.
+    static constexpr uint32_t kLastUncountedKey = 255;
+    static constexpr const char* kCommonName = "Marlin";
+    static constexpr const char* kSingleName = "dlc";
+    static constexpr const char* kCommonLog = "Common.log";
+    static constexpr const char* kLinkerMap = "linker_pc.map";
+
+    OVI_Splitter();
+    ~OVI_Splitter() override;
 
     const OVC_Version* GetVersion() override;
-    // Refuses (status 1) any block whose full version word is not 1.1.1.1
-    // before anything is started, then runs OVI_Big's eInit.
+    // Refuses (status 1, nothing started) a block whose full version word is
+    // not 1.1.1.1 or that is not a splitter block. Then runs OVI_Big's eInit
+    // and, when that succeeds, copies the block (all but the reserved word),
+    // builds the CRC table and, unless the DLC flag is set, loads the AI
+    // objects; under the DLC flag the weight becomes 10000000.
     int32_t eInit(OVC_Params* params) override;
     int32_t eDeinit() override;
+    // The whole split (see the source for its fourteen steps). Returns the
+    // session status: 0, or -1 when the last file entry scanned had no data.
     int32_t eRun() override;
+    // Link files, world roots, forced types, bank files and the replacement
+    // capture. Always false.
+    bool OnFileRefs(const FileRefRecord& record, const uint8_t* payload, uint32_t payloadSize) override;
+    // Records (missing key, referring key). Always true.
+    bool OnMissingRef(uint32_t referringKey, uint32_t missingKey) override;
+
+    // Pass logs, one open at a time, in the current directory. Each sets the
+    // session status to 0 on success, 4 otherwise, and returns it.
+    virtual int32_t OpenLog(const char* path);
+    virtual int32_t LogPrintf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    virtual int32_t CloseLog();
+
+    // True for a name that may become an output folder and file name: not
+    // empty, at most 63 characters, no '/', '\\' or NUL, not "." or "..".
+    static bool bIsSafeOutputName(std::string_view name);
+
+protected:
+    // ---- session and passes (OVI_Splitter.cpp) ----------------------------------
+    // Keys of every file of the gmbigfile. 0, or 4 when it cannot be opened or read.
+    int32_t _LoadGmKeys(const std::string& path);
+    void _GatherCommonKeys();
+    // Appends a key map (key -> walk mode) to the common closure; always 0.
+    int32_t _eAppendKeys(const std::map<uint32_t, uint32_t>& keys);
+    // True to keep the file, false to leave it out.
+    bool _CheckRemCriteria(const FileRefRecord& record);
+    void _CreateCommon(CriticalList& list, SplitOutput& output);
+    void _CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output);
+    void _CreateBigFiles();
+    // Loads the replacement file into the replacement content (eRun step 8).
+    void _LoadReplacement();
+    // Captures the content of a type-126 file smaller than any seen before.
+    void _CaptureReplacement(const FileRefRecord& record);
+    // Prepares an output: name, package word and id, key array of `capacity`.
+    bool _bMakeOutput(SplitOutput& output, const std::string& name, uint32_t capacity);
+    // The output name of world root `root`: its file name cut at the last '.';
+    // empty (after an error line) when it has no FAT entry or is not a safe name.
+    std::string _WorldOutputName(uint32_t root);
+    // Places `key` into `output`, counting it in the critical list and handing
+    // sound files to the sounds helper. True when the key was new there.
+    bool _bPlace(CriticalList& list, SplitOutput& output, uint32_t key, const FileRefRecord& record);
+    // Adds 1 to the unplaced count of `key` (keys above 255 only).
+    void _CountUnplaced(uint32_t key);
+    bool _bHasFile(uint32_t key) const;
+
+    // ---- output writer (OVI_SplitterWrite.cpp) ------------------------------------
+    // Writes `output` as DATAROOT/DLC/<name>/<name>.big from its keys map (and
+    // a gzip copy when the compress flag is set). 0 on success; on failure -1
+    // when the output had no key, else 0.
+    int32_t _CreateBigFile(SplitOutput& output);
+    // Copies the first `count` keys of `keys` from the process-wide FAT into `fat`.
+    void _CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count);
+    // Copies source file `sourceIndex` into directory `dirIndex` of `fat`.
+    void _CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex);
+    // Writes `path`.gz beside `path`; false when it could not be written.
+    bool _bCompressBigFile(const std::string& path);
+
+    // ---- reports (OVI_SplitterReports.cpp) ------------------------------------------
+    // "report" and critical_report.csv from `list` and the missing references.
+    void _WriteCriticalReport(CriticalList& list);
+    // final_missing.files.csv from the unplaced counts; the output lines only
+    // when `report`. 0, or -1 when some unplaced key has no FAT entry.
+    int32_t _eWriteFinalReport(bool report);
+    // The "link-file" info line of link file `record`.
+    void _PrintLinkFile(const FileRefRecord& record);
+    // FileTypeInString of a type code (the type-name table).
+    static const char* psz_TypeName(uint32_t type);
+
+    // ---- members -----------------------------------------------------------------------
+    OVI_SplitterParams mo_Params;  // the tool's copy; OVI_Big's block pointer points at it
+    OVI_AILoadHelper mo_AILoadHelper;
+    OVI_SoundsHelper mo_SoundsHelper;  // its key map receives the placed sound files
+    OVI_DirLoadHelper mo_DirLoadHelper;
+    RemovalCriteria mo_RemCriteria;
+    ReplacementContent mo_Replacement;
+    OVI_LinkerConvert mo_Linker;
+    std::map<uint32_t, uint32_t> mmap_Unplaced;          // key -> passes that failed to place it
+    std::multimap<uint32_t, uint32_t> mmap_MissingRefs;  // missing key -> referring key
+    PLT::FileHandle ml_LogFile = PLT::kInvalidFile;
+    uint64_t mull_LogOffset = 0;
+    std::set<uint32_t> mst_GmKeys;
+
+    // Smallest size word of a type-126 file seen by any splitter of the
+    // process; never reset.
+    static uint32_t& ul_SmallestReplacementSize();
 };
 
 }  // namespace ORVEX
