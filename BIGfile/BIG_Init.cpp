@@ -3,6 +3,7 @@
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 #include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_LoadManager.h"
 #include "ERRor/ERR_Assert.h"
 
 namespace {
@@ -48,6 +49,8 @@ bool BIG_InitLibrary() {
     LibraryState& state = State();
     if (state.started)
         return false;
+    // The loading components fill the slots that nobody set.
+    BIG_InstallLoadingHooks();
     BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
     if (hooks.createAsyncIOManager)
         hooks.createAsyncIOManager();

@@ -233,6 +233,7 @@ private:
     void Deliver(BIG_st_LoadRequest* request, void* object);
     void* p_LoadedObject(uint32_t fileIndex) const;
     bool bIsLinkFile(uint32_t fileIndex) const;
+    uint32_t ul_KeyOf(uint32_t fileIndex) const;
     bool bCompletionsDeferred() const;
     static uint32_t ul_Queue(const BIG_st_LoadRequest* request) { return request->uw_State >> 12; }
     uint32_t ul_Index(const BIG_st_LoadRequest* request) const {
@@ -265,7 +266,17 @@ private:
     // that queuing never allocates.
     std::unique_ptr<uint32_t[]> m_indexHeads;
 
+    // Shared with the callbacks registered in the asynchronous manager, which
+    // may outlive this object; the destructor clears it.
+    std::shared_ptr<std::atomic<BIG_cl_LoadManager*>> m_pSelf;
+
     std::unique_ptr<BIG_cl_TimeBudget> m_pBudget;
     float m_loadingTime = 0.0f;
     std::unique_ptr<BIG_LoadOrderManager> m_pLoadOrder;
 };
+
+// Fills the library start-up slots (BIG_Init.h) of the loading components that
+// are still unset: the load manager and its load-order manager, the
+// duplicated-files table, the package list, and the queries the table and its
+// reader make of them.
+void BIG_InstallLoadingHooks();
