@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
+#include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
+#include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 #include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FileEntry.h"
 #include "BIGfile/BIG_Init.h"
@@ -39,11 +43,39 @@ void StopRuntime() {
         --g_RuntimeUsers;
 }
 
-// Reads `count` bytes at byte position × 8 + extra of `fat`'s container,
-// under the table's lock (the asynchronous reader shares the container).
-bool bReadBigfileBytes(BIG_cl_Fat& fat, BIG_POS position, uint64_t extra, void* out, uint32_t count) {
+// The shared file buffer: the buffer of the file read last, one reference.
+BIG::FBuff* g_SharedBuffer = nullptr;
+
+void TakeSharedBuffer(BIG::FBuff* buffer) {
+    if (g_SharedBuffer != nullptr)
+        g_SharedBuffer->Release();
+    g_SharedBuffer = buffer;
+}
+
+// The asynchronous I/O manager, when it serves bigfile `bf` from `fat`'s container.
+BIG_cl_AsynchronousIOManager* po_ManagerFor(BIG_cl_Fat& fat, uint32_t bf) {
+    BIG_cl_AsynchronousFat* async = BIG_cl_AsynchronousFat::po_GetInstance();
+    BIG_cl_AsynchronousIOManager* manager = async ? async->po_GetManager() : nullptr;
+    return manager != nullptr && manager->po_GetBigfile(bf) == &fat.File() ? manager : nullptr;
+}
+
+// Reads `count` bytes at `position` of bigfile `bf`, held by `fat`: through
+// the asynchronous I/O manager when it serves that bigfile (bytes it already
+// holds are not read again; the data become the shared file buffer), else
+// from the container under the table's lock.
+bool bReadBigfileBytes(BIG_cl_Fat& fat, uint32_t bf, BIG_POS position, uint32_t fileIndex, void* out,
+                       uint32_t count) {
+    if (count <= BIG::kMaxReadSize && po_ManagerFor(fat, bf) != nullptr) {
+        BIG::FBuff* data = BIG_cl_AsynchronousFat::po_GetInstance()->po_SyncRead(position.ul_GetValue(),
+                                                                                 count, fileIndex, bf);
+        TakeSharedBuffer(data);
+        if (data == nullptr || data->ul_GetSize() < count)
+            return false;
+        std::memcpy(out, data->pc_GetData(), count);
+        return true;
+    }
     PLT::ScopedLock<PLT::CriticalSection> lock(fat.Lock());
-    return fat.File().eRead(position, out, count, extra) == BIG::eFile_Ok;
+    return fat.File().eRead(position, out, count) == BIG::eFile_Ok;
 }
 
 }  // namespace
@@ -157,6 +189,7 @@ int32_t OVI_Big::eDeinit() {
 }
 
 void OVI_Big::_StopEngine() {
+    TakeSharedBuffer(nullptr);
     if (mb_BigfileOpen) {
         BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
         const bool loadManager = hooks.hasLoadManager && hooks.hasLoadManager() &&
@@ -199,9 +232,14 @@ uint32_t OVI_Big::_FillFileRecord(uint32_t index, FileRefRecord* record) {
     return 1;
 }
 
-int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record) {
+int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uint8_t** payload,
+                                uint32_t* payloadSize) {
     record->ul_RefCount = 0;
     record->ul_Size = 0;
+    if (payload != nullptr)
+        *payload = nullptr;
+    if (payloadSize != nullptr)
+        *payloadSize = 0;
     if (mpo_Fat == nullptr || index >= mpo_Fat->ul_GetFileCount())
         return OVC_Status_NoData;
     const BIG_st_FileEntry& entry = mpo_Fat->FileEntry(index);
@@ -210,18 +248,19 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record) {
     // file of that package's own table.
     BIG_cl_Fat* holder = mpo_Fat;
     uint32_t holderIndex = index;
+    uint32_t bigfile = BIG::kMainBigfile;
     if ((entry.uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0) {
-        const uint32_t package = entry.ul_Pos >> BIG_st_FileEntry::kPackageIndexShift;
-        holder = package < BIG_ul_PackageCount() ? BIG_pst_PackageFat(package) : nullptr;
+        bigfile = entry.ul_Pos >> BIG_st_FileEntry::kPackageIndexShift;
+        holder = bigfile < BIG_ul_PackageCount() ? BIG_pst_PackageFat(bigfile) : nullptr;
         holderIndex = entry.ul_Pos & BIG_st_FileEntry::kPackageFileMask;
         if (holder == nullptr || holderIndex >= holder->ul_GetFileCount() ||
             (holder->FileEntry(holderIndex).uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0)
             return OVC_Status_NoData;
     }
+    TakeSharedBuffer(nullptr);
 
     uint8_t head[kHeadSize] = {};
-    uint32_t available = 0;  // bytes of the head that the container holds
-    uint64_t keysAt = 0;     // byte offset of the keys from `base`
+    uint32_t available = 0;  // bytes of the head that the content holds
     BIG_POS base = BIG_POS::None();
     const bool loose = (entry.uc_StorageFlags & BIG_st_FileEntry::kStorageLooseKey) != 0;
     if (loose) {
@@ -246,8 +285,7 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record) {
         base = BIG_POS::FromValue(static_cast<uint32_t>(value));
         const uint64_t left = end - value * 8;
         available = static_cast<uint32_t>(std::min<uint64_t>(left, kHeadSize));
-        keysAt = kHeadSize;
-        if (available < 4 || !bReadBigfileBytes(*holder, base, 0, head, available)) {
+        if (available < 4 || !bReadBigfileBytes(*holder, bigfile, base, holderIndex, head, available)) {
             OVC_OutputString("error", "session", "Cannot read the data of %s (key 0x%08X)",
                              record->s_Name.c_str(), record->ul_Key);
             return OVC_Status_NoData;
@@ -274,26 +312,47 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record) {
                          record->s_Name.c_str(), record->ul_Key, count, size, fit);
         count = fit;
     }
-    if (count == 0)
-        return OVC_Status_Success;
 
-    OVI_RefBuffer& refs = RefBuffer();
-    if (!refs.bReserve(uint64_t{4} * count)) {
-        OVC_OutputString("error", "session", "No memory for the %u references of %s (key 0x%08X)", count,
-                         record->s_Name.c_str(), record->ul_Key);
-        return OVC_Status_NoData;
+    // Content the asynchronous I/O manager already holds is taken from memory,
+    // payload included; otherwise only the table is read.
+    const uint8_t* held = nullptr;
+    if (!loose) {
+        if (BIG_cl_AsynchronousIOManager* manager = po_ManagerFor(*holder, bigfile)) {
+            if (BIG::FBuff* whole = manager->po_FindData(base.ul_GetValue(), size + 4, bigfile)) {
+                TakeSharedBuffer(whole);
+                held = whole->pc_GetData();
+            }
+        }
     }
-    uint32_t* keys = refs.pul_Data();
-    const bool read = loose ? mpo_Fat->ReadFileContent(index, keys, 4, 4 * count)
-                            : bReadBigfileBytes(*holder, base, keysAt, keys, 4 * count);
-    if (!read) {
-        OVC_OutputString("error", "session", "Cannot read the references of %s (key 0x%08X)",
-                         record->s_Name.c_str(), record->ul_Key);
-        return OVC_Status_NoData;
+    if (count != 0) {
+        OVI_RefBuffer& refs = RefBuffer();
+        if (!refs.bReserve(uint64_t{4} * count)) {
+            OVC_OutputString("error", "session", "No memory for the %u references of %s (key 0x%08X)", count,
+                             record->s_Name.c_str(), record->ul_Key);
+            return OVC_Status_NoData;
+        }
+        uint32_t* keys = refs.pul_Data();
+        bool read = true;
+        if (held != nullptr)
+            std::memcpy(keys, held + kHeadSize, size_t{4} * count);
+        else if (loose)
+            read = mpo_Fat->ReadFileContent(index, keys, 4, 4 * count);
+        else
+            read = bReadBigfileBytes(*holder, bigfile, BIG_POS::FromValue(base.ul_GetValue() + 1),
+                                     holderIndex, keys, 4 * count);
+        if (!read) {
+            OVC_OutputString("error", "session", "Cannot read the references of %s (key 0x%08X)",
+                             record->s_Name.c_str(), record->ul_Key);
+            return OVC_Status_NoData;
+        }
+        for (uint32_t i = 0; i < count; ++i)
+            keys[i] = BIG::Endian::Get32(reinterpret_cast<const uint8_t*>(keys + i));
     }
-    for (uint32_t i = 0; i < count; ++i)
-        keys[i] = BIG::Endian::Get32(reinterpret_cast<const uint8_t*>(keys + i));
     record->ul_RefCount = count;
+    if (held != nullptr && payload != nullptr && payloadSize != nullptr) {
+        *payload = held + kHeadSize + size_t{4} * count;
+        *payloadSize = size - 4 - 4 * count;
+    }
     return OVC_Status_Success;
 }
 
@@ -343,11 +402,13 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
         _FillFileRecord(index, &record);
         if (record.ul_Type == kTypeCcm || record.ul_Type == kTypeArd || record.ul_Key == 0)
             continue;
-        ml_Status = _eReadRefTable(index, &record);
+        const uint8_t* payload = nullptr;
+        uint32_t payloadSize = 0;
+        ml_Status = _eReadRefTable(index, &record, &payload, &payloadSize);
         if (ml_Status != OVC_Status_Success)
             continue;
         _MapRefs(record, refs.pul_Data());
-        OnFileRefs(record, nullptr, 0);
+        OnFileRefs(record, payload, payloadSize);
         if (cache.bIsOpen())
             cache.bAppend(record, refs.pul_Data());
     }

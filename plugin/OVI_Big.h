@@ -116,9 +116,13 @@ protected:
     // Key, type, index and name of FAT entry `index`; use count and status 0.
     // 0 (record untouched) when there is no table or no such entry.
     uint32_t _FillFileRecord(uint32_t index, FileRefRecord* record);
-    // Reads the reference table of FAT entry `index` into the reference
-    // buffer: 0, or -1 when the file has no data.
-    int32_t _eReadRefTable(uint32_t index, FileRefRecord* record);
+    // Reads the size word and reference table of FAT entry `index` into
+    // `record` and the reference buffer: 0, or -1 when the file has no data.
+    // Only the 8-byte head and the keys are read; when the whole content is
+    // already in memory, `payload` receives the data after the table (valid
+    // until the next read), else null and size 0.
+    int32_t _eReadRefTable(uint32_t index, FileRefRecord* record, const uint8_t** payload = nullptr,
+                           uint32_t* payloadSize = nullptr);
 
     // Whether the bigfile holds a file with `key`; the tables' key index.
     virtual bool _bIsKeyInBigfile(uint32_t key) const;

@@ -191,6 +191,10 @@ TEST_F(OviBigSession, TheScanMapsEveryFileButSkippedTypesAndWritesTheCacheItRead
     EXPECT_EQ(CountOf(out, "Refkey 305419896 | 0x12345678"), 1u) << out;
     ASSERT_EQ(tool.seen_.size(), 2u);
     EXPECT_EQ(tool.seen_[0].keys, (std::vector<uint32_t>{kList, kList, 0, 0xFFFFFFFF, 0x12345678}));
+    // The manager's aligned reads hold these small files whole: the payload is
+    // handed over from memory, exactly the bytes after the table.
+    EXPECT_TRUE(tool.seen_[0].payload);
+    EXPECT_EQ(tool.seen_[0].payloadBytes, "payload");
     EXPECT_EQ(tool.RefBuffer().pul_Data(), nullptr) << "the buffer is released when the scan ends";
 
     // The cache: the count of entries visited, then the two mapped records.

@@ -37,6 +37,7 @@ struct Seen {
     FileRefRecord record;
     std::vector<uint32_t> keys;
     bool payload = false;
+    std::string payloadBytes;
 };
 
 class InspectTool : public ORVEX::OVI_Big {
@@ -44,7 +45,9 @@ public:
     const OVC_Version* GetVersion() override { return &OVC_CurrentVersion; }
     int32_t eRun() override { return ml_Status; }
     bool OnFileRefs(const FileRefRecord& record, const uint8_t* payload, uint32_t size) override {
-        Seen seen{record, {}, payload != nullptr || size != 0};
+        Seen seen{record, {}, payload != nullptr || size != 0, {}};
+        if (payload != nullptr)
+            seen.payloadBytes.assign(reinterpret_cast<const char*>(payload), size);
         // The record must already be stored when the hook runs.
         EXPECT_EQ(mmap_Records.count(record.ul_Key), 1u);
         const uint32_t* keys = pul_GetRefKeys();
