@@ -9,11 +9,13 @@
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FileEntry.h"
 #include "BIGfile/BIG_Init.h"
+#include "BIGfile/BIG_LoadManager.h"
 #include "platform/DebugOutput.h"
 #include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_RefsFile.h"
@@ -176,6 +178,11 @@ int32_t OVI_Big::eInit(OVC_Params* params) {
 
     // The duplicated-files table stays loaded for the whole session: copy-list
     // entries are read through it. It is emptied before the bigfile closes.
+    if (BIG_cl_LoadManager* loadManager = BIG_cl_LoadManager::po_Get()) {
+        if (loadManager->GetLoadCallback(BIG_DuplicatedFilesManager::kFileType) == nullptr)
+            loadManager->AddLoadCallback(BIG_DuplicatedFilesManager::kFileType,
+                                         &BIG_DuplicatedFilesManager::p_LoadCallback);
+    }
     BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
     if (hooks.loadDuplicatedFiles &&
         mpo_Fat->ul_GetFileIndex(kDuplicatedFilesKey, false) != BIG_cl_Fat::kNoFile)
