@@ -15,7 +15,7 @@
 //   Data/             the data root: sound_bin_pc/*.pk sound packages and
 //                     sound_bin_pc/english/*.lpk English variants
 //   gm.big            (optional) a second bigfile whose keys partly overlap
-//   critical.txt      (optional) a critical list: lines "name key type size"
+//   critical.txt      (optional) a critical list: lines "name key type references"
 //   summary.txt       the summary that is also printed
 //
 // Determinism: every byte is a function of the options alone. File times and
