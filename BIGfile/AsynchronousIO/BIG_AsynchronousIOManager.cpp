@@ -198,7 +198,9 @@ bool BIG_cl_AsynchronousIOManager::bAddReadRequest(uint32_t ulPos, uint32_t ulSi
         ERR_X_Raise("Assert", "Invalid input parameter!");
         return false;
     }
-    if (ulSize == 0 || ulSize > BIG::Request::kMaxSize) {
+    if (ulSize == 0)
+        return false;  // nothing to read; the table refuses empty contents silently too
+    if (ulSize > BIG::Request::kMaxSize) {
         ERR_X_Raise("Assert", "Size too big, the value will be lost!");
         return false;
     }

@@ -261,6 +261,7 @@ TEST_F(AsyncManagerTest, RefusedRequestsQueueNothing) {
     EXPECT_TRUE(log.bContains("Bigfile at index 5 is null"));
     EXPECT_FALSE(m_manager->bAddReadRequest(0, 0x10000000, 1, 0, true, kMain, 1));
     EXPECT_TRUE(log.bContains("Size too big, the value will be lost!"));
+    EXPECT_FALSE(m_manager->bAddReadRequest(0, 0, 1, 0, true, kMain, 1));
     EXPECT_FALSE(m_manager->bAddReadRequest(0, 4, 1, 8, true, kMain, 1));
     EXPECT_TRUE(log.bContains("Callback index too big, the value will be lost!"));
     EXPECT_EQ(m_manager->ul_GetRequestCount(), 0u);
