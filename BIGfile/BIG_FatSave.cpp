@@ -39,7 +39,9 @@ void BIG_cl_Fat::SaveFile(uint32_t index, const void* buffer, uint32_t size) {
         return;
     BIG_st_FileEntry& e = mast_File[index];
     const uint32_t crc = ulCrc32(buffer, size);
-    if (crc == e.ul_Checksum)
+    // Unchanged only when there is stored content to compare with: a new entry's
+    // checksum is 0, which is also the checksum of an empty content.
+    if (crc == e.ul_Checksum && bIsFilePositionValid(index))
         return;
     // Restored when the content cannot be written, so that a retry is not taken for "unchanged".
     const BIG_st_FileEntry before = e;

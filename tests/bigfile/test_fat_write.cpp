@@ -105,6 +105,23 @@ TEST_F(FatWrite, SameContentTwiceWritesNothing) {
     PLT::ClearFaults();
 }
 
+// A new entry's checksum is 0, the checksum of an empty content too: the first
+// save must still store it, or the file would be left without data.
+TEST_F(FatWrite, FirstSaveOfAnEmptyContentIsStored) {
+    Make(4, 4);
+    const uint32_t index = Add("empty.ini", 0x11, "");
+    EXPECT_FALSE(m_fat.bIsFilePositionValid(index));
+    m_fat.SaveFile(index, "", 0);
+    EXPECT_TRUE(m_fat.bIsFilePositionValid(index));
+    EXPECT_EQ(m_fat.ul_GetFileSize(index), 0u);
+    BIG_cl_Fat again;
+    Reopen(again);
+    const uint32_t reread = again.ul_GetFileIndex(0x11, false);
+    EXPECT_TRUE(again.bIsFilePositionValid(reread));
+    EXPECT_EQ(again.ul_GetFileSize(reread), 0u);
+    again.File().eClose();
+}
+
 TEST_F(FatWrite, GrownContentMovesToTheEndShrunkStaysInPlace) {
     Make(4, 4);
     const uint32_t a = Add("a.ini", 0x10, "0123456789");
