@@ -48,6 +48,9 @@ struct BIG_st_LibraryHooks {
 
     // Before the bigfile is closed (SDK_DeinitBeforeBigfileClosed).
     std::function<bool()> hasLoadManager;
+    // Requests the load manager holds (allocated, not yet finished); the
+    // reference manager works only while it is 0.
+    std::function<uint32_t()> loadManagerRequestCount;
     std::function<bool()> hasLoadOrderManager;
     std::function<void()> deactivateLoadOrder;
     // Replaces a duplicated-files manager that holds data by an empty one.

@@ -398,6 +398,19 @@ bool GetPathSize(const std::string& path, uint64_t* size) {
     return true;
 }
 
+bool GetPathTimes(const std::string& path, uint64_t* modifiedNs, uint64_t* changedNs) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return Fail();
+    }
+    auto ns = [](const struct timespec& t) {
+        return static_cast<uint64_t>(t.tv_sec) * 1000000000ull + static_cast<uint64_t>(t.tv_nsec);
+    };
+    *modifiedNs = ns(st.st_mtim);
+    *changedNs = ns(st.st_ctim);
+    return true;
+}
+
 bool RemoveFile(const std::string& path) {
     return unlink(path.c_str()) == 0 || Fail();
 }

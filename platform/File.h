@@ -60,6 +60,9 @@ bool SetFileEnd(FileHandle file, uint64_t size);
 bool FileExists(const std::string& path);       // a regular file
 bool DirectoryExists(const std::string& path);  // a directory
 bool GetPathSize(const std::string& path, uint64_t* size);
+// Last modification and last status change (nanoseconds since 1970). The change
+// time moves on every write, rename or copy and cannot be set back by a tool.
+bool GetPathTimes(const std::string& path, uint64_t* modifiedNs, uint64_t* changedNs);
 bool RemoveFile(const std::string& path);
 // Removes an empty directory.
 bool RemoveDirectory(const std::string& path);
