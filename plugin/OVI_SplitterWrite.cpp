@@ -1,0 +1,321 @@
+// The output writer: one SplitOutput becomes DATAROOT/DLC/<name>/<name>.big.
+//
+// The bigfile is built in a work folder beside its final place
+// (DATAROOT/DLC/<name>/.<name>.partial) and moved into place only once it is
+// complete: its segment files last to first, so that "<name>.big", whose
+// header names the segment count, appears after the segments it announces. A
+// failed output leaves the bigfile that was there before untouched and no
+// partial file under a finished name.
+#include <cinttypes>
+#include <string>
+#include <vector>
+
+#include "BIGfile/BIG_FBuff.h"
+#include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_File.h"
+#include "plugin/OVI_Gzip.h"
+#include "plugin/OVI_ReportProgress.h"
+#include "plugin/OVI_Splitter.h"
+#include "plugin/OVI_Text.h"
+
+namespace ORVEX {
+namespace {
+
+constexpr uint32_t kMaxSegmentSize = 0xC0000000u;
+constexpr uint32_t kDirCountMargin = 3;
+constexpr const char* kDlcFolder = "DLC";
+constexpr const char* kBigExtension = ".big";
+constexpr const char* kGzipExtension = ".gz";
+constexpr const char* kWorkFolderSuffix = ".partial";
+constexpr unsigned kMaxSegments = 255;
+
+// Set by _CopyFile when a file could not be created or stored; read by
+// _CopyFiles, which stops at the first one. Host thread only.
+bool s_CopyFailed = false;
+
+void AppendSeparator(std::string* path) {
+    if (!path->empty() && path->back() != '/')
+        *path += '/';
+}
+
+// Creates one folder; an existing folder is fine.
+bool bMakeFolder(const std::string& path, std::string* error) {
+    if (PLT::MakeDirectory(path))
+        return true;
+    const int code = PLT::LastError();
+    if (code == PLT::kErrExists && PLT::DirectoryExists(path))
+        return true;
+    *error = "cannot create the folder " + path + ": " + PLT::ErrorText(code);
+    return false;
+}
+
+// The files a bigfile at `path` may consist of: path, then path's segment files.
+std::string SegmentPath(const std::string& path, unsigned index) {
+    return index == 0 ? path : BIG::File::SegmentFileName(path, index);
+}
+
+// Removes the bigfile at `path` with every segment file it may have.
+void RemoveBigfileFiles(const std::string& path) {
+    for (unsigned k = 0; k <= kMaxSegments; ++k) {
+        const std::string file = SegmentPath(path, k);
+        if (PLT::FileExists(file))
+            PLT::RemoveFile(file);
+    }
+}
+
+// Empties the work folder of an earlier run that stopped half-way.
+void ClearWorkFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    if (!PLT::ListDirectory(folder, &names))
+        return;
+    for (const std::string& name : names)
+        PLT::RemoveFile(folder + "/" + name);
+}
+
+// Moves a finished bigfile of `segments` files (and its gzip copy when
+// `gzip`) from `from` to `to`. Segment files go first and the first file
+// last; stale segment files of an older, longer bigfile at `to` are removed
+// afterwards.
+bool bMoveIntoPlace(const std::string& from, const std::string& to, unsigned segments, bool gzip,
+                    std::string* error) {
+    for (unsigned k = segments; k-- > 0;) {
+        if (!PLT::RenameFile(SegmentPath(from, k), SegmentPath(to, k))) {
+            *error = "cannot move " + SegmentPath(from, k) + " to " + SegmentPath(to, k) + ": " +
+                     PLT::ErrorText(PLT::LastError());
+            return false;
+        }
+    }
+    for (unsigned k = segments; k <= kMaxSegments; ++k) {
+        const std::string stale = SegmentPath(to, k);
+        if (PLT::FileExists(stale))
+            PLT::RemoveFile(stale);
+    }
+    if (gzip && !PLT::RenameFile(from + kGzipExtension, to + kGzipExtension)) {
+        *error = "cannot move " + from + kGzipExtension + " to " + to + kGzipExtension + ": " +
+                 PLT::ErrorText(PLT::LastError());
+        return false;
+    }
+    return true;
+}
+
+// The name becomes a folder and a file name under DATAROOT/DLC: one plain
+// component, never a way out of it.
+bool bIsPlainName(const std::string& name) {
+    return !name.empty() && name.size() <= SplitOutput::kMaxNameLength && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
+    // Key array: the keys map in ascending order, up to the capacity the pass
+    // reserved.
+    for (const auto& entry : output.m_Keys) {
+        if (output.ul_Count >= output.ul_Capacity)
+            break;
+        output.p_Keys[output.ul_Count++] = entry.first;
+    }
+
+    std::string reason;
+    std::string work;
+    std::string buildPath;
+    BIG_cl_Fat fat;
+    auto fail = [&]() -> int32_t {
+        if (fat.File().bIsOpen())
+            fat.File().eClose();
+        if (!buildPath.empty()) {
+            RemoveBigfileFiles(buildPath);
+            PLT::RemoveFile(buildPath + kGzipExtension);
+        }
+        if (!work.empty())
+            PLT::RemoveDirectory(work);
+        if (!reason.empty())
+            OVC_OutputString("error", "big-file", "%s: %s", output.s_Name.c_str(), reason.c_str());
+        OVC_OutputString("error", "big-file", "Unable to Create");
+        ml_Status = OVC_Status_Failure;
+        return -1;
+    };
+
+    if (!bIsPlainName(output.s_Name)) {
+        reason = "not a plain file name, nothing is written for this output";
+        return fail();
+    }
+    std::string path(OVI_TextOf(mo_Params.msz_DataRoot));
+    if (path.empty()) {
+        // Without a data root the folders would land at the file system's root.
+        reason = "no data root";
+        return fail();
+    }
+
+    AppendSeparator(&path);
+    path += kDlcFolder;
+    if (!bMakeFolder(path, &reason))
+        return fail();
+    AppendSeparator(&path);
+    path += output.s_Name;
+    if (!bMakeFolder(path, &reason))
+        return fail();
+    const std::string folder = path;
+    AppendSeparator(&path);
+    path += output.s_Name;
+    path += kBigExtension;
+
+    work = folder + "/." + output.s_Name + kWorkFolderSuffix;
+    if (!bMakeFolder(work, &reason)) {
+        work.clear();
+        return fail();
+    }
+    ClearWorkFolder(work);
+    buildPath = work + "/" + output.s_Name + kBigExtension;
+
+    if (fat.File().eCreate(buildPath, false, kMaxSegmentSize, mo_Params.mb_SmallHeader) != BIG::eFile_Ok) {
+        reason = "cannot create " + buildPath;
+        return fail();
+    }
+
+    uint16_t dirCount = static_cast<uint16_t>(mo_Params.muw_DirCountBase + kDirCountMargin);
+    if (output.ul_Count > dirCount)
+        dirCount = static_cast<uint16_t>(output.ul_Count);
+    if (!fat.Create(output.ul_Count, dirCount, output.ul_PackageWord, output.uc_HeaderByte)) {
+        reason = "cannot lay out " + buildPath;
+        return fail();
+    }
+    const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
+    fat.SetPackageId(static_cast<uint16_t>(output.ul_PackageId));
+
+    s_CopyFailed = false;
+    _CopyFiles(fat, output.p_Keys.get(), output.ul_Count);
+    if (s_CopyFailed || fat.ul_GetWriteErrorCount() != errorsBefore) {
+        reason = "cannot write " + buildPath;
+        return fail();
+    }
+
+    const unsigned segments = fat.File().uw_GetSegmentCount();
+    if (fat.File().eFlush() != BIG::eFile_Ok) {
+        reason = "cannot flush " + buildPath;
+        return fail();
+    }
+    if (fat.File().eClose() != BIG::eFile_Ok) {
+        reason = "cannot close " + buildPath;
+        return fail();
+    }
+
+    bool gzip = false;
+    if (mo_Params.mb_Compress) {
+        gzip = _bCompressBigFile(buildPath);
+        // The bigfile is sound without its copy; an older copy beside it
+        // would no longer match it.
+        if (!gzip)
+            PLT::RemoveFile(path + kGzipExtension);
+    }
+
+    if (!bMoveIntoPlace(buildPath, path, segments, gzip, &reason))
+        return fail();
+    PLT::RemoveDirectory(work);
+    return 0;
+}
+
+void OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count) {
+    if (mpo_Fat == nullptr || keys == nullptr)
+        return;
+    BIG_cl_Fat& source = *mpo_Fat;
+    // Output directory of each source directory, made on first use.
+    std::vector<uint16_t> dirOf(source.uw_GetDirCount(), BIG_cl_Fat::kNoDir);
+    const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
+    OVI_Progress progress("writing " + BaseName(fat.File().GetPath()), count);
+
+    for (uint32_t n = 0; n < count; ++n) {
+        progress.Update(n);
+        const uint32_t key = keys[n];
+        // 0 and 0xFFFFFFFF would make the new table draw a key of its own.
+        if (key == 0 || key == BIG_cl_Fat::kNoKey)
+            continue;
+        if (fat.ul_GetFileIndex(key, false) != BIG_cl_Fat::kNoFile)
+            continue;
+        const uint32_t index = source.ul_GetFileIndex(key, false);
+        if (index == BIG_cl_Fat::kNoFile)
+            continue;
+
+        const uint16_t sourceDir = source.FileEntry(index).uw_Dir;
+        uint16_t dir = sourceDir < dirOf.size() ? dirOf[sourceDir] : BIG_cl_Fat::kNoDir;
+        if (dir == BIG_cl_Fat::kNoDir) {
+            dir = fat.uw_CreateDirPath(source.GetDirPath(sourceDir).c_str());
+            if (dir == BIG_cl_Fat::kNoDir) {
+                s_CopyFailed = true;
+                return;
+            }
+            if (sourceDir < dirOf.size())
+                dirOf[sourceDir] = dir;
+        }
+        _CopyFile(index, fat, dir);
+        // One failed write fails the output: stop before every later file
+        // reports the same full disk.
+        if (s_CopyFailed || fat.ul_GetWriteErrorCount() != errorsBefore)
+            return;
+    }
+    progress.Update(count);
+}
+
+void OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex) {
+    BIG_cl_Fat& source = *mpo_Fat;
+    const std::string name = source.GetFileName(sourceIndex);
+    const uint32_t key = source.ul_GetFileKey(sourceIndex);
+    const BIG_st_FileEntry from = source.FileEntry(sourceIndex);
+
+    const uint32_t index = fat.ul_CreateFile(name.c_str(), from.ul_Time, dirIndex, key);
+    if (index == BIG_cl_Fat::kNoFile) {
+        s_CopyFailed = true;
+        return;
+    }
+
+    BIG::FBuff* buffer = nullptr;
+    source.LoadFile(sourceIndex, &buffer);
+    const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
+    uint32_t saved = 0;
+    if (mo_Replacement.bHasData() && from.uc_Type == mo_Replacement.ul_Type) {
+        fat.SaveFile(index, mo_Replacement.p_Data.get(), mo_Replacement.ul_Size);
+        saved = mo_Replacement.ul_Size;
+    } else if (buffer != nullptr && buffer->pc_GetData() != nullptr && buffer->ul_GetSize() != 0) {
+        fat.SaveFile(index, buffer->pc_GetData(), buffer->ul_GetSize());
+        saved = buffer->ul_GetSize();
+    }
+    if (buffer != nullptr)
+        buffer->Release();
+    if (fat.ul_GetWriteErrorCount() != errorsBefore ||
+        (saved != 0 && fat.FileEntry(index).ul_Pos == BIG_st_FileEntry::kNone)) {
+        s_CopyFailed = true;
+        return;
+    }
+
+    // One entry write after the save: the link marker of the source, its type
+    // byte (the name's extension does not tell every type apart), and its
+    // time, which the save has just replaced with the current one.
+    BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
+    if (entry == nullptr) {
+        s_CopyFailed = true;
+        return;
+    }
+    entry->ul_Flags = (entry->ul_Flags & ~BIG_st_FileEntry::kFlagLinkMask) |
+                      (from.ul_Flags & BIG_st_FileEntry::kFlagLinkMask);
+    entry->uc_Type = from.uc_Type;
+    entry->ul_Time = from.ul_Time;
+    fat.WriteFileEntry(index);
+    if (fat.ul_GetWriteErrorCount() != errorsBefore)
+        s_CopyFailed = true;
+}
+
+bool OVI_Splitter::_bCompressBigFile(const std::string& path) {
+    std::string error;
+    if (OVI_bGzipCopy(path, path + kGzipExtension, &error))
+        return true;
+    OVC_OutputString("error", "big-file", "gzip copy not written: %s", error.c_str());
+    ml_Status = OVC_Status_Failure;
+    return false;
+}
+
+}  // namespace ORVEX

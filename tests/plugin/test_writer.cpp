@@ -1,0 +1,272 @@
+// The output writer: place, content and entries of the copied files, the
+// directory-count rule, replacement content, the gzip copy, and what a failed
+// output leaves behind.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "platform/FaultInjection.h"
+#include "platform/Process.h"
+#include "plugin/OVI_Gzip.h"
+#include "test_writer_support.h"
+
+namespace {
+
+using namespace writer_test;
+using ovibig_test::ReadAll;
+using ovibig_test::WriteAll;
+
+constexpr uint32_t kHouse = 0x100;    // /levels/town/house.msh
+constexpr uint32_t kStreet = 0x101;   // /levels/town/street.txd
+constexpr uint32_t kTree = 0x102;     // /Levels/forest/tree.txd
+constexpr uint32_t kRootIni = 0x103;  // /root.ini
+constexpr uint32_t kGate = 0x104;     // /links/gate.msh, a link file
+constexpr uint32_t kNothing = 0x105;  // /empty/nothing.mat, no content
+constexpr uint32_t kTown = 0x106;     // /levels/town/Town.wor
+constexpr uint32_t kMissing = 0x999;  // not in the source
+constexpr const char* kUnableLine = "[   error][big-file        ][Unable to Create]";
+
+std::vector<SourceFile> SourceFiles() {
+    std::vector<SourceFile> files = {
+        {"/levels/town", "house.msh", kHouse, ovibig_test::Content({kStreet}, "house"), 111},
+        {"/levels/town", "street.txd", kStreet, "texture-A", 222},
+        {"/Levels/forest", "tree.txd", kTree, "texture-BB", 333},
+        {"", "root.ini", kRootIni, "ini", 444},
+        {"/links", "gate.msh", kGate, "", 555, true},
+        {"/empty", "nothing.mat", kNothing, "", 666},
+        {"/levels/town", "Town.wor", kTown, ovibig_test::Content({kHouse}, "world"), 777},
+    };
+    files[4].targets[0] = kHouse;
+    files[4].targets[1] = kStreet;
+    files[4].targets[2] = 0xDEAD;
+    return files;
+}
+
+std::string Captured() {
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+class WriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(MakeSource(temp.File("source.big"), SourceFiles()));
+        fs::create_directories(temp.Path() / "Data");
+        // Short relative paths: the block's fields hold 63 characters.
+        ORVEX::OVI_bSetText(params.msz_BigfilePath, "source.big");
+        ORVEX::OVI_bSetText(params.msz_DataRoot, "Data");
+        params.muw_PackageId = 0x1234;
+        params.muw_PackageWord = 0x0042;
+        ASSERT_TRUE(tool.bStart(params));
+    }
+    void TearDown() override {
+        PLT::ClearFaults();
+        tool.eDeinit();
+    }
+
+    int32_t Write(const std::string& name, const std::vector<uint32_t>& keys, uint32_t capacity = 0) {
+        auto output = TestSplitter::Output(name, keys, capacity);
+        output->ul_PackageId = tool.mo_Params.muw_PackageId;
+        output->ul_PackageWord = tool.mo_Params.muw_PackageWord;
+        return tool._CreateBigFile(*output);
+    }
+    static std::string OutPath(const std::string& name) { return "Data/DLC/" + name + "/" + name + ".big"; }
+
+    TempFolder temp;
+    ScopedCurrentDirectory here{temp.Path().string()};
+    ORVEX::OVI_SplitterParams params;
+    TestSplitter tool;
+};
+
+TEST_F(WriterTest, CopiesChosenFilesWithTheirPlaceNameTimeTypeAndLinkMarker) {
+    ASSERT_EQ(Write("Marlin", {kHouse, kStreet, kRootIni, kGate, kNothing, kMissing}), 0);
+    EXPECT_EQ(tool.l_Status(), OVC_Status_Success);
+    // Nothing but the bigfile is left: the work folder is gone.
+    EXPECT_EQ(Tree("Data"), (std::vector<std::string>{"DLC", "DLC/Marlin", "DLC/Marlin/Marlin.big"}));
+
+    auto out = OpenOutput(OutPath("Marlin"));
+    ASSERT_NE(out, nullptr);
+    BIG_cl_Fat& source = *tool.mpo_Fat;
+    EXPECT_EQ(out->ul_GetFileCount(), 6u);  // one entry per key of the array
+    EXPECT_EQ(out->ul_CountUsedFiles(), 5u);
+    EXPECT_EQ(out->uc_GetHeaderByte(), 1u);
+    EXPECT_EQ(out->ul_GetPackageWord(), 0x12340042u);
+    EXPECT_EQ(out->ul_GetFileIndex(kMissing, false), BIG_cl_Fat::kNoFile);
+    for (uint32_t key : {kHouse, kStreet, kRootIni, kGate, kNothing}) {
+        SCOPED_TRACE(key);
+        const uint32_t i = out->ul_GetFileIndex(key, false);
+        const uint32_t s = source.ul_GetFileIndex(key, false);
+        ASSERT_NE(i, BIG_cl_Fat::kNoFile);
+        EXPECT_EQ(out->GetFilePath(i), source.GetFilePath(s));
+        EXPECT_EQ(out->FileEntry(i).ul_Time, source.FileEntry(s).ul_Time);
+        EXPECT_EQ(out->FileEntry(i).uc_Type, source.FileEntry(s).uc_Type);
+        EXPECT_EQ(out->FileEntry(i).ul_Flags & BIG_st_FileEntry::kFlagLinkMask,
+                  source.FileEntry(s).ul_Flags & BIG_st_FileEntry::kFlagLinkMask);
+        EXPECT_EQ(ContentOf(*out, i), ContentOf(source, s));
+    }
+    EXPECT_EQ(out->GetFilePath(out->ul_GetFileIndex(kHouse, false)), "//levels/town/house.msh");
+    // The link file stays one, with its targets.
+    uint32_t targets[4];
+    out->GetLinkFileKeys(out->ul_GetFileIndex(kGate, false), targets);
+    EXPECT_EQ(targets[0], kHouse);
+    EXPECT_EQ(targets[1], kStreet);
+    EXPECT_EQ(out->FileEntry(out->ul_GetFileIndex(kNothing, false)).ul_Pos, BIG_st_FileEntry::kNone);
+    out->File().eClose();
+}
+
+TEST_F(WriterTest, DirectoryCountFollowsTheBaseOrTheKeyCountModulo65536) {
+    const struct {
+        uint32_t keys;
+        uint16_t base;
+        uint16_t dirs;
+    } cases[] = {
+        {3, 16384, 16387}, {20000, 16384, 20000}, {70000, 16384, 4464}, {5, 10, 13}, {20, 10, 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        tool.mo_Params.muw_DirCountBase = c.base;
+        // Keys the source lacks: the table is laid out, nothing is copied.
+        std::vector<uint32_t> keys;
+        for (uint32_t k = 0; k < c.keys; ++k)
+            keys.push_back(0x40000000 + k);
+        ASSERT_EQ(Write("Count", keys), 0);
+        auto out = OpenOutput(OutPath("Count"));
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(out->uw_GetDirCount(), c.dirs);
+        EXPECT_EQ(out->ul_GetFileCount(), c.keys);
+        out->File().eClose();
+    }
+}
+
+TEST_F(WriterTest, KeysBeyondTheCapacityAreDroppedAndAnEmptyOutputIsAnEmptyBigfile) {
+    ASSERT_EQ(Write("Two", {kRootIni, kHouse, kStreet}, 2), 0);
+    auto out = OpenOutput(OutPath("Two"));
+    ASSERT_NE(out, nullptr);
+    EXPECT_NE(out->ul_GetFileIndex(kHouse, false), BIG_cl_Fat::kNoFile);
+    EXPECT_NE(out->ul_GetFileIndex(kStreet, false), BIG_cl_Fat::kNoFile);
+    EXPECT_EQ(out->ul_GetFileIndex(kRootIni, false), BIG_cl_Fat::kNoFile);
+    out->File().eClose();
+
+    ASSERT_EQ(Write("Empty", {}), 0);
+    out = OpenOutput(OutPath("Empty"));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->ul_CountUsedFiles(), 0u);
+    out->File().eClose();
+}
+
+TEST_F(WriterTest, ReplacementContentGoesToEveryTxdFileOnly) {
+    const std::string replacement = "REPLACED";
+    tool.mo_Replacement.ul_Type = 126;
+    tool.mo_Replacement.ul_Size = static_cast<uint32_t>(replacement.size());
+    tool.mo_Replacement.p_Data.reset(new uint8_t[replacement.size()]);
+    std::memcpy(tool.mo_Replacement.p_Data.get(), replacement.data(), replacement.size());
+
+    ASSERT_EQ(Write("Marlin", {kHouse, kStreet, kTree}), 0);
+    auto out = OpenOutput(OutPath("Marlin"));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(ContentOf(*out, out->ul_GetFileIndex(kStreet, false)), replacement);
+    EXPECT_EQ(ContentOf(*out, out->ul_GetFileIndex(kTree, false)), replacement);
+    EXPECT_EQ(ContentOf(*out, out->ul_GetFileIndex(kHouse, false)), ovibig_test::Content({kStreet}, "house"));
+    // The replacement does not change the time either.
+    EXPECT_EQ(out->FileEntry(out->ul_GetFileIndex(kStreet, false)).ul_Time, 222u);
+    out->File().eClose();
+}
+
+TEST_F(WriterTest, CompressWritesAGzipCopyThatGzipAcceptsBesideTheBigfile) {
+    tool.mo_Params.mb_Compress = true;
+    ASSERT_EQ(Write("Town", {kHouse, kStreet, kTown}), 0);
+    EXPECT_EQ(Tree("Data/DLC/Town"), (std::vector<std::string>{"Town.big", "Town.big.gz"}));
+
+    PLT::ProcessResult result;
+    ASSERT_TRUE(PLT::RunProcess({"gzip", "-t", OutPath("Town") + ".gz"}, {}, &result));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+
+    gzFile in = gzopen((OutPath("Town") + ".gz").c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::vector<uint8_t> unpacked;
+    uint8_t block[4096];
+    int got;
+    while ((got = gzread(in, block, sizeof block)) > 0)
+        unpacked.insert(unpacked.end(), block, block + got);
+    gzclose(in);
+    EXPECT_EQ(unpacked, ReadAll(OutPath("Town")));
+}
+
+TEST_F(WriterTest, GzipCopyOfAMissingFileFailsAndLeavesNoDestination) {
+    std::string error;
+    EXPECT_FALSE(ORVEX::OVI_bGzipCopy("no-such.big", "no-such.big.gz", &error));
+    EXPECT_NE(error.find("no-such.big"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists("no-such.big.gz"));
+    // Into a folder that does not exist: the writer cannot be created.
+    WriteAll("plain.big", {1, 2, 3});
+    EXPECT_FALSE(ORVEX::OVI_bGzipCopy("plain.big", "no/such/folder/plain.big.gz", &error));
+}
+
+TEST_F(WriterTest, AWriteFaultFailsTheOutputKeepsTheOldBigfileAndLeavesNoPartialFile) {
+    ASSERT_EQ(Write("Marlin", {kHouse}), 0);
+    const auto before = ReadAll(OutPath("Marlin"));
+    ASSERT_FALSE(before.empty());
+
+    for (uint64_t nth : {1, 2, 5, 9}) {
+        SCOPED_TRACE(nth);
+        tool.SetStatus(OVC_Status_Success);
+        PLT::InjectFault(PLT::FaultOp::eWrite, nth, true);
+        testing::internal::CaptureStdout();
+        const int32_t result = Write("Marlin", {kHouse, kStreet, kRootIni, kTown});
+        const std::string lines = Captured();
+        PLT::ClearFaults();
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Failure);
+        EXPECT_NE(lines.find(kUnableLine), std::string::npos) << lines;
+        EXPECT_EQ(ReadAll(OutPath("Marlin")), before);
+        EXPECT_EQ(Tree("Data/DLC/Marlin"), (std::vector<std::string>{"Marlin.big"}));
+    }
+}
+
+TEST_F(WriterTest, AFolderThatCannotBeMadeFailsTheOutput) {
+    WriteAll("Data/DLC", {'x'});  // a file where the folder should be
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Write("Marlin", {kHouse}), -1);
+    const std::string lines = Captured();
+    EXPECT_EQ(tool.l_Status(), OVC_Status_Failure);
+    EXPECT_NE(lines.find(kUnableLine), std::string::npos) << lines;
+    EXPECT_NE(lines.find("Data/DLC"), std::string::npos) << lines;
+}
+
+TEST_F(WriterTest, NamesThatAreNotPlainFileNamesWriteNothing) {
+    for (const char* name : {"", ".", "..", "a/b", "../escape", "a\\b", "/abs"}) {
+        SCOPED_TRACE(name);
+        tool.SetStatus(OVC_Status_Success);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(Write(name, {kHouse}), -1);
+        const std::string lines = Captured();
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Failure);
+        EXPECT_NE(lines.find(kUnableLine), std::string::npos) << lines;
+    }
+    EXPECT_TRUE(Tree("Data").empty());
+    EXPECT_FALSE(fs::exists("escape"));
+    EXPECT_FALSE(fs::exists("Data/escape"));
+}
+
+TEST_F(WriterTest, RewritingAnOutputReplacesItAndDropsStaleSegmentFiles) {
+    ASSERT_EQ(Write("Marlin", {kHouse, kStreet}), 0);
+    // Leftovers of an older bigfile of several segments and of a stopped run.
+    WriteAll("Data/DLC/Marlin/Marlin.big1", {1, 2, 3});
+    fs::create_directories("Data/DLC/Marlin/.Marlin.partial");
+    WriteAll("Data/DLC/Marlin/.Marlin.partial/Marlin.big", {4, 5, 6});
+
+    ASSERT_EQ(Write("Marlin", {kRootIni}), 0);
+    EXPECT_EQ(Tree("Data/DLC/Marlin"), (std::vector<std::string>{"Marlin.big"}));
+    auto out = OpenOutput(OutPath("Marlin"));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->ul_CountUsedFiles(), 1u);
+    EXPECT_NE(out->ul_GetFileIndex(kRootIni, false), BIG_cl_Fat::kNoFile);
+    out->File().eClose();
+}
+
+TEST_F(WriterTest, ADataRootEndingInASeparatorGetsNoSecondOne) {
+    ORVEX::OVI_bSetText(tool.mo_Params.msz_DataRoot, "Data/");
+    ASSERT_EQ(Write("Marlin", {kHouse}), 0);
+    EXPECT_TRUE(fs::exists(OutPath("Marlin")));
+}
+
+}  // namespace
