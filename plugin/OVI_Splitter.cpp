@@ -1,49 +1,192 @@
+// The splitter's session: eInit, eRun, the mapping hooks and the pass logs.
+// The passes are in OVI_SplitterPasses.cpp, the side inputs (gmbigfile,
+// critical list, replacement content) in OVI_SplitterInputs.cpp.
 #include "plugin/OVI_Splitter.h"
+
+#include <zlib.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
+#include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_FileEntry.h"
+#include "plugin/OVI_BankRegistry.h"
+#include "plugin/OVI_Text.h"
 #include "plugin/OVI_Version.h"
 
 namespace ORVEX {
+
+namespace {
+
+constexpr uint32_t kNoKey = 0xFFFFFFFF;
+
+bool bEndsWith(const std::string& text, std::string_view tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
 
 OVI_Splitter::OVI_Splitter() {
     mpo_Params = &mo_Params;
 }
 
 OVI_Splitter::~OVI_Splitter() {
-    CloseLog();
+    if (ml_LogFile != PLT::kInvalidFile)
+        PLT::CloseFile(ml_LogFile);
 }
 
 const OVC_Version* OVI_Splitter::GetVersion() {
     return OVI_GetLibraryVersion();
 }
 
+bool OVI_Splitter::bIsSafeOutputName(std::string_view name) {
+    if (name.empty() || name.size() > SplitOutput::kMaxNameLength || name == "." || name == "..")
+        return false;
+    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+// ---- session ---------------------------------------------------------------------
+
 int32_t OVI_Splitter::eInit(OVC_Params* params) {
-    // A block that passes the base's first-byte test but is of another
-    // version would otherwise be accepted with nothing copied, and the run
-    // would go on with an empty parameter copy.
+    // The base only tests the version's first byte; a block of another
+    // version would be accepted with nothing copied and the run would go on
+    // with an empty parameter copy. Refuse it before anything starts.
     if (params == nullptr || !OVI_bIsCurrentVersion(params->GetVersion())) {
         ml_Status = OVC_Status_WrongVersion;
         return ml_Status;
     }
+    const auto* block = dynamic_cast<const OVI_SplitterParams*>(params);
+    if (block == nullptr) {
+        OVC_OutputString("error", "session", "The parameter block is not a splitter parameter block");
+        ml_Status = OVC_Status_WrongVersion;
+        return ml_Status;
+    }
+    mb_Initialised = false;
     ml_Status = OVI_Big::eInit(params);
+    if (ml_Status != OVC_Status_Success)
+        return ml_Status;
+    mb_Initialised = true;
+
+    // Every field but the reserved word, which keeps the copy's own value.
+    const uint32_t reserved = mo_Params.mul_Reserved;
+    mo_Params = *block;
+    mo_Params.mul_Reserved = reserved;
+    mpo_Params = &mo_Params;
+
+    // The output bigfiles' checksums use the library's CRC-32 table.
+    (void)get_crc_table();
+
+    if (mo_Params.mb_Dlc) {
+        mul_Weight = kDlcWeight;
+        return ml_Status;
+    }
+    const std::string aiLibrary(OVI_TextOf(mo_Params.msz_AILibraryPath));
+    if (!aiLibrary.empty())
+        mo_AILoadHelper.LoadAIObjects(aiLibrary);
     return ml_Status;
 }
 
 int32_t OVI_Splitter::eDeinit() {
+    mb_Initialised = false;
     ml_Status = OVI_Big::eDeinit();
     return ml_Status;
 }
 
 int32_t OVI_Splitter::eRun() {
-    ml_Status = OVC_Status_Failure;
-    OVC_OutputString("error", "session", "The bigfile splitter is not available in this build");
+    if (!mb_Initialised || mpo_Fat == nullptr) {
+        OVC_OutputString("error", "session", "No bigfile is open: eInit must succeed before eRun");
+        ml_Status = OVC_Status_Failure;
+        return ml_Status;
+    }
+    // A session captures the replacement content of its own bigfile only.
+    mul_SmallestReplacementSize = kNoKey;
+
+    const std::string gmPath(OVI_TextOf(mo_Params.msz_GmBigfilePath));
+    if (!gmPath.empty()) {
+        const int32_t status = ml_Status;
+        _LoadGmKeys(gmPath);
+        ml_Status = status;
+    }
+    mul_FileCount = mpo_Fat->ul_GetFileCount();
+    mo_RemCriteria.m_Criteria = mo_Params.mmap_RemCriteria;
+    if (mo_Params.mb_Linker)
+        mo_Linker.Init(mul_FileCount);
+
+    const std::string cachePath(OVI_TextOf(mo_Params.msz_RefsCachePath));
+    if (!cachePath.empty())
+        _ReadRefsFile(cachePath);
+    else
+        _ScanFiles(mul_FileCount);
+
+    BankRegistry::Instance().ResolveAll();
+    _BuildClosures();
+    if (mo_Params.mb_Replace)
+        _LoadReplacement();
+    _GatherCommonKeys();
+    _CreateBigFiles();
+    _eWriteFinalReport(mb_ReportMissing);
+    BankRegistry::Instance().Clear();
+    OVC_OutputString("info", "session", "Splitter Session Complete");
     return ml_Status;
 }
 
-bool OVI_Splitter::OnFileRefs(const FileRefRecord&, const uint8_t*, uint32_t) {
+// ---- mapping hooks -------------------------------------------------------------------
+
+bool OVI_Splitter::OnFileRefs(const FileRefRecord& record, const uint8_t*, uint32_t) {
+    // The record's FAT entry. A reference cache that does not belong to this
+    // bigfile may carry a stale index: fall back on the key then.
+    uint32_t index = record.ul_Index;
+    if (index >= mpo_Fat->ul_GetFileCount() || mpo_Fat->FileEntry(index).ul_Key != record.ul_Key)
+        index = mpo_Fat->ul_GetFileIndex(record.ul_Key, false);
+
+    if (index != BIG_cl_Fat::kNoFile &&
+        (mpo_Fat->FileEntry(index).ul_Flags & BIG_st_FileEntry::kFlagLinkMask) == 0) {
+        // A link whose reference table is empty has no first key: nothing to enter.
+        const uint32_t target = record.ul_RefCount != 0 ? pul_GetRefKeys()[0] : kNoKey;
+        if (target != kNoKey && mo_Params.mb_Linker)
+            mo_Linker.AddLink(record.ul_Key, target);
+        if (mb_ReportMissing)
+            _PrintLinkFile(record);
+    }
+
+    const bool dlc = mo_Params.mb_Dlc;
+    BankRegistry& banks = BankRegistry::Instance();
+    switch (record.ul_Type) {
+        case kTypeWorld:
+            if (bEndsWith(record.s_Name, ".wor") && mo_Params.mmap_Worlds.count(record.ul_Key) != 0)
+                mmap_Roots.emplace(record.ul_Key, 0);
+            break;
+        case kTypeDst:
+        case kTypeEnd:
+        case kTypeEps:
+        case kTypeEpl:
+            if (!dlc)
+                mmap_SecondKeys.emplace(record.ul_Key, kWalkWeight);
+            break;
+        case kTypeDynamicBank:
+            if (!dlc && index != BIG_cl_Fat::kNoFile)
+                banks.ParseDynamicBankFromFat(record.ul_Key, index);
+            break;
+        case kTypeDynamicBankList:
+            if (!dlc && index != BIG_cl_Fat::kNoFile)
+                banks.ParseDynamicBankListFromFat(record.ul_Key, index);
+            break;
+        case kTypeElementRefList:
+            if (!dlc && index != BIG_cl_Fat::kNoFile)
+                banks.ParseElementReferenceListFromFat(record.ul_Key, index);
+            break;
+        case kTypeReplacement:
+            // The look-up reports a key the bigfile lacks.
+            mpo_Fat->ul_GetFileIndex(record.ul_Key, true);
+            if (record.ul_Size < mul_SmallestReplacementSize) {
+                mul_SmallestReplacementSize = record.ul_Size;
+                _CaptureReplacement(record, index);
+            }
+            break;
+        default:
+            break;
+    }
     return false;
 }
 

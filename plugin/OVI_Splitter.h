@@ -89,6 +89,13 @@ public:
     // Types that steer the splitter.
     static constexpr uint32_t kTypeWorld = 4;
     static constexpr uint32_t kTypeReplacement = 126;
+    // Forced into the common output (walk mode 2) unless the DLC flag is set.
+    static constexpr uint32_t kTypeDst = 40;
+    static constexpr uint32_t kTypeEnd = 60;
+    static constexpr uint32_t kTypeEps = 129;
+    static constexpr uint32_t kTypeEpl = 131;
+    // Placed files of these types go to the sounds helper.
+    static constexpr uint32_t kSoundTypes[] = {52, 61, 62, 63, 64};
     static constexpr uint32_t kDlcWeight = 10000000;
     static constexpr uint32_t kCommonRoot = 0xFFFFFFFF;
     // Keys of 255 and below are never counted as unplaced.
@@ -142,8 +149,11 @@ protected:
     void _CreateBigFiles();
     // Loads the replacement file into the replacement content (eRun step 8).
     void _LoadReplacement();
-    // Captures the content of a type-126 file smaller than any seen before.
-    void _CaptureReplacement(const FileRefRecord& record);
+    // Writes the content of type-126 file `index` to the replacement path
+    // (replacement flag and path set); called for a file smaller than any
+    // seen before in this session.
+    void _CaptureReplacement(const FileRefRecord& record, uint32_t index);
+    static bool bIsSoundType(uint32_t type);
     // Prepares an output: name, package word and id, key array of `capacity`.
     bool _bMakeOutput(SplitOutput& output, const std::string& name, uint32_t capacity);
     // The output name of world root `root`: its file name cut at the last '.';
@@ -160,7 +170,8 @@ protected:
     // Writes `output` as DATAROOT/DLC/<name>/<name>.big from its keys map (and
     // a gzip copy when the compress flag is set). 0 on success; on failure -1
     // when the output had no key, else 0.
-    int32_t _CreateBigFile(SplitOutput& output);
+    // Virtual so that a test can take the outputs without writing them.
+    virtual int32_t _CreateBigFile(SplitOutput& output);
     // Copies the first `count` keys of `keys` from the process-wide FAT into `fat`.
     void _CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count);
     // Copies source file `sourceIndex` into directory `dirIndex` of `fat`.
@@ -192,10 +203,10 @@ protected:
     PLT::FileHandle ml_LogFile = PLT::kInvalidFile;
     uint64_t mull_LogOffset = 0;
     std::set<uint32_t> mst_GmKeys;
-
-    // Smallest size word of a type-126 file seen by any splitter of the
-    // process; never reset.
-    static uint32_t& ul_SmallestReplacementSize();
+    // Set by a successful eInit, cleared by eDeinit: eRun needs an open bigfile.
+    bool mb_Initialised = false;
+    // Smallest size word of a type-126 file seen in this session.
+    uint32_t mul_SmallestReplacementSize = 0xFFFFFFFF;
 };
 
 }  // namespace ORVEX

@@ -20,7 +20,7 @@ struct NoVersionParams : ORVEX::OVI_SplitterParams {
     const OVC_Version* GetVersion() override { return nullptr; }
 };
 
-const char kNotAvailable[] = "not available in this build";
+const char kNotAvailable[] = "No bigfile is open";
 
 TEST(OVI_Splitter, eInitRefusesEveryOtherVersionWithStatus1) {
     // {1, 1, 1, 2} passes the base's first-byte test; the splitter refuses it too.
