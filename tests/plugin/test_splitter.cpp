@@ -214,7 +214,7 @@ protected:
             ("orvex_splitter_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
              "_" + std::to_string(std::rand()));
         fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        fs::create_directories(dir_ / "Data");
         work_ = std::make_unique<WorkDir>(dir_);
         params_.mmap_Worlds = {{kTown, 0}, {kPort, 0}};
         ORVEX::OVI_bSetText(params_.msz_BigfilePath, "game.big");
@@ -229,7 +229,7 @@ protected:
     }
 
     // eInit, eRun and eDeinit on `files`; the output lines in `out_`.
-    int32_t Run(SplitterProbe& probe, const std::vector<FileDef>& files) {
+    int32_t Run(OVI_Splitter& probe, const std::vector<FileDef>& files) {
         EXPECT_TRUE(MakeBigfile((dir_ / "game.big").string(), files));
         testing::internal::CaptureStdout();
         int32_t status = probe.eInit(&params_);
@@ -572,6 +572,67 @@ TEST_F(Splitter, MissingReferencesAreRecordedPerReferrer) {
     ASSERT_EQ(Run(probe, files), OVC_Status_Success) << out_;
     const std::multimap<uint32_t, uint32_t> expected = {{0x12345678, kShared}, {0x12345678, kTownOwn}};
     EXPECT_EQ(probe.mmap_MissingRefs, expected);
+}
+
+// ---- on disk, through the writer and the reports ------------------------------------
+
+// The keys of the bigfile at `path`; empty when it does not open.
+Keys KeysOfBigfile(const fs::path& path) {
+    Keys keys;
+    BIG_cl_Fat fat;
+    if (fat.File().eOpen(path.string(), true, true, false) != BIG::eFile_Ok)
+        return keys;
+    if (fat.ReadFat(true))
+        for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i)
+            if (fat.FileEntry(i).ul_Key != 0)
+                keys.insert(fat.FileEntry(i).ul_Key);
+    fat.File().eClose();
+    return keys;
+}
+
+TEST_F(Splitter, OutputBigfilesOnDiskHoldWhatThePassesPlaced) {
+    params_.mb_ReportMissing = true;
+    {
+        std::ofstream list(dir_ / "critical.txt");
+        list << "Shared 131073 0 0\nCaveOwn 131076 0 0\n";
+    }
+    ORVEX::OVI_bSetText(params_.msz_CriticalListPath, "critical.txt");
+    OVI_Splitter splitter;
+    ASSERT_EQ(Run(splitter, SmallGame()), OVC_Status_Success) << out_;
+
+    const fs::path dlc = dir_ / "Data" / "DLC";
+    const Keys marlin = KeysOfBigfile(dlc / "Marlin" / "Marlin.big");
+    EXPECT_EQ(marlin.count(kShared), 1u);
+    EXPECT_EQ(marlin.count(kBuiltIn), 1u);
+    EXPECT_EQ(marlin.count(kBuiltInChild), 1u);
+    EXPECT_EQ(marlin.count(kTownOwn), 0u);
+    EXPECT_EQ(KeysOfBigfile(dlc / "Town" / "Town.big"), (Keys{kTown, kTownOwn, kDeep}));
+    EXPECT_EQ(KeysOfBigfile(dlc / "Port" / "Port.big"), (Keys{kPort, kPortOwn}));
+    EXPECT_FALSE(fs::exists(dlc / "Cave"));
+
+    // Nothing unplaced: the final report has its header only.
+    EXPECT_EQ(ReadText((dir_ / "final_missing.files.csv").string()),
+              "Key,Index,FileType,FileTypeInString,FileName,RefCount\n");
+    // The critical list's key that no output took is reported.
+    const std::string report = ReadText((dir_ / "report").string());
+    EXPECT_EQ(CountOf(report, "\n"), 1u) << report;
+    EXPECT_EQ(report.rfind("0x00020004, 131076, ", 0), 0u) << report;
+    EXPECT_NE(report.find(", 0x00020004, CaveOwn.gao, 0\n"), std::string::npos) << report;
+}
+
+TEST_F(Splitter, WithTheDlcFlagAKeyTwoWorldsCannotPlaceHasRefCount2) {
+    params_.mb_Dlc = true;
+    params_.mmap_RemCriteria = {{1, "Shared"}};
+    OVI_Splitter splitter;
+    ASSERT_EQ(Run(splitter, SmallGame()), OVC_Status_Success) << out_;
+    const Keys single = KeysOfBigfile(dir_ / "Data" / "DLC" / "dlc" / "dlc.big");
+    EXPECT_EQ(single, (Keys{kTown, kPort, kTownOwn, kPortOwn, kDeep}));
+    const std::string final = ReadText((dir_ / "final_missing.files.csv").string());
+    // Key, index 3 (its place in the table), type, type name, path, RefCount.
+    const size_t row = final.find("\n131073,3,");
+    ASSERT_NE(row, std::string::npos) << final;
+    EXPECT_NE(final.find("/Shared.gao,2\n", row), std::string::npos) << final;
+    EXPECT_EQ(CountOf(final, "\n"), 2u) << final;
 }
 
 // ---- mended faults -----------------------------------------------------------------------
