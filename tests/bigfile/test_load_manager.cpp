@@ -3,6 +3,7 @@
 // duplicated-files table loaded through it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -80,12 +81,15 @@ struct Seen {
     bool hadData = false;
     uint32_t dataSize = 0;
     std::vector<uint8_t> data;
+    int depth = 0;
+    int maxDepth = 0;
     // Run inside the next load callback.
     void (*during)(uint32_t fileIndex) = nullptr;
 };
 Seen g_seen;
 BIG_cl_LoadManager* g_manager = nullptr;
 BIG_cl_AsynchronousFat* g_reader = nullptr;
+BIG_cl_AsynchronousIOManager* g_asyncIO = nullptr;
 
 // A loaded object: two u16 counters at bytes 0 and 4, as the load flags expect.
 struct Object {
@@ -99,6 +103,7 @@ std::vector<std::unique_ptr<Object>> g_objects;
 
 void* LoadObject(uint32_t fileIndex, uint32_t userData, uint32_t extra1, uint32_t extra2, uint32_t queueId) {
     ++g_seen.loads;
+    g_seen.maxDepth = std::max(g_seen.maxDepth, ++g_seen.depth);
     g_seen.lastFile = fileIndex;
     g_seen.lastUser = userData;
     g_seen.lastExtra1 = extra1;
@@ -117,6 +122,7 @@ void* LoadObject(uint32_t fileIndex, uint32_t userData, uint32_t extra1, uint32_
     }
     g_objects.push_back(std::make_unique<Object>());
     g_objects.back()->fileIndex = fileIndex;
+    --g_seen.depth;
     return g_objects.back().get();
 }
 
@@ -145,10 +151,12 @@ protected:
         m_manager->AddLoadCallback(kTypeIni, &LoadObject);
         g_manager = m_manager.get();
         g_reader = m_fat.get();
+        g_asyncIO = m_asyncIO.get();
     }
     void TearDown() override {
         g_manager = nullptr;
         g_reader = nullptr;
+        g_asyncIO = nullptr;
         m_manager.reset();
         m_fat.reset();
         m_asyncIO.reset();
@@ -337,6 +345,41 @@ TEST_F(LoadManagerTest, LinksAreFollowedToTheirTarget) {
         EXPECT_EQ(m_manager->ul_GetRequestCount(), 0u);
     }
     BIG::DataHandles::Unregister(m_fat->ul_GetDataInMemory(target));
+}
+
+TEST_F(LoadManagerTest, CallbacksAreNeverReenteredByCompletionsTheyCause) {
+    const uint32_t a = AddFile("a.ini", 0x650, Content({}, {1}));
+    const uint32_t b = AddFile("b.ini", 0x651, Content({}, {2}));
+    static void* s_resultB;
+    static int s_loadsInsideA;
+    s_resultB = nullptr;
+    s_loadsInsideA = -1;
+    g_seen.during = [](uint32_t) {
+        EXPECT_TRUE(g_manager->bIsInCallback());
+        EXPECT_TRUE(
+            g_manager->bLoadFileAfter(0x651, BIG_cl_LoadManager::LoadFlag_NoRecord, 0, &s_resultB, 1));
+        // Pump the reader from inside the callback, as a synchronous read does:
+        // B's length arrives here and must wait.
+        for (int i = 0; i < 2000 && g_manager->ul_GetReadyCount() == 0; ++i) {
+            g_asyncIO->TreatFinishedReads();
+            if (g_manager->ul_GetReadyCount() == 0)
+                PLT::SleepMs(1);
+        }
+        EXPECT_EQ(g_manager->ul_GetReadyCount(), 1u);
+        s_loadsInsideA = g_seen.loads;
+    };
+    void* resultA = nullptr;
+    ASSERT_TRUE(m_manager->bLoadFileAfter(0x650, BIG_cl_LoadManager::LoadFlag_NoRecord, 0, &resultA, 1));
+    m_manager->LoadAll(false);
+    EXPECT_EQ(s_loadsInsideA, 1);  // B waited for A's callback to end
+    EXPECT_EQ(g_seen.maxDepth, 1);
+    EXPECT_EQ(g_seen.loads, 2);
+    ASSERT_NE(resultA, nullptr);
+    ASSERT_NE(s_resultB, nullptr);
+    EXPECT_EQ(static_cast<Object*>(resultA)->fileIndex, a);
+    EXPECT_EQ(static_cast<Object*>(s_resultB)->fileIndex, b);
+    EXPECT_EQ(g_seen.data, std::vector<uint8_t>{2});
+    EXPECT_FALSE(m_manager->bIsInCallback());
 }
 
 TEST_F(LoadManagerTest, CanceledRequestIsNotDestroyedWhileItIsTreated) {
