@@ -195,7 +195,8 @@ public:
     // Another live request for `fileIndex` in `queueId`, or null.
     BIG_st_LoadRequest* po_FindRequest(uint32_t fileIndex, uint32_t queueId);
 
-    // Request <-> user word of the asynchronous manager (pool index + 1).
+    // Request <-> user word of the asynchronous manager (pool index + 1, and the
+    // record generation above bit 17); a stale or unknown word gives null.
     uint32_t ul_RequestHandle(const BIG_st_LoadRequest* request) const;
     BIG_st_LoadRequest* po_RequestFromHandle(uint32_t handle);
 
