@@ -11,11 +11,25 @@ namespace {
 using Endian::Get32;
 using Endian::Put32;
 
-const FileInfos* pst_FindRecord(const std::vector<FileInfos>& sorted, uint32_t key) {
-    const auto it = std::lower_bound(sorted.begin(), sorted.end(), key,
-                                     [](const FileInfos& r, uint32_t k) { return r.ul_Key < k; });
-    return it != sorted.end() && it->ul_Key == key ? &*it : nullptr;
-}
+// Record lookup over a flat copy of the sorted keys: far fewer cache misses
+// than a bisection over the records themselves.
+class RecordIndex {
+public:
+    explicit RecordIndex(const std::vector<FileInfos>& sorted) : m_records(sorted) {
+        m_keys.reserve(sorted.size());
+        for (const FileInfos& r : sorted)
+            m_keys.push_back(r.ul_Key);
+    }
+    const FileInfos* pst_Find(uint32_t key) const {
+        const auto it = std::lower_bound(m_keys.begin(), m_keys.end(), key);
+        return it != m_keys.end() && *it == key ? &m_records[static_cast<size_t>(it - m_keys.begin())]
+                                                : nullptr;
+    }
+
+private:
+    const std::vector<FileInfos>& m_records;
+    std::vector<uint32_t> m_keys;
+};
 
 // Reads `count` pairs at `p`; the caller checked that they fit.
 void ReadPairs(const uint8_t* p, uint32_t count, KeyCountVector* out) {
@@ -32,11 +46,12 @@ bool bPairsFitRecord(const FileInfos& r) {
 // Drops the pairs whose other side has no record; false when a pair whose
 // other side exists is not mirrored there with the same count.
 bool bLinkRecords(std::vector<FileInfos>& sorted) {
+    const RecordIndex index(sorted);
     auto mirrored = [&](const FileInfos& owner, KeyCountVector& pairs, KeyCountVector FileInfos::*otherSide) {
         bool ok = true;
         pairs.erase(std::remove_if(pairs.begin(), pairs.end(),
                                    [&](const KeyCount& pair) {
-                                       const FileInfos* other = pst_FindRecord(sorted, pair.ul_Key);
+                                       const FileInfos* other = index.pst_Find(pair.ul_Key);
                                        if (other == nullptr)
                                            return true;
                                        const KeyCount* back = pst_FindPair(other->*otherSide, owner.ul_Key);
@@ -131,8 +146,10 @@ eDecode Decode(const uint8_t* data, size_t size, std::vector<FileInfos>* out, ui
     if (at != end)
         return eDecode::BadCount;
 
-    std::sort(records.begin(), records.end(),
-              [](const FileInfos& a, const FileInfos& b) { return a.ul_Key < b.ul_Key; });
+    // Written in key order; anything else is sorted here.
+    const auto byKey = [](const FileInfos& a, const FileInfos& b) { return a.ul_Key < b.ul_Key; };
+    if (!std::is_sorted(records.begin(), records.end(), byKey))
+        std::sort(records.begin(), records.end(), byKey);
     for (size_t i = 1; i < records.size(); ++i) {
         if (records[i - 1].ul_Key == records[i].ul_Key) {
             if (duplicate != nullptr)

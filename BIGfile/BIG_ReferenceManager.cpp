@@ -260,7 +260,8 @@ void ReferenceManager::Step() {
             SetState(State_Saving);
             break;
         case State_Saving:
-            bSave(true);
+            if (mb_GraphDirty)
+                bSave(true);
             if (bStopRequested())
                 break;
             SetState(State_Statistics);

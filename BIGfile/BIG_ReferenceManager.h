@@ -230,6 +230,9 @@ private:
     bool mb_SavedComplete = false;
     uint64_t mull_SavedGeneration = 0;
     bool mb_GraphBuilt = false;
+    // The graph differs from the IDX file on disk (a trusted load that found
+    // nothing to change is not written again).
+    bool mb_GraphDirty = true;
     uint64_t mull_LastNotifyMs = 0;
     bool mb_HeldBack = false;
     uint32_t mul_HeldState = 0;

@@ -274,6 +274,7 @@ void ReferenceManager::RemoveFileKey(uint32_t key) {
 // ---- steps --------------------------------------------------------------------------
 
 void ReferenceManager::IndexAll() {
+    mb_GraphDirty = true;
     ClearTable();
     m_isolated.clear();
     m_selfReferencing.clear();
@@ -369,6 +370,7 @@ bool ReferenceManager::bLoad() {
     }
     records.clear();
     records.shrink_to_fit();
+    mb_GraphDirty = false;
     for (uint32_t i = 0; i < m_fat.ul_GetFileCount(); ++i) {
         if (bIsIndexable(i) && pst_FindMutable(m_fat.FileEntry(i).ul_Key) == nullptr)
             rereads.push_back(PendingChange{i, kNone});
@@ -404,13 +406,18 @@ void ReferenceManager::RemoveAbsentEntries() {
         e.References.clear();
         e.ReferencedBy.clear();
     }
-    m_table.erase(std::remove_if(m_table.begin(), m_table.end(),
-                                 [](const std::unique_ptr<FileInfos>& e) { return e->uc_Present == 0; }),
-                  m_table.end());
+    const auto absent =
+        std::remove_if(m_table.begin(), m_table.end(),
+                       [](const std::unique_ptr<FileInfos>& e) { return e->uc_Present == 0; });
+    if (absent != m_table.end())
+        mb_GraphDirty = true;
+    m_table.erase(absent, m_table.end());
 }
 
 void ReferenceManager::ApplyPending(bool honourStop) {
     std::vector<PendingChange> changes = TakePending();
+    if (!changes.empty())
+        mb_GraphDirty = true;
     for (size_t i = 0; i < changes.size(); ++i) {
         if (honourStop && !bPausePoint()) {
             // Unapplied changes stay pending for whoever brings the graph up to date.
@@ -489,6 +496,7 @@ bool ReferenceManager::bSave(bool honourStop) {
         return false;
     }
     mb_WroteIdx = true;
+    mb_GraphDirty = false;
     mb_SavedComplete = complete;
     mull_SavedGeneration = generation;
     return true;
