@@ -1,0 +1,304 @@
+// orvex split's settings: keys, the configuration file and its precedence,
+// world names, paths as the plug-in sees them, and refused over-long paths.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/CmdSplit.h"
+#include "host/ExitCode.h"
+#include "platform/File.h"
+#include "platform/Process.h"
+#include "plugin/OVI_SplitterParams.h"
+#include "plugin/OVI_Text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Folder {
+public:
+    Folder() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_path = fs::temp_directory_path() /
+                 ("orvex_split_" + std::string(info->name()) + "_" + std::to_string(PLT::CurrentProcessId()));
+        fs::remove_all(m_path);
+        fs::create_directories(m_path);
+    }
+    ~Folder() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+    std::string Write(const std::string& name, const std::string& text) const {
+        std::ofstream(File(name)) << text;
+        return File(name);
+    }
+
+private:
+    fs::path m_path;
+};
+
+PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {ORVEX_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    PLT::ProcessResult result;
+    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
+    return result;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(SplitOptions, KeysAreHexWithPrefixOrDecimalWithin32Bits) {
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t key;
+    } cases[] = {
+        {"0x10", true, 0x10},
+        {"0XfFfFfFfF", true, 0xFFFFFFFF},
+        {"4294967295", true, 0xFFFFFFFF},
+        {"0", true, 0},
+        {"0x0000ABCD", true, 0xABCD},
+        {"4294967296", false, 0},
+        {"0x100000000", false, 0},
+        {"0x", false, 0},
+        {"", false, 0},
+        {"-1", false, 0},
+        {" 1", false, 0},
+        {"12a", false, 0},
+        {"Town", false, 0},
+        {"0x1g", false, 0},
+        {"00000000001", false, 0},
+    };
+    for (const auto& c : cases) {
+        uint32_t key = 0;
+        EXPECT_EQ(HOST::bParseKey(c.text, &key), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(key, c.key) << c.text;
+        }
+    }
+}
+
+TEST(SplitOptions, ConfigFileSetsEverySetting) {
+    Folder folder;
+    const std::string path = folder.Write("split.toml", R"(
+bigfile = "game.big"
+data-root = "Data"
+world = ["Town", 0x20]
+force-key = [0x1000, "0x2000"]
+force-dir = ["/Interface", "/Shared"]
+remove = ["_old", ""]
+gm-bigfile = "gm.big"
+ai-library = "ai.so"
+refs-cache = "refs.bin"
+write-refs-cache = true
+critical-list = "critical.txt"
+replacement = "repl.bin"
+replace = true
+single = true
+dlc = true
+no-copy = true
+linker = true
+package-id = 7
+package-word = 65535
+small-header = true
+keys-only = true
+compress = true
+report = true
+dir-count-base = 100
+work-dir = "work"
+)");
+    HOST::SplitSettings s;
+    std::string error;
+    ASSERT_TRUE(HOST::bLoadSplitConfig(path, &s, &error)) << error;
+    EXPECT_EQ(s.s_Bigfile, "game.big");
+    EXPECT_EQ(s.s_DataRoot, "Data");
+    EXPECT_EQ(s.worlds, (std::vector<std::string>{"Town", "0x00000020"}));
+    EXPECT_EQ(s.forceKeys, (std::vector<std::string>{"0x00001000", "0x2000"}));
+    EXPECT_EQ(s.forceDirs, (std::vector<std::string>{"/Interface", "/Shared"}));
+    EXPECT_EQ(s.removes, (std::vector<std::string>{"_old", ""}));
+    EXPECT_EQ(s.s_GmBigfile, "gm.big");
+    EXPECT_EQ(s.s_AILibrary, "ai.so");
+    EXPECT_EQ(s.s_RefsCache, "refs.bin");
+    EXPECT_EQ(s.s_CriticalList, "critical.txt");
+    EXPECT_EQ(s.s_Replacement, "repl.bin");
+    EXPECT_EQ(s.s_WorkDir, "work");
+    for (bool flag : {s.b_WriteRefsCache, s.b_Replace, s.b_Single, s.b_Dlc, s.b_NoCopy, s.b_Linker,
+                      s.b_SmallHeader, s.b_KeysOnly, s.b_Compress, s.b_Report})
+        EXPECT_TRUE(flag);
+    EXPECT_EQ(s.uw_PackageId, 7);
+    EXPECT_EQ(s.uw_PackageWord, 65535);
+    EXPECT_EQ(s.uw_DirCountBase, 100);
+}
+
+TEST(SplitOptions, ConfigFileErrorsNameTheProblem) {
+    Folder folder;
+    const struct {
+        const char* text;
+        const char* inError;
+    } cases[] = {
+        {"no-such-setting = 1\n", "unknown setting \"no-such-setting\""},
+        {"report = \"yes\"\n", "\"report\" must be true or false"},
+        {"package-id = 65536\n", "\"package-id\" must be an integer from 0 to 65535"},
+        {"package-word = -1\n", "\"package-word\""},
+        {"data-root = 5\n", "\"data-root\" must be a string"},
+        {"world = \"Town\"\n", "\"world\" must be an array"},
+        {"force-key = [0x100000000]\n", "outside 32 bits"},
+        {"remove = [1]\n", "\"remove\" must hold strings"},
+        {"report = true\nreport = false\n", "split.toml:2:"},
+        {"[section\n", "split.toml:1:"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = folder.Write("split.toml", c.text);
+        HOST::SplitSettings s;
+        std::string error;
+        EXPECT_FALSE(HOST::bLoadSplitConfig(path, &s, &error)) << c.text;
+        EXPECT_TRUE(Contains(error, c.inError)) << c.text << " -> " << error;
+    }
+    HOST::SplitSettings s;
+    std::string error;
+    EXPECT_FALSE(HOST::bLoadSplitConfig(folder.File("missing.toml"), &s, &error));
+    EXPECT_TRUE(Contains(error, "missing.toml")) << error;
+}
+
+TEST(SplitOptions, WorldsResolveByKeyOrByNameExactlyThenWithoutCase) {
+    const std::vector<HOST::WorldFile> worlds = {{0x10, "Town"}, {0x20, "TOWN"}, {0x30, "Forest"}};
+    const struct {
+        std::vector<std::string> values;
+        bool ok;
+        std::vector<uint32_t> keys;
+        const char* inError;
+    } cases[] = {
+        {{"Town", "TOWN"}, true, {0x10, 0x20}, ""},
+        {{"forest", "0x30", "48"}, true, {0x30, 0x30, 0x30}, ""},
+        {{"town"}, false, {}, "2 world files of that name"},
+        {{"0x40"}, false, {}, "no world file with key 0x00000040"},
+        {{"Nowhere"}, false, {}, "no world file of that name"},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint32_t> keys;
+        std::string error;
+        EXPECT_EQ(HOST::bResolveWorlds(c.values, worlds, &keys, &error), c.ok) << c.values[0];
+        if (c.ok) {
+            EXPECT_EQ(keys, c.keys);
+        } else {
+            EXPECT_TRUE(Contains(error, c.inError)) << error;
+        }
+    }
+}
+
+TEST(SplitOptions, PathsAreRewrittenForTheWorkFolderAndKeptShort) {
+    const std::string here = PLT::CurrentDirectory();
+    const struct {
+        std::string path;
+        std::string workDir;
+        std::string expected;
+    } cases[] = {
+        {"game.big", "", "game.big"},
+        {"game.big", "work", "../game.big"},
+        {"Data/", "a/b", "../../Data/"},
+        {"", "work", ""},
+        {here + "/x/game.big", "", "x/game.big"},
+        {here + "/x/game.big", "x", "game.big"},
+        {"/somewhere/else.big", "", "/somewhere/else.big"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HOST::PathFromWorkDir(c.path, c.workDir), c.expected) << c.path << " from " << c.workDir;
+}
+
+TEST(SplitOptions, ParameterBlockGetsEveryFieldAndRefusesPathsThatDoNotFit) {
+    HOST::SplitSettings s;
+    s.s_Bigfile = "game.big";
+    s.s_DataRoot = std::string(63, 'd');  // exactly what the field holds
+    s.forceKeys = {"0x1000", "42"};
+    s.forceDirs = {"/Z", "/A"};
+    s.removes = {"_old"};
+    s.b_Report = true;
+    s.b_Compress = true;
+    s.uw_PackageId = 3;
+    s.uw_DirCountBase = 99;
+    ORVEX::OVI_SplitterParams p;
+    std::string error;
+    ASSERT_TRUE(HOST::bFillSplitParams(s, {0x20, 0x10}, &p, &error)) << error;
+    EXPECT_EQ(ORVEX::OVI_TextOf(p.msz_BigfilePath), "game.big");
+    EXPECT_EQ(ORVEX::OVI_TextOf(p.msz_DataRoot), s.s_DataRoot);
+    EXPECT_EQ(p.mmap_Worlds, (std::map<uint32_t, uint32_t>{{0x10, 0}, {0x20, 0}}));
+    EXPECT_EQ(p.mmap_ForcedKeys, (std::map<uint32_t, uint32_t>{{42, 0}, {0x1000, 0}}));
+    // The order given is kept.
+    EXPECT_EQ(p.mmap_ForcedDirs, (std::map<uint32_t, std::string>{{0, "/Z"}, {1, "/A"}}));
+    EXPECT_EQ(p.mmap_RemCriteria.at(0), "_old");
+    EXPECT_TRUE(p.mb_ReportMissing);
+    EXPECT_TRUE(p.mb_Compress);
+    EXPECT_FALSE(p.mb_Single);
+    EXPECT_EQ(p.muw_PackageId, 3);
+    EXPECT_EQ(p.muw_DirCountBase, 99);
+
+    const struct {
+        std::string HOST::SplitSettings::*field;
+        size_t fits;
+        const char* option;
+    } fields[] = {
+        {&HOST::SplitSettings::s_Bigfile, 63, "BIGFILE"},
+        {&HOST::SplitSettings::s_DataRoot, 63, "--data-root"},
+        {&HOST::SplitSettings::s_GmBigfile, 255, "--gm-bigfile"},
+        {&HOST::SplitSettings::s_AILibrary, 63, "--ai-library"},
+        {&HOST::SplitSettings::s_RefsCache, 63, "--refs-cache"},
+        {&HOST::SplitSettings::s_CriticalList, 63, "--critical-list"},
+        {&HOST::SplitSettings::s_Replacement, 63, "--replacement"},
+    };
+    for (const auto& f : fields) {
+        HOST::SplitSettings t = s;
+        t.s_DataRoot = "Data";
+        t.*f.field = std::string(f.fits, 'p');
+        ORVEX::OVI_SplitterParams block;
+        EXPECT_TRUE(HOST::bFillSplitParams(t, {}, &block, &error)) << f.option << ": " << error;
+        t.*f.field = std::string(f.fits + 1, 'p');
+        EXPECT_FALSE(HOST::bFillSplitParams(t, {}, &block, &error)) << f.option;
+        EXPECT_TRUE(Contains(error, f.option)) << error;
+        EXPECT_TRUE(Contains(error, "at most " + std::to_string(f.fits))) << error;
+    }
+    s.forceKeys = {"Town"};
+    EXPECT_FALSE(HOST::bFillSplitParams(s, {}, &p, &error));
+    EXPECT_TRUE(Contains(error, "--force-key Town")) << error;
+}
+
+TEST(SplitCommand, UsageErrorsAndPrecedenceOfTheCommandLine) {
+    Folder folder;
+    const std::string config =
+        folder.Write("split.toml", "bigfile = \"from-config.big\"\ndata-root = \"Data\"\n");
+    const std::string longPath(80, 'x');
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* inErr;
+    } cases[] = {
+        {{"split"}, HOST::kExitUsage, "BIGFILE is required"},
+        {{"split", "game.big"}, HOST::kExitUsage, "--data-root is required"},
+        {{"split", "game.big", "--data-root", longPath}, HOST::kExitUsage, "--data-root"},
+        {{"split", "game.big", "--data-root", "D", "--refs-cache", longPath},
+         HOST::kExitUsage,
+         "--refs-cache"},
+        {{"split", "game.big", "--data-root", "D", "--package-id", "70000"}, HOST::kExitUsage, ""},
+        {{"split", "--config", folder.File("nope.toml")}, HOST::kExitUsage, "nope.toml"},
+        // The file's bigfile is used when the command line has none...
+        {{"split", "--config", config}, 4, "from-config.big"},
+        // ...and the command line's wins when it has one.
+        {{"split", "from-cli.big", "--config", config}, 4, "cannot read from-cli.big"},
+        // A repeated list option takes one value each time: the bigfile after it stays the bigfile.
+        {{"split", "--world", "Town", "--world", "0x10", "other.big", "--data-root", "D"},
+         4,
+         "cannot read other.big"},
+    };
+    for (const auto& c : cases) {
+        const PLT::ProcessResult result = RunOrvex(c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.args.back() << "\n" << result.out << result.err;
+        EXPECT_TRUE(Contains(result.err, c.inErr)) << c.args.back() << "\n" << result.err;
+    }
+}
+
+}  // namespace
