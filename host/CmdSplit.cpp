@@ -527,6 +527,11 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         err << "orvex split: " << error << "\n";
         return kExitUsage;
     }
+    // The outputs go into DLC inside it; a game's data root is never made up.
+    if (!PLT::DirectoryExists(settings.s_DataRoot)) {
+        err << "orvex split: --data-root " << settings.s_DataRoot << ": no such folder\n";
+        return kExitUsage;
+    }
     std::vector<WorldFile> worlds;
     if (!bListWorldFiles(settings.s_Bigfile, &worlds, &error)) {
         err << "orvex split: cannot read " << settings.s_Bigfile << ": " << error << "\n";

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BIGfile/BIG_Fat.h"
+#include "host/CmdSplit.h"
 #include "host/Command.h"
 #include "host/ExitCode.h"
 #include "plugin/OVI_BankRegistry.h"
@@ -92,7 +93,9 @@ public:
     }
 };
 
-int RunWorlds(const std::string& bigfile) {
+int RunWorlds(const std::string& given) {
+    // The block's field is short: the shortest form of the path that names the file.
+    const std::string bigfile = HOST::PathFromWorkDir(given, std::string());
     WorldsParams params;
     if (!ORVEX::OVI_bSetText(params.msz_BigfilePath, bigfile)) {
         std::fprintf(stderr, "orvex worlds: %s: %zu characters, the plug-in's field holds at most %zu\n",

@@ -270,7 +270,7 @@ TEST(SplitOptions, ParameterBlockGetsEveryFieldAndRefusesPathsThatDoNotFit) {
 TEST(SplitCommand, UsageErrorsAndPrecedenceOfTheCommandLine) {
     Folder folder;
     const std::string config =
-        folder.Write("split.toml", "bigfile = \"from-config.big\"\ndata-root = \"Data\"\n");
+        folder.Write("split.toml", "bigfile = \"from-config.big\"\ndata-root = \"/tmp\"\n");
     const std::string longPath(80, 'x');
     const struct {
         std::vector<std::string> args;
@@ -280,6 +280,7 @@ TEST(SplitCommand, UsageErrorsAndPrecedenceOfTheCommandLine) {
         {{"split"}, HOST::kExitUsage, "BIGFILE is required"},
         {{"split", "game.big"}, HOST::kExitUsage, "--data-root is required"},
         {{"split", "game.big", "--data-root", longPath}, HOST::kExitUsage, "--data-root"},
+        {{"split", "game.big", "--data-root", "no/such/folder"}, HOST::kExitUsage, "no such folder"},
         {{"split", "game.big", "--data-root", "D", "--refs-cache", longPath},
          HOST::kExitUsage,
          "--refs-cache"},
@@ -290,7 +291,7 @@ TEST(SplitCommand, UsageErrorsAndPrecedenceOfTheCommandLine) {
         // ...and the command line's wins when it has one.
         {{"split", "from-cli.big", "--config", config}, 4, "cannot read from-cli.big"},
         // A repeated list option takes one value each time: the bigfile after it stays the bigfile.
-        {{"split", "--world", "Town", "--world", "0x10", "other.big", "--data-root", "D"},
+        {{"split", "--world", "Town", "--world", "0x10", "other.big", "--data-root", "/tmp"},
          4,
          "cannot read other.big"},
     };
