@@ -750,6 +750,11 @@ void BIG_InstallLoadingHooks() {
     fill(hooks.createPackageManager, [] { BIG_cl_DLCPackageManager::po_Alloc(); });
     fill(hooks.destroyPackageManager, [] { BIG_cl_DLCPackageManager::Free(); });
     fill(hooks.hasLoadManager, [] { return BIG_cl_LoadManager::po_Get() != nullptr; });
+    // The reference manager's worker yields while loading is going on.
+    fill(hooks.loadManagerRequestCount, []() -> uint32_t {
+        const BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get();
+        return manager != nullptr ? manager->ul_GetRequestCount() : 0;
+    });
     fill(hooks.hasLoadOrderManager, [] {
         const BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get();
         return manager != nullptr && manager->po_GetLoadOrderManager() != nullptr;
