@@ -38,6 +38,12 @@ bool ERR_AttachFromEnvironment() {
     return true;
 }
 
+void ERR_DetachTerminal() {
+    ERR_SetMainWindow(false);
+    ERR_ReleaseLogListeners();
+    g_listening.store(false);
+}
+
 void ERR_ShowOnStderr(const ERR_st_LogRecord& record) {
     // Standard output carries the tools' own lines; the engine's complaints go beside them.
     if (record.level < ERR_Level_Warning)

@@ -15,5 +15,7 @@ void ERR_AttachTerminal(bool interactive);
 // Attaches as the host did, when the environment says a host owns the
 // terminal. False (and nothing changed) otherwise.
 bool ERR_AttachFromEnvironment();
+// Undoes the attachment and frees the listener queue: for a library being unloaded.
+void ERR_DetachTerminal();
 // "[LEVEL][CATEGORY] text" on standard error for WARNING and above.
 void ERR_ShowOnStderr(const ERR_st_LogRecord& record);

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -25,10 +26,19 @@ struct ListenerQueue {
     int nextId = 1;
 };
 
+// Never destroyed at exit: threads and static destructors may still log then.
+// A library that is unloaded releases it (ERR_ReleaseLogListeners).
+std::atomic<ListenerQueue*> g_queue{nullptr};
+
 ListenerQueue& Queue() {
-    // Never destroyed: threads and static destructors may still log at exit.
-    static ListenerQueue* s_queue = new ListenerQueue;
-    return *s_queue;
+    ListenerQueue* queue = g_queue.load(std::memory_order_acquire);
+    if (queue != nullptr)
+        return *queue;
+    auto* fresh = new ListenerQueue;
+    if (g_queue.compare_exchange_strong(queue, fresh, std::memory_order_acq_rel))
+        return *fresh;
+    delete fresh;
+    return *queue;
 }
 
 // Set while this thread runs the listeners, so that a line they log is not
@@ -98,6 +108,10 @@ int ERR_AddLogListener(ERR_LogListener listener) {
     int id = queue.nextId++;
     queue.listeners.emplace_back(id, std::move(listener));
     return id;
+}
+
+void ERR_ReleaseLogListeners() {
+    delete g_queue.exchange(nullptr, std::memory_order_acq_rel);
 }
 
 void ERR_RemoveLogListener(int id) {

@@ -71,3 +71,6 @@ using ERR_LogListener = std::function<void(const ERR_st_LogRecord&)>;
 // Returns an id for ERR_RemoveLogListener.
 int ERR_AddLogListener(ERR_LogListener listener);
 void ERR_RemoveLogListener(int id);
+// Drops every listener and frees the queue. For a library being unloaded, when
+// no other thread logs any more.
+void ERR_ReleaseLogListeners();

@@ -25,6 +25,12 @@ __attribute__((constructor)) void OnLibraryAttach() {
     ORVEX::OVI_GetFactory();
 }
 
+// The host unloads the plug-in with its tools stopped: what the attach set up
+// in this library's copy of the error reporting goes with it.
+__attribute__((destructor)) void OnLibraryDetach() {
+    ERR_DetachTerminal();
+}
+
 }  // namespace
 
 extern "C" OVC_Params* OVC_InitParams(const OVC_Version* version) {
