@@ -1,5 +1,7 @@
 #include "platform/Profile.h"
 
+#include "platform/internal/Text.h"
+
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -9,17 +11,7 @@
 namespace PLT {
 namespace {
 
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
+using internal::Trim;
 
 bool SameText(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {

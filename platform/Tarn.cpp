@@ -1,22 +1,14 @@
 #include "platform/Tarn.h"
 
+#include "platform/internal/Text.h"
+
 #include <cctype>
 #include <cstdlib>
 
 namespace PLT::Tarn {
 namespace {
 
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
+using internal::Trim;
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
     if (text.size() < prefix.size()) {

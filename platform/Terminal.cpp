@@ -1,5 +1,7 @@
 #include "platform/Terminal.h"
 
+#include "platform/internal/Text.h"
+
 #include <unistd.h>
 
 #include <cctype>
@@ -8,6 +10,8 @@
 
 namespace PLT {
 namespace {
+
+using internal::Trim;
 
 // The key letter of a label: the character after a single '&', or 0.
 char KeyOf(const std::string& label) {
@@ -31,18 +35,6 @@ std::string PlainLabel(const std::string& label) {
         plain += label[i];
     }
     return plain;
-}
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
 }
 
 std::string Lower(std::string text) {
