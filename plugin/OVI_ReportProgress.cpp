@@ -2,12 +2,26 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "platform/Clock.h"
 #include "platform/Terminal.h"
 
 namespace ORVEX {
+namespace {
+
+struct Step {
+    std::unique_ptr<OVI_Progress> progress;
+    uint64_t done = 0;
+};
+
+Step& CurrentStep() {
+    static Step step;
+    return step;
+}
+
+}  // namespace
 
 OVI_Progress::OVI_Progress(std::string label, uint64_t total)
     : ms_Label(std::move(label)), mull_Total(total), mb_Enabled(PLT::IsStderrTerminal()) {}
@@ -36,6 +50,23 @@ std::string OVI_Progress::Text(const std::string& label, uint64_t done, uint64_t
         std::snprintf(text, sizeof(text), ": %" PRIu64 "/%" PRIu64 " (%u%%)", done, total,
                       static_cast<unsigned>(done >= total ? 100 : done * 100 / total));
     return label + text;
+}
+
+void OVI_BeginStep(std::string label, uint64_t total) {
+    Step& step = CurrentStep();
+    step.progress.reset();
+    step.progress = std::make_unique<OVI_Progress>(std::move(label), total);
+    step.done = 0;
+}
+
+void OVI_StepDone() {
+    Step& step = CurrentStep();
+    if (step.progress)
+        step.progress->Update(++step.done);
+}
+
+void OVI_EndStep() {
+    CurrentStep().progress.reset();
 }
 
 }  // namespace ORVEX

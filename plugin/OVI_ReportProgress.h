@@ -38,4 +38,12 @@ private:
     bool mb_Enabled;
 };
 
+// The step under way, for work that is called back once per item (the mapping
+// hooks) and so cannot hold an OVI_Progress of its own. One step at a time;
+// beginning a step ends the one before.
+void OVI_BeginStep(std::string label, uint64_t total);
+// One more item of the step done; nothing when no step is under way.
+void OVI_StepDone();
+void OVI_EndStep();
+
 }  // namespace ORVEX

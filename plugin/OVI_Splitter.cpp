@@ -12,6 +12,7 @@
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FileEntry.h"
 #include "plugin/OVI_BankRegistry.h"
+#include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Text.h"
 #include "plugin/OVI_Version.h"
 
@@ -114,10 +115,12 @@ int32_t OVI_Splitter::eRun() {
         mo_Linker.Init(mul_FileCount);
 
     const std::string cachePath(OVI_TextOf(mo_Params.msz_RefsCachePath));
+    OVI_BeginStep("mapping references", mul_FileCount);
     if (!cachePath.empty())
         _ReadRefsFile(cachePath);
     else
         _ScanFiles(mul_FileCount);
+    OVI_EndStep();
 
     BankRegistry::Instance().ResolveAll();
     _BuildClosures();
@@ -134,6 +137,7 @@ int32_t OVI_Splitter::eRun() {
 // ---- mapping hooks -------------------------------------------------------------------
 
 bool OVI_Splitter::OnFileRefs(const FileRefRecord& record, const uint8_t*, uint32_t) {
+    OVI_StepDone();
     // The record's FAT entry. A reference cache that does not belong to this
     // bigfile may carry a stale index: fall back on the key then.
     uint32_t index = record.ul_Index;
