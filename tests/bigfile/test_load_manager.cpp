@@ -131,7 +131,6 @@ void ReuseObject(void*, uint32_t, uint32_t) {
 }
 
 constexpr uint8_t kTypeIni = 1;  // "ini"
-constexpr uint8_t kTypeLdb = 2;  // "ldb": no callback registered
 
 class LoadManagerTest : public ::testing::Test {
 protected:
