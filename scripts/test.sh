@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, configures, builds and runs every test.
-# Usage: scripts/test.sh [ci|asan|tsan] [TEST-BINARY...]
-#   ci (default): warnings are errors. asan: ASan+UBSan. tsan: ThreadSanitizer.
+# Usage: scripts/test.sh [ci|clang|asan|tsan] [TEST-BINARY...]
+#   ci (default): warnings are errors. clang: the same with clang.
+#   asan: ASan+UBSan. tsan: ThreadSanitizer.
 #   Naming test binaries (test_bigfile ...) builds and runs only those.
 set -eu
 cd "$(dirname "$0")/.."
@@ -9,9 +10,10 @@ PRESET="${1:-ci}"
 [ $# -gt 0 ] && shift
 case "$PRESET" in
   ci) DIR=build-ci ;;
+  clang) DIR=build-clang ;;
   asan) DIR=build-asan ;;
   tsan) DIR=build-tsan ;;
-  *) echo "usage: scripts/test.sh [ci|asan|tsan] [TEST-BINARY...]" >&2; exit 2 ;;
+  *) echo "usage: scripts/test.sh [ci|clang|asan|tsan] [TEST-BINARY...]" >&2; exit 2 ;;
 esac
 scripts/setup.sh
 cmake --preset "$PRESET" >/dev/null
