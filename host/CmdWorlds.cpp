@@ -66,7 +66,7 @@ public:
         return false;
     }
 
-    void Print(std::FILE* out) const {
+    void PrintWorlds(std::FILE* out) const {
         std::fprintf(out, "\n\n%-10s  %-32s %10s %14s %10s\n", "key", "world", "files", "bytes", "own files");
         for (const auto& [root, unused] : mmap_Roots) {
             const auto record = mmap_Records.find(root);
@@ -106,7 +106,7 @@ int RunWorlds(const std::string& given) {
     int32_t status = tool->eInit(&params);
     if (status == OVC_Status_Success) {
         status = tool->eRun();
-        tool->Print(stdout);
+        tool->PrintWorlds(stdout);
         // A last file without data is no reason to hide the table.
         if (status == OVC_Status_NoData)
             status = OVC_Status_Success;
