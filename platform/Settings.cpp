@@ -234,7 +234,7 @@ std::string SettingsStore::DefaultPath() {
     if (const char* path = std::getenv("MARLIN_REGISTRY"); path != nullptr && path[0] != '\0') {
         return path;
     }
-    // The base directory specification ignores relative values.
+    // XDG_CONFIG_HOME is only honoured when absolute; a relative value is ignored.
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
         return std::string(config) + "/marlin/registry.ini";
     }

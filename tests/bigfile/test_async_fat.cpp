@@ -54,7 +54,7 @@ std::string WithRefs(const std::vector<uint32_t>& keys, const std::string& paylo
     return out + payload;
 }
 
-struct Spec {
+struct FileSample {
     const char* name;
     uint32_t key;
     std::string content;
@@ -76,7 +76,7 @@ protected:
                  std::to_string(std::rand()));
         std::filesystem::create_directories(m_dir);
         m_path = (m_dir / "test.bf").string();
-        m_specs = {
+        m_samples = {
             {"small.ini", 0x101, WithRefs({0x102, 0x103}, "hello")},
             {"big.bin", 0x102, WithRefs({}, Payload(300000, 'a'))},
             {"norefs.txt", 0x103, WithRefs({}, "")},
@@ -87,7 +87,7 @@ protected:
             BIG_cl_Fat writer;
             ASSERT_EQ(writer.File().eCreate(m_path, false, 0xC0000000, true), BIG::eFile_Ok);
             ASSERT_TRUE(writer.Create(64, 8, 0, 1));
-            for (const Spec& s : m_specs) {
+            for (const FileSample& s : m_samples) {
                 const uint32_t index = writer.ul_CreateFile(s.name, 1000, 0, s.key);
                 ASSERT_NE(index, BIG_cl_Fat::kNoFile);
                 writer.SaveFile(index, s.content.data(), static_cast<uint32_t>(s.content.size()));
@@ -131,7 +131,7 @@ protected:
 
     std::filesystem::path m_dir;
     std::string m_path;
-    std::vector<Spec> m_specs;
+    std::vector<FileSample> m_samples;
     std::unique_ptr<BIG_cl_AsynchronousIOManager> m_manager;
     std::unique_ptr<BIG_cl_AsynchronousFat> m_fat;
     int m_callback = -1;
@@ -143,22 +143,22 @@ protected:
 
 TEST_F(AsyncFatTest, LengthThenContentReadsLikeTheLoadManager) {
     const uint32_t cb = static_cast<uint32_t>(m_callback);
-    for (size_t i = 0; i < m_specs.size(); ++i)
-        ASSERT_TRUE(m_fat->bStartLengthRead(Index(m_specs[i].key), static_cast<uint32_t>(i), cb, 2, true));
-    PumpUntil(m_specs.size());
+    for (size_t i = 0; i < m_samples.size(); ++i)
+        ASSERT_TRUE(m_fat->bStartLengthRead(Index(m_samples[i].key), static_cast<uint32_t>(i), cb, 2, true));
+    PumpUntil(m_samples.size());
     for (size_t n = 0; n < m_users.size(); ++n) {
-        const Spec& s = m_specs[m_users[n]];
+        const FileSample& s = m_samples[m_users[n]];
         ASSERT_EQ(m_bytes[n].size(), 4u);
         EXPECT_EQ(BIG::Endian::Get32(reinterpret_cast<const uint8_t*>(m_bytes[n].data())), s.content.size())
             << s.name;
     }
-    for (size_t i = 0; i < m_specs.size(); ++i)
-        ASSERT_TRUE(m_fat->bStartContentRead(Index(m_specs[i].key),
-                                             static_cast<uint32_t>(m_specs[i].content.size()),
+    for (size_t i = 0; i < m_samples.size(); ++i)
+        ASSERT_TRUE(m_fat->bStartContentRead(Index(m_samples[i].key),
+                                             static_cast<uint32_t>(m_samples[i].content.size()),
                                              static_cast<uint32_t>(100 + i), cb, 1 + i % 6, false));
-    PumpUntil(2 * m_specs.size());
-    for (size_t n = m_specs.size(); n < m_users.size(); ++n) {
-        const Spec& s = m_specs[m_users[n] - 100];
+    PumpUntil(2 * m_samples.size());
+    for (size_t n = m_samples.size(); n < m_users.size(); ++n) {
+        const FileSample& s = m_samples[m_users[n] - 100];
         ASSERT_FALSE(m_failed[n]);
         EXPECT_EQ(m_bytes[n].substr(4), s.content) << s.name;
         EXPECT_FALSE(m_syncSeen[n]);
@@ -211,7 +211,7 @@ TEST_F(AsyncFatTest, FileDataSplitsTheReferenceTable) {
 
 TEST_F(AsyncFatTest, FileDataComesFromReadBuffersWithoutANewRead) {
     const uint32_t index = Index(0x105);
-    const uint32_t size = static_cast<uint32_t>(m_specs[4].content.size());
+    const uint32_t size = static_cast<uint32_t>(m_samples[4].content.size());
     ASSERT_TRUE(m_fat->bStartContentRead(index, size, 1, static_cast<uint32_t>(m_callback), 3, false));
     PumpUntil(1);
     const uint32_t reads = m_manager->ul_GetReadCount();
@@ -230,7 +230,7 @@ TEST_F(AsyncFatTest, SyncReadWaitsAndFlagsOtherCompletions) {
     const BIG_POS at = m_fat->oGetFileOffset(Index(0x101));
     BIG::FBuff* head = m_fat->po_SyncRead(at.ul_GetValue(), 8, Index(0x101), BIG::kMainBigfile);
     ASSERT_NE(head, nullptr);
-    EXPECT_EQ(BIG::Endian::Get32(head->pc_GetData()), m_specs[0].content.size());
+    EXPECT_EQ(BIG::Endian::Get32(head->pc_GetData()), m_samples[0].content.size());
     EXPECT_EQ(BIG::Endian::Get32(head->pc_GetData() + 4), 2u);
     head->Release();
     EXPECT_TRUE(m_manager->bIsPaused()) << "the pause is given back";

@@ -93,7 +93,7 @@ struct Session {
 
     Session() {
         const char* base = std::getenv("ORVEX_BENCH_DIR");
-        dir = fs::path(base ? base : fs::temp_directory_path().string()) / "orvex_bench_inspect";
+        dir = fs::path(base ? base : fs::temp_directory_path().string()) / "orvex_bench_scan_closures";
         fs::create_directories(dir);
         previous = fs::current_path();
         fs::current_path(dir);  // refs.bin lands here; the block's path field is short
