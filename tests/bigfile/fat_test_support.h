@@ -15,6 +15,7 @@
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Fat.h"
 #include "ERRor/ERR_Assert.h"
+#include "tests/support/TempFolder.h"
 #include "ERRor/ERR_Log.h"
 
 namespace fat_test {
@@ -25,32 +26,7 @@ using Bytes = std::vector<uint8_t>;
 // Content base of a segment file made with the small header: where the bigfile header lies.
 inline constexpr uint64_t kHeaderAt = 2048;
 
-class TempFolder {
-public:
-    TempFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "orvex_fat_";
-        if (info != nullptr)
-            name += std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '_';
-        m_path = fs::temp_directory_path() / (name + "_" + std::to_string(std::rand()));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
+using test_support::TempFolder;
 
 // Assertion lines (and warnings) raised while it lives; the assertion call
 // answers alone, so nothing waits.
@@ -119,7 +95,7 @@ inline void Patch8(const std::string& path, uint64_t offset, uint8_t value) {
     Patch(path, offset, &value, 1);
 }
 
-struct FileSpec {
+struct FileRecipe {
     std::string dir;   // "/levels/town", "" for the root
     std::string name;  // with extension
     uint32_t key;
@@ -128,13 +104,13 @@ struct FileSpec {
 
 // A bigfile made with the table's writer, closed again.
 inline bool MakeBigfile(const std::string& path, uint32_t fileCount, uint16_t dirCount,
-                        const std::vector<FileSpec>& files, uint8_t shift = 3) {
+                        const std::vector<FileRecipe>& files, uint8_t shift = 3) {
     BIG_cl_Fat fat;
     fat.File().SetAlignmentShift(shift);
     if (fat.File().eCreate(path, false, 0xC0000000, true) != BIG::eFile_Ok)
         return false;
     bool ok = fat.Create(fileCount, dirCount, 0, 1);
-    for (const FileSpec& f : files) {
+    for (const FileRecipe& f : files) {
         const uint16_t dir = fat.uw_CreateDirPath(f.dir.c_str());
         const uint32_t index = fat.ul_CreateFile(f.name.c_str(), 1000, dir, f.key);
         ok = ok && dir != BIG_cl_Fat::kNoDir && index != BIG_cl_Fat::kNoFile;

@@ -19,7 +19,7 @@ namespace {
 
 using namespace fat_test;
 
-const std::vector<FileSpec> kFiles = {
+const std::vector<FileRecipe> kFiles = {
     {"", "root.ini", 0x00000101, "root content"},
     {"/levels/town", "house.wor", 0x00000102, "a house"},
     {"/levels/town", "street.msh", 0x00000103, std::string(5000, 's')},
@@ -40,7 +40,7 @@ TEST(FatRead, RoundTripOfWhatTheWriterStored) {
     EXPECT_EQ(fat.ul_CountUsedFiles(), 5u);
     EXPECT_EQ(fat.uw_CountUsedDirs(), 5);  // "/", "Temp", levels, town, Forest
     EXPECT_EQ(fat.GetDataRoot(), "/Data/");
-    for (const FileSpec& f : kFiles) {
+    for (const FileRecipe& f : kFiles) {
         const uint32_t index = fat.ul_GetFileIndex(f.key);
         ASSERT_NE(index, BIG_cl_Fat::kNoFile) << f.name;
         EXPECT_EQ(fat.ul_GetFileKey(index), f.key);

@@ -85,7 +85,7 @@ struct FastClock {
     uint64_t Read() { return now.fetch_add(10000) + 10000; }
 };
 
-struct FileSpec {
+struct FileRecipe {
     uint32_t key;
     std::vector<uint32_t> refs;
     std::string extension = "bin";
@@ -121,11 +121,11 @@ protected:
     }
 
     // A new bigfile holding `files`, left open for editing.
-    void Build(const std::vector<FileSpec>& files, uint32_t capacity = 32) {
+    void Build(const std::vector<FileRecipe>& files, uint32_t capacity = 32) {
         m_fat = std::make_unique<BIG_cl_Fat>();
         ASSERT_EQ(m_fat->File().eCreate(m_bigfile, false, 0xC0000000, true), BIG::eFile_Ok);
         ASSERT_TRUE(m_fat->Create(capacity, 8, 0, 1));
-        for (const FileSpec& f : files) {
+        for (const FileRecipe& f : files) {
             const std::string name = "f" + std::to_string(f.key) + "." + f.extension;
             const uint32_t index = m_fat->ul_CreateFile(name.c_str(), 1000, BIG_cl_Fat::kRootDir, f.key);
             ASSERT_NE(index, BIG_cl_Fat::kNoFile);
@@ -208,7 +208,7 @@ void ExpectSameGraph(const std::vector<FileInfos>& a, const std::vector<FileInfo
 
 // A -> B x3, A -> C, B -> C, C names itself twice, D alone, M an "mta" file
 // that refers to A and is never indexed, and a reference to a missing key.
-std::vector<FileSpec> SmallBigfile() {
+std::vector<FileRecipe> SmallBigfile() {
     return {
         {0xA0, {0xB0, 0xB0, 0xC0, 0xB0}},
         {0xB0, {0xC0, 0x12345}},
@@ -546,7 +546,7 @@ TEST_F(RefMgrTest, YieldRulesQuietTimeLoadingAndImmediateMode) {
 }
 
 TEST_F(RefMgrTest, ProgressNotificationsAreSpacedAndEndWithCompletion) {
-    std::vector<FileSpec> files;
+    std::vector<FileRecipe> files;
     for (uint32_t k = 1; k <= 40; ++k)
         files.push_back({0x100 + k, {0x100 + (k % 40) + 1}});
     Build(files, 64);
@@ -628,7 +628,7 @@ TEST_F(RefMgrTest, ResumeWithoutPauseIsReported) {
 }
 
 TEST_F(RefMgrTest, TableGrowthPausesTheWorker) {
-    std::vector<FileSpec> files;
+    std::vector<FileRecipe> files;
     for (uint32_t k = 1; k <= 8; ++k)
         files.push_back({0x200 + k, {0x200 + (k % 8) + 1}});
     Build(files, 8);

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using ORVEX::OVI_DirLoadHelper;
 using ORVEX::OVI_KeyMap;
 
-struct FileSpec {
+struct FileRecipe {
     const char* dir;  // "" for the root
     const char* name;
     uint32_t key;
@@ -26,7 +26,7 @@ struct FileSpec {
 
 // Files are created in this order; directories appear (as siblings) in the
 // order their first file names them.
-const FileSpec kFiles[] = {
+const FileRecipe kFiles[] = {
     {"", "top.wor", 0x10},
     {"/Levels/Town", "b.snk", 0x22},
     {"/Levels/Town/Sub", "c.snk", 0x13},
@@ -52,7 +52,7 @@ protected:
         writer.File().SetAlignmentShift(3);
         ASSERT_EQ(writer.File().eCreate(m_path, false, 0xC0000000, true), BIG::eFile_Ok);
         ASSERT_TRUE(writer.Create(16, 8, 0, 1));
-        for (const FileSpec& f : kFiles) {
+        for (const FileRecipe& f : kFiles) {
             const uint16_t dir = writer.uw_CreateDirPath(f.dir);
             ASSERT_NE(dir, BIG_cl_Fat::kNoDir) << f.dir;
             ASSERT_NE(writer.ul_CreateFile(f.name, 1000, dir, f.key), BIG_cl_Fat::kNoFile) << f.name;
@@ -108,7 +108,7 @@ TEST_F(DirLoadHelperTest, EmptyPathOrRootTakesEveryFile) {
         OVI_DirLoadHelper helper;
         helper.LoadDirectory(m_fat, path, 0);
         OVI_KeyMap expected;
-        for (const FileSpec& f : kFiles)
+        for (const FileRecipe& f : kFiles)
             expected.emplace(f.key, 0);
         EXPECT_EQ(helper.KeyMap(), expected);
         EXPECT_EQ(helper.KeyMap().size(), m_fat.ul_CountUsedFiles());

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TempFolder.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -110,32 +112,7 @@ public:
     std::vector<std::pair<uint32_t, uint32_t>> missing_;
 };
 
-class TempFolder {
-public:
-    TempFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "orvex_ovibig_";
-        if (info != nullptr)
-            name += std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '_';
-        m_path = fs::temp_directory_path() / (name + "_" + std::to_string(std::rand()));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
+using test_support::TempFolder;
 
 inline Bytes ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -158,7 +135,7 @@ inline std::string Content(const std::vector<uint32_t>& refs, const std::string&
     return text + payload;
 }
 
-struct FileSpec {
+struct FileRecipe {
     std::string name;  // with extension
     uint32_t key;
     std::string content;  // empty: no data
@@ -168,12 +145,13 @@ struct FileSpec {
 inline constexpr uint64_t kHeaderAt = 2048;
 
 // A bigfile made with the table's writer, closed again.
-inline bool MakeBigfile(const std::string& path, const std::vector<FileSpec>& files, uint32_t fileCount = 0) {
+inline bool MakeBigfile(const std::string& path, const std::vector<FileRecipe>& files,
+                        uint32_t fileCount = 0) {
     BIG_cl_Fat fat;
     if (fat.File().eCreate(path, false, 0xC0000000, true) != BIG::eFile_Ok)
         return false;
     bool ok = fat.Create(fileCount ? fileCount : static_cast<uint32_t>(files.size()) + 4, 4, 0, 1);
-    for (const FileSpec& f : files) {
+    for (const FileRecipe& f : files) {
         const uint32_t index = fat.ul_CreateFile(f.name.c_str(), 1000, BIG_cl_Fat::kRootDir, f.key);
         ok = ok && index != BIG_cl_Fat::kNoFile;
         if (ok && !f.content.empty())
