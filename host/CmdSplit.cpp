@@ -1,13 +1,9 @@
 #include "host/CmdSplit.h"
 
-#include <toml++/toml.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -22,12 +18,9 @@
 #include "platform/Terminal.h"
 #include "plugin/OVI_ReportFormat.h"
 #include "plugin/OVI_SplitterParams.h"
-#include "plugin/OVI_Text.h"
 
 namespace HOST {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr uint32_t kWorldType = 4;
 constexpr const char* kWorldExtension = ".wor";
@@ -49,76 +42,6 @@ std::string Hex(uint32_t key) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", key);
     return text;
-}
-
-// ---- configuration file ------------------------------------------------------
-
-bool bTomlString(const toml::node& node, const std::string& key, std::string* out, std::string* error) {
-    if (const auto* value = node.as_string()) {
-        *out = value->get();
-        return true;
-    }
-    *error = "\"" + key + "\" must be a string";
-    return false;
-}
-
-bool bTomlBool(const toml::node& node, const std::string& key, bool* out, std::string* error) {
-    if (const auto* value = node.as_boolean()) {
-        *out = value->get();
-        return true;
-    }
-    *error = "\"" + key + "\" must be true or false";
-    return false;
-}
-
-bool bTomlU16(const toml::node& node, const std::string& key, uint16_t* out, std::string* error) {
-    const auto* value = node.as_integer();
-    if (value == nullptr || value->get() < 0 || value->get() > 0xFFFF) {
-        *error = "\"" + key + "\" must be an integer from 0 to 65535";
-        return false;
-    }
-    *out = static_cast<uint16_t>(value->get());
-    return true;
-}
-
-// A list of texts; integers are taken as keys and written in hexadecimal.
-bool bTomlList(const toml::node& node, const std::string& key, bool integers, std::vector<std::string>* out,
-               std::string* error) {
-    const auto* array = node.as_array();
-    if (array == nullptr) {
-        *error = "\"" + key + "\" must be an array";
-        return false;
-    }
-    out->clear();
-    for (const toml::node& item : *array) {
-        if (const auto* text = item.as_string()) {
-            out->push_back(text->get());
-        } else if (const auto* number = item.as_integer(); integers && number != nullptr) {
-            if (number->get() < 0 || number->get() > 0xFFFFFFFFll) {
-                *error = "\"" + key + "\" holds a key outside 32 bits";
-                return false;
-            }
-            out->push_back(Hex(static_cast<uint32_t>(number->get())));
-        } else {
-            *error = "\"" + key + "\" must hold " + (integers ? "keys or names" : "strings");
-            return false;
-        }
-    }
-    return true;
-}
-
-// ---- paths -----------------------------------------------------------------------
-
-struct TextField {
-    const char* option;
-    const std::string* value;
-    char* field;
-    size_t size;
-};
-
-template <size_t N>
-TextField Field(const char* option, const std::string& value, char (&field)[N]) {
-    return TextField{option, &value, field, N};
 }
 
 // ---- the run ---------------------------------------------------------------------------
@@ -243,133 +166,6 @@ void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& s
 
 }  // namespace
 
-bool bParseKey(const std::string& text, uint32_t* key) {
-    if (text.empty())
-        return false;
-    uint64_t value = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        if (text.size() > 10)
-            return false;
-        for (size_t i = 2; i < text.size(); ++i) {
-            const char c = text[i];
-            if (!std::isxdigit(static_cast<unsigned char>(c)))
-                return false;
-            value = value * 16 +
-                    static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(c))
-                                              ? c - '0'
-                                              : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
-        }
-    } else {
-        if (text.size() > 10)
-            return false;
-        for (char c : text) {
-            if (!std::isdigit(static_cast<unsigned char>(c)))
-                return false;
-            value = value * 10 + static_cast<uint64_t>(c - '0');
-        }
-        if (value > 0xFFFFFFFFull)
-            return false;
-    }
-    *key = static_cast<uint32_t>(value);
-    return true;
-}
-
-bool bLoadSplitConfig(const std::string& path, SplitSettings* s, std::string* error) {
-    std::string text;
-    if (!PLT::ReadWholeFile(path, &text)) {
-        *error = "cannot read " + path + ": " + PLT::ErrorText(PLT::LastError());
-        return false;
-    }
-    toml::table table;
-    try {
-        table = toml::parse(text, path);
-    } catch (const toml::parse_error& e) {
-        char where[64];
-        std::snprintf(where, sizeof where, ":%u:%u: ", static_cast<unsigned>(e.source().begin.line),
-                      static_cast<unsigned>(e.source().begin.column));
-        *error = path + where + std::string(e.description());
-        return false;
-    }
-    const struct {
-        const char* key;
-        std::string* value;
-    } strings[] = {
-        {"bigfile", &s->s_Bigfile},         {"data-root", &s->s_DataRoot},
-        {"gm-bigfile", &s->s_GmBigfile},    {"ai-library", &s->s_AILibrary},
-        {"refs-cache", &s->s_RefsCache},    {"critical-list", &s->s_CriticalList},
-        {"replacement", &s->s_Replacement}, {"work-dir", &s->s_WorkDir},
-        {"plugin", &s->s_Plugin},
-    };
-    const struct {
-        const char* key;
-        bool* value;
-    } flags[] = {
-        {"write-refs-cache", &s->b_WriteRefsCache},
-        {"replace", &s->b_Replace},
-        {"single", &s->b_Single},
-        {"dlc", &s->b_Dlc},
-        {"no-copy", &s->b_NoCopy},
-        {"linker", &s->b_Linker},
-        {"small-header", &s->b_SmallHeader},
-        {"keys-only", &s->b_KeysOnly},
-        {"compress", &s->b_Compress},
-        {"report", &s->b_Report},
-    };
-    const struct {
-        const char* key;
-        uint16_t* value;
-    } numbers[] = {
-        {"package-id", &s->uw_PackageId},
-        {"package-word", &s->uw_PackageWord},
-        {"dir-count-base", &s->uw_DirCountBase},
-    };
-    const struct {
-        const char* key;
-        std::vector<std::string>* value;
-        bool keys;
-    } lists[] = {
-        {"world", &s->worlds, true},
-        {"force-key", &s->forceKeys, true},
-        {"force-dir", &s->forceDirs, false},
-        {"remove", &s->removes, false},
-    };
-
-    for (const auto& [name, node] : table) {
-        const std::string key(name.str());
-        bool known = false;
-        bool ok = true;
-        for (const auto& e : strings)
-            if (key == e.key) {
-                known = true;
-                ok = bTomlString(node, key, e.value, error);
-            }
-        for (const auto& e : flags)
-            if (key == e.key) {
-                known = true;
-                ok = bTomlBool(node, key, e.value, error);
-            }
-        for (const auto& e : numbers)
-            if (key == e.key) {
-                known = true;
-                ok = bTomlU16(node, key, e.value, error);
-            }
-        for (const auto& e : lists)
-            if (key == e.key) {
-                known = true;
-                ok = bTomlList(node, key, e.keys, e.value, error);
-            }
-        if (!known) {
-            *error = path + ": unknown setting \"" + key + "\"";
-            return false;
-        }
-        if (!ok) {
-            *error = path + ": " + *error;
-            return false;
-        }
-    }
-    return true;
-}
-
 bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds, std::string* error) {
     worlds->clear();
     std::unique_ptr<BIG_cl_Fat> fat = Tools::OpenBigfile(bigfile, error);
@@ -422,95 +218,6 @@ bool bResolveWorlds(const std::vector<std::string>& values, const std::vector<Wo
         }
         keys->push_back(match[0]);
     }
-    return true;
-}
-
-std::string PathFromWorkDir(const std::string& path, const std::string& workDir) {
-    if (path.empty())
-        return path;
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(path, ec).lexically_normal();
-    if (ec)
-        return path;
-    const fs::path runIn =
-        fs::absolute(workDir.empty() ? fs::path(".") : fs::path(workDir), ec).lexically_normal();
-    if (ec)
-        return path;
-    const bool folder = path.back() == '/';
-    auto withSlash = [folder](std::string text) {
-        if (folder && !text.empty() && text.back() != '/')
-            text += '/';
-        return text;
-    };
-    // As given, when it still names the same file from where the plug-in runs.
-    std::string best = workDir.empty() || path[0] == '/' ? path : withSlash(absolute.string());
-    const std::string relative = withSlash(absolute.lexically_relative(runIn).string());
-    if (!relative.empty() && relative.size() < best.size())
-        best = relative;
-    return best;
-}
-
-bool bFillSplitParams(const SplitSettings& s, const std::vector<uint32_t>& worldKeys,
-                      ORVEX::OVI_SplitterParams* p, std::string* error) {
-    const std::string bigfile = PathFromWorkDir(s.s_Bigfile, s.s_WorkDir);
-    const std::string dataRoot = PathFromWorkDir(s.s_DataRoot, s.s_WorkDir);
-    const std::string gm = PathFromWorkDir(s.s_GmBigfile, s.s_WorkDir);
-    const std::string ai = PathFromWorkDir(s.s_AILibrary, s.s_WorkDir);
-    const std::string refs = PathFromWorkDir(s.s_RefsCache, s.s_WorkDir);
-    const std::string critical = PathFromWorkDir(s.s_CriticalList, s.s_WorkDir);
-    const std::string replacement = PathFromWorkDir(s.s_Replacement, s.s_WorkDir);
-    const TextField fields[] = {
-        Field("BIGFILE", bigfile, p->msz_BigfilePath),
-        Field("--data-root", dataRoot, p->msz_DataRoot),
-        Field("--gm-bigfile", gm, p->msz_GmBigfilePath),
-        Field("--ai-library", ai, p->msz_AILibraryPath),
-        Field("--refs-cache", refs, p->msz_RefsCachePath),
-        Field("--critical-list", critical, p->msz_CriticalListPath),
-        Field("--replacement", replacement, p->msz_ReplacementPath),
-    };
-    for (const TextField& f : fields) {
-        if (f.value->size() >= f.size || f.value->find('\0') != std::string::npos) {
-            *error = std::string(f.option) + " " + *f.value + ": " + std::to_string(f.value->size()) +
-                     " characters, the plug-in's field holds at most " + std::to_string(f.size - 1) +
-                     (s.s_WorkDir.empty() ? "" : " (as seen from the work folder)");
-            return false;
-        }
-        std::memset(f.field, 0, f.size);
-        std::memcpy(f.field, f.value->data(), f.value->size());
-    }
-
-    p->mb_WriteRefsCache = s.b_WriteRefsCache;
-    p->mb_ReportMissing = s.b_Report;
-    p->mmap_Worlds.clear();
-    for (uint32_t key : worldKeys)
-        p->mmap_Worlds.emplace(key, 0);
-    p->mmap_ForcedKeys.clear();
-    for (const std::string& text : s.forceKeys) {
-        uint32_t key = 0;
-        if (!bParseKey(text, &key)) {
-            *error = "--force-key " + text + ": not a key (0x and hexadecimal digits, or decimal)";
-            return false;
-        }
-        p->mmap_ForcedKeys.emplace(key, 0);
-    }
-    // The u32 of these maps only keeps the order the user gave.
-    p->mmap_ForcedDirs.clear();
-    for (size_t i = 0; i < s.forceDirs.size(); ++i)
-        p->mmap_ForcedDirs.emplace(static_cast<uint32_t>(i), s.forceDirs[i]);
-    p->mmap_RemCriteria.clear();
-    for (size_t i = 0; i < s.removes.size(); ++i)
-        p->mmap_RemCriteria.emplace(static_cast<uint32_t>(i), s.removes[i]);
-    p->muw_DirCountBase = s.uw_DirCountBase;
-    p->mb_Single = s.b_Single;
-    p->mb_Dlc = s.b_Dlc;
-    p->mb_Replace = s.b_Replace;
-    p->mb_NoCopy = s.b_NoCopy;
-    p->mb_Linker = s.b_Linker;
-    p->muw_PackageId = s.uw_PackageId;
-    p->muw_PackageWord = s.uw_PackageWord;
-    p->mb_SmallHeader = s.b_SmallHeader;
-    p->mb_KeysOnly = s.b_KeysOnly;
-    p->mb_Compress = s.b_Compress;
     return true;
 }
 
@@ -608,94 +315,14 @@ namespace {
 Command Setup(CLI::App& parent) {
     CLI::App* app = parent.add_subcommand(
         "split", "Cut a bigfile into a common bigfile and one bigfile per world (or one dlc bigfile)");
-    struct State {
-        SplitSettings s;
-        std::string config;
-        std::vector<std::pair<CLI::Option*, std::function<void(SplitSettings&, const SplitSettings&)>>> given;
-    };
-    auto state = std::make_shared<State>();
-    SplitSettings& s = state->s;
-    auto keep = [state](CLI::Option* option,
-                        std::function<void(SplitSettings&, const SplitSettings&)> apply) {
-        state->given.emplace_back(option, std::move(apply));
-    };
-#define ORVEX_KEEP(field) [](SplitSettings& to, const SplitSettings& from) { to.field = from.field; }
-    keep(app->add_option("bigfile", s.s_Bigfile, "The game bigfile to split"), ORVEX_KEEP(s_Bigfile));
-    keep(app->add_option("--data-root", s.s_DataRoot, "Game data root; outputs go to DIR/DLC/NAME/NAME.big"),
-         ORVEX_KEEP(s_DataRoot));
-    keep(app->add_option("--world", s.worlds, "World to split: key (0x... or decimal) or world file name")
-             ->allow_extra_args(false)
-             ->take_all(),
-         ORVEX_KEEP(worlds));
-    keep(app->add_option("--force-key", s.forceKeys, "Key forced into the common bigfile")
-             ->allow_extra_args(false)
-             ->take_all(),
-         ORVEX_KEEP(forceKeys));
-    keep(app->add_option("--force-dir", s.forceDirs,
-                         "FAT directory whose files are forced into the common bigfile")
-             ->allow_extra_args(false)
-             ->take_all(),
-         ORVEX_KEEP(forceDirs));
-    keep(app->add_option("--remove", s.removes, "Name fragment: files whose name holds it are placed nowhere")
-             ->allow_extra_args(false)
-             ->take_all(),
-         ORVEX_KEEP(removes));
-    keep(app->add_option("--gm-bigfile", s.s_GmBigfile, "Bigfile whose keys stay out of the world outputs"),
-         ORVEX_KEEP(s_GmBigfile));
-    keep(app->add_option("--ai-library", s.s_AILibrary, "The game's AI library (object lists)"),
-         ORVEX_KEEP(s_AILibrary));
-    keep(app->add_option("--refs-cache", s.s_RefsCache, "Read this refs.bin instead of scanning the bigfile"),
-         ORVEX_KEEP(s_RefsCache));
-    keep(app->add_flag("--write-refs-cache", s.b_WriteRefsCache, "Write refs.bin in the work folder"),
-         ORVEX_KEEP(b_WriteRefsCache));
-    keep(app->add_option("--critical-list", s.s_CriticalList, "Text file of keys that must be placed"),
-         ORVEX_KEEP(s_CriticalList));
-    keep(app->add_option("--replacement", s.s_Replacement, "File the replacement content passes through"),
-         ORVEX_KEEP(s_Replacement));
-    keep(
-        app->add_flag("--replace", s.b_Replace, "Every txd file of the outputs gets the replacement content"),
-        ORVEX_KEEP(b_Replace));
-    keep(app->add_flag("--single", s.b_Single, "One output bigfile, \"dlc\""), ORVEX_KEEP(b_Single));
-    keep(app->add_flag("--dlc", s.b_Dlc, "Single output with the DLC rules"), ORVEX_KEEP(b_Dlc));
-    keep(app->add_flag("--no-copy", s.b_NoCopy, "Write no output bigfile and copy no sound package"),
-         ORVEX_KEEP(b_NoCopy));
-    keep(app->add_flag("--linker", s.b_Linker, "Enter link files into linker_pc.map"), ORVEX_KEEP(b_Linker));
-    keep(app->add_option("--package-id", s.uw_PackageId, "Package id of every output (0-65535)")
-             ->check(CLI::Range(0, 0xFFFF)),
-         ORVEX_KEEP(uw_PackageId));
-    keep(app->add_option("--package-word", s.uw_PackageWord, "Package word of every output (0-65535)")
-             ->check(CLI::Range(0, 0xFFFF)),
-         ORVEX_KEEP(uw_PackageWord));
-    keep(app->add_flag("--small-header", s.b_SmallHeader, "Output containers with the small segment header"),
-         ORVEX_KEEP(b_SmallHeader));
-    keep(app->add_flag("--keys-only", s.b_KeysOnly, "Forced keys and directories without what they refer to"),
-         ORVEX_KEEP(b_KeysOnly));
-    keep(app->add_flag("--compress", s.b_Compress, "Also write NAME.big.gz beside every output"),
-         ORVEX_KEEP(b_Compress));
-    keep(app->add_flag("--report", s.b_Report, "Write the logs and reports, and report missing files"),
-         ORVEX_KEEP(b_Report));
-    keep(app->add_option("--dir-count-base", s.uw_DirCountBase, "Directory table size base of the outputs")
-             ->check(CLI::Range(0, 0xFFFF)),
-         ORVEX_KEEP(uw_DirCountBase));
-    keep(app->add_option("--work-dir", s.s_WorkDir, "Folder of refs.bin, logs and reports (default: here)"),
-         ORVEX_KEEP(s_WorkDir));
-    keep(app->add_option("--plugin", s.s_Plugin, "The plug-in to load (default: as `orvex plugin` finds it)"),
-         ORVEX_KEEP(s_Plugin));
-#undef ORVEX_KEEP
-    app->add_option("--config", state->config, "TOML file with the same settings; the command line wins");
-
-    return Command{app, [state] {
+    auto options = std::make_shared<SplitCommandLine>(app);
+    return Command{app, [options] {
                        SplitSettings settings;
-                       if (!state->config.empty()) {
-                           std::string error;
-                           if (!bLoadSplitConfig(state->config, &settings, &error)) {
-                               std::cerr << "orvex split: " << error << "\n";
-                               return kExitUsage;
-                           }
+                       std::string error;
+                       if (!options->bSettings(&settings, &error)) {
+                           std::cerr << "orvex split: " << error << "\n";
+                           return kExitUsage;
                        }
-                       for (const auto& [option, apply] : state->given)
-                           if (option->count() > 0)
-                               apply(settings, state->s);
                        return RunSplit(settings, std::cout, std::cerr);
                    }};
 }

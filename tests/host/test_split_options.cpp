@@ -2,9 +2,12 @@
 // world names, paths as the plug-in sees them, and refused over-long paths.
 #include <gtest/gtest.h>
 
+#include <CLI/CLI.hpp>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "host/CmdSplit.h"
@@ -265,6 +268,125 @@ TEST(SplitOptions, ParameterBlockGetsEveryFieldAndRefusesPathsThatDoNotFit) {
     s.forceKeys = {"Town"};
     EXPECT_FALSE(HOST::bFillSplitParams(s, {}, &p, &error));
     EXPECT_TRUE(Contains(error, "--force-key Town")) << error;
+}
+
+// One sample value per kind of option, as the settings file, the command line
+// and the parameter block each hold it.
+struct Sample {
+    std::string toml;
+    std::vector<std::string> args;
+    std::variant<std::string, bool, uint16_t, std::vector<std::string>> setting;
+};
+
+Sample SampleFor(const HOST::SplitOption& option) {
+    const std::string key(option.Key());
+    const std::string name = option.s_Name;
+    using V = HOST::SplitValue;
+    const std::vector<std::string> named =
+        option.bPositional() ? std::vector<std::string>{} : std::vector<std::string>{name};
+    auto with = [&](std::initializer_list<std::string> values) {
+        std::vector<std::string> args;
+        for (const std::string& value : values) {
+            args.insert(args.end(), named.begin(), named.end());
+            args.push_back(value);
+        }
+        return args;
+    };
+    switch (option.e_Value) {
+        case V::Flag:
+            return {key + " = true", {name}, true};
+        case V::Number:
+            return {key + " = 4660", with({"4660"}), uint16_t{4660}};
+        case V::Keys:
+            return {key + " = [0x10, \"Town\"]", with({"0x00000010", "Town"}),
+                    std::vector<std::string>{"0x00000010", "Town"}};
+        case V::Texts:
+            return {key + " = [\"b\", \"a\"]", with({"b", "a"}), std::vector<std::string>{"b", "a"}};
+        default:
+            return {key + " = \"v_" + key + "\"", with({"v_" + key}), "v_" + key};
+    }
+}
+
+// The setting of `option` in `s`, as a Sample holds it.
+decltype(Sample::setting) SettingOf(const HOST::SplitOption& option, const HOST::SplitSettings& s) {
+    return std::visit([&](auto member) -> decltype(Sample::setting) { return s.*member; }, option.field);
+}
+
+TEST(SplitOptions, EveryRowOfTheTableReachesTheSettingsAndTheBlock) {
+    Folder folder;
+    ASSERT_FALSE(HOST::SplitOptions().empty());
+    for (const HOST::SplitOption& option : HOST::SplitOptions()) {
+        SCOPED_TRACE(option.s_Name);
+        ASSERT_EQ(HOST::FindSplitOption(option.Key()), &option);
+        const Sample sample = SampleFor(option);
+        HOST::SplitSettings s;
+        ASSERT_NE(SettingOf(option, s), sample.setting) << "the sample must differ from the initial value";
+        std::string error;
+        ASSERT_TRUE(HOST::bLoadSplitConfig(folder.Write("one.toml", sample.toml + "\n"), &s, &error))
+            << error;
+        EXPECT_EQ(SettingOf(option, s), sample.setting);
+
+        // The block gets it in the field that its row names.
+        const ORVEX::OVI_SplitterParams initial;
+        ORVEX::OVI_SplitterParams block;
+        const bool filled = HOST::bFillSplitParams(s, {}, &block, &error);
+        using Block = ORVEX::OVI_SplitterParams;
+        std::visit(
+            [&](auto field) {
+                using Field = decltype(field);
+                if constexpr (std::is_same_v<Field, std::map<uint32_t, uint32_t> Block::*>) {
+                    // "Town" is no key: the fill refuses it, naming the option.
+                    EXPECT_FALSE(filled);
+                    EXPECT_TRUE(Contains(error, option.Label() + " Town")) << error;
+                    s.*std::get<std::vector<std::string> HOST::SplitSettings::*>(option.field) = {"0x10",
+                                                                                                  "7"};
+                    ASSERT_TRUE(HOST::bFillSplitParams(s, {}, &block, &error)) << error;
+                    EXPECT_EQ(block.*field, (std::map<uint32_t, uint32_t>{{7, 0}, {0x10, 0}}));
+                } else if constexpr (std::is_same_v<Field, bool Block::*> ||
+                                     std::is_same_v<Field, uint16_t Block::*>) {
+                    ASSERT_TRUE(filled) << error;
+                    EXPECT_NE(block.*field, initial.*field);
+                    EXPECT_EQ(decltype(Sample::setting)(block.*field), sample.setting);
+                } else if constexpr (std::is_same_v<Field, std::map<uint32_t, std::string> Block::*>) {
+                    ASSERT_TRUE(filled) << error;
+                    EXPECT_EQ(block.*field, (std::map<uint32_t, std::string>{{0, "b"}, {1, "a"}}));
+                } else if constexpr (std::is_same_v<Field, std::monostate>) {
+                    EXPECT_TRUE(filled) << error;
+                } else {
+                    ASSERT_TRUE(filled) << error;
+                    EXPECT_EQ(ORVEX::OVI_TextOf(block.*field), std::get<std::string>(sample.setting));
+                }
+            },
+            option.target);
+    }
+}
+
+TEST(SplitOptions, CommandLineTakesEveryRowAndWinsOverTheFile) {
+    Folder folder;
+    const std::string config = folder.Write("split.toml", "data-root = \"from-file\"\nreport = true\n");
+    std::vector<std::string> args = {"split", "--config", config};
+    for (const HOST::SplitOption& option : HOST::SplitOptions()) {
+        if (option.Key() == "report")
+            continue;  // left to the file
+        const Sample sample = SampleFor(option);
+        args.insert(args.end(), sample.args.begin(), sample.args.end());
+    }
+    CLI::App app;
+    HOST::SplitCommandLine line(&app);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    ASSERT_NO_THROW(app.parse(static_cast<int>(argv.size()), argv.data()));
+    HOST::SplitSettings s;
+    std::string error;
+    ASSERT_TRUE(line.bSettings(&s, &error)) << error;
+    for (const HOST::SplitOption& option : HOST::SplitOptions()) {
+        SCOPED_TRACE(option.s_Name);
+        if (option.Key() == "report")
+            EXPECT_TRUE(s.b_Report);
+        else
+            EXPECT_EQ(SettingOf(option, s), SampleFor(option).setting);
+    }
 }
 
 TEST(SplitCommand, UsageErrorsAndPrecedenceOfTheCommandLine) {
