@@ -49,6 +49,7 @@ uint32_t OVI_AILoadHelper::ul_ReadRecords(const uint8_t* data, size_t size, size
 
 int32_t OVI_AILoadHelper::LoadAIObjects(const std::string& libraryPath) {
     SetAsideOldList();
+    mb_Failed = true;
 
     PLT::DynamicLibrary library;
     if (!library.Open(libraryPath)) {
@@ -87,6 +88,7 @@ int32_t OVI_AILoadHelper::LoadAIObjects(const std::string& libraryPath) {
     PLT::CloseFile(file);
     library.Close();
 
+    mb_Failed = !ok;
     if (!ok) {
         // The list is shorter than it said or unreadable: what was read stays.
         OVC_OutputString("error", kTag,

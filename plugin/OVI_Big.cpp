@@ -80,7 +80,30 @@ bool bReadBigfileBytes(BIG_cl_Fat& fat, uint32_t bf, BIG_POS position, uint32_t 
     return fat.File().eRead(position, out, count) == BIG::eFile_Ok;
 }
 
+// Rank of a status: the higher, the worse.
+int StatusRank(int32_t status) {
+    switch (status) {
+        case OVC_Status_Success:
+            return 0;
+        case OVC_Status_NoData:
+            return 1;
+        case OVC_Status_WrongVersion:
+            return 2;
+        case OVC_Status_ReadingFat:
+            return 4;
+        case OVC_Status_Failure:
+        default:
+            return 3;
+    }
+}
+
 }  // namespace
+
+int32_t OVI_l_WorseStatus(int32_t a, int32_t b) {
+    const int32_t worse = StatusRank(b) > StatusRank(a) ? b : a;
+    // An unknown status is reported as the failure it stands for.
+    return StatusRank(worse) == 3 ? OVC_Status_Failure : worse;
+}
 
 OVI_Big::OVI_Big() = default;
 
@@ -235,7 +258,6 @@ uint32_t OVI_Big::_FillFileRecord(uint32_t index, FileRefRecord* record) {
     record->ul_Index = index;
     record->ul_UseCount = 0;
     record->s_Name = mpo_Fat->GetFileName(index);
-    ml_Status = OVC_Status_Success;
     return 1;
 }
 
@@ -411,9 +433,11 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
             continue;
         const uint8_t* payload = nullptr;
         uint32_t payloadSize = 0;
-        ml_Status = _eReadRefTable(index, &record, &payload, &payloadSize);
-        if (ml_Status != OVC_Status_Success)
+        const int32_t read = _eReadRefTable(index, &record, &payload, &payloadSize);
+        if (read != OVC_Status_Success) {
+            _RaiseStatus(read);
             continue;
+        }
         _MapRefs(record, refs.pul_Data());
         OnFileRefs(record, payload, payloadSize);
         if (cache.bIsOpen())
@@ -424,24 +448,102 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
     refs.Release();
 }
 
+namespace {
+
+enum class CacheFit { eFits, eDamaged, eStale };
+
+char* KeyText(uint32_t key, char (&text)[16]) {
+    std::snprintf(text, sizeof text, "0x%08X", key);
+    return text;
+}
+
+}  // namespace
+
 void OVI_Big::_ReadRefsFile(const std::string& path) {
+    if (mpo_Fat == nullptr) {
+        OVC_OutputString("error", "session", "No bigfile is open: nothing to map");
+        _RaiseStatus(OVC_Status_Failure);
+        return;
+    }
+    const uint32_t fileCount = mpo_Fat->ul_GetFileCount();
+    OVI_RefBuffer& refs = RefBuffer();
+
+    // The whole cache is checked before anything is mapped: a cache made
+    // from another bigfile, or from an older state of this one, would map a
+    // graph that is not this bigfile's and silently yield wrong outputs.
+    std::string problem;
+    CacheFit fit = CacheFit::eFits;
+    {
+        OVI_RefsFileReader reader;
+        if (!reader.bOpen(path)) {
+            fit = CacheFit::eDamaged;
+            problem = reader.Error();
+        } else if (reader.ul_Count() != fileCount) {
+            fit = CacheFit::eStale;
+            problem = "it was made for " + std::to_string(reader.ul_Count()) +
+                      " file entries, the bigfile has " + std::to_string(fileCount);
+        }
+        for (uint32_t n = 0; fit == CacheFit::eFits; ++n) {
+            FileRefRecord record;
+            const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
+            if (next == OVI_RefsFileReader::Next::eEnd)
+                break;
+            if (next == OVI_RefsFileReader::Next::eError || n >= reader.ul_Count()) {
+                fit = CacheFit::eDamaged;
+                problem =
+                    next == OVI_RefsFileReader::Next::eError
+                        ? "damaged at " + reader.Error()
+                        : "it holds more records than its " + std::to_string(reader.ul_Count()) + " entries";
+                break;
+            }
+            if (mpo_Fat->ul_GetFileIndex(record.ul_Key, false) == BIG_cl_Fat::kNoFile) {
+                char key[16];
+                fit = CacheFit::eStale;
+                problem = "its key " + std::string(KeyText(record.ul_Key, key)) + " is not in the bigfile";
+            }
+        }
+    }
+    refs.Release();
+    if (fit != CacheFit::eFits) {
+        if (fit == CacheFit::eDamaged) {
+            OVC_OutputString("error", "session",
+                             "Reference cache '%s' not used: %s; the bigfile is scanned instead",
+                             path.c_str(), problem.c_str());
+            _RaiseStatus(OVC_Status_Failure);
+        } else {
+            OVC_OutputString(
+                "warning", "session",
+                "Reference cache '%s' does not belong to this bigfile (%s); the bigfile is scanned "
+                "instead",
+                path.c_str(), problem.c_str());
+        }
+        _ScanFiles(fileCount);
+        return;
+    }
+
     OVI_RefsFileReader reader;
     if (!reader.bOpen(path)) {
         OVC_OutputString("error", "session", "Reference cache not read: %s", reader.Error().c_str());
+        _RaiseStatus(OVC_Status_Failure);
         return;
     }
-    OVI_RefBuffer& refs = RefBuffer();
     for (uint32_t n = 0; n < reader.ul_Count(); ++n) {
         FileRefRecord record;
         const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
         if (next == OVI_RefsFileReader::Next::eEnd)
             break;
         if (next == OVI_RefsFileReader::Next::eError) {
+            // Changed since it was checked.
             OVC_OutputString("error", "session",
                              "Reference cache '%s' is damaged at %s; %u records were mapped", path.c_str(),
                              reader.Error().c_str(), n);
+            _RaiseStatus(OVC_Status_Failure);
             break;
         }
+        // Only the index moved: the record is repaired, so that every later
+        // use of it (the link-file line among them) sees the right entry.
+        if (record.ul_Index >= fileCount || mpo_Fat->FileEntry(record.ul_Index).ul_Key != record.ul_Key)
+            record.ul_Index = mpo_Fat->ul_GetFileIndex(record.ul_Key, false);
         _MapRefs(record, refs.pul_Data());
         OnFileRefs(record, nullptr, 0);
     }

@@ -37,6 +37,11 @@ class BIG_cl_Fat;
 
 namespace ORVEX {
 
+// The worse of two tool statuses: 0, then -1 (a file without data), then 1,
+// 4 and 5; an unknown status counts as a failure (4). A run's status is the
+// worst of its steps: a later success never lowers an earlier failure.
+int32_t OVI_l_WorseStatus(int32_t a, int32_t b);
+
 class OVI_Big : public OVC_PluginInterface {
 public:
     // The library's own bigfile format number.
@@ -95,13 +100,17 @@ public:
 
 protected:
     // Builds records and edges from every file's reference table; writes
-    // "refs.bin" in the current directory when the write flag is set.
-    // Status afterwards: that of the last file entry (0, or -1 when that file
-    // passed the filters and has no data).
+    // "refs.bin" in the current directory when the write flag is set. The
+    // status is raised to -1 when any file that passed the filters has no
+    // data, wherever it lies in the table.
     void _ScanFiles(uint32_t fileCount);
-    // Builds records and edges from a reference cache. A file that cannot be
-    // opened maps nothing; a malformed record ends the reading with an error
-    // line, the records before it stay mapped.
+    // Builds records and edges from a reference cache, once the whole cache
+    // has been checked against the bigfile: a cache that cannot be read or
+    // is damaged (error line, status 4) or that was made from another
+    // bigfile or an older state of this one (one warning) is not used, and
+    // the bigfile is scanned instead (writing a fresh cache when the write
+    // flag is set). A record whose key is in the table at another index is
+    // repaired to that index.
     void _ReadRefsFile(const std::string& path);
     // Stores `record` (replacing any record with its key) and an edge per
     // key of `keys` that the bigfile holds; missing keys go to OnMissingRef.
@@ -113,8 +122,8 @@ protected:
     // Adds what the dynamic banks, bank lists and element reference lists of
     // `set` need (visiting keys inserted behind the current one too).
     void _ExpandBanks(KeySet& set);
-    // Key, type, index and name of FAT entry `index`; use count and status 0.
-    // 0 (record untouched) when there is no table or no such entry.
+    // Key, type, index and name of FAT entry `index`; use count 0. The status
+    // is left alone. 0 (record untouched) when there is no table or no such entry.
     uint32_t _FillFileRecord(uint32_t index, FileRefRecord* record);
     // Reads the size word and reference table of FAT entry `index` into
     // `record` and the reference buffer: 0, or -1 when the file has no data.
@@ -130,6 +139,9 @@ protected:
     // The keys of the record being processed (valid during OnFileRefs).
     static const uint32_t* pul_GetRefKeys();
     static OVI_RefBuffer& RefBuffer();
+    // Raises the status to `status` when that is worse; never lowers it.
+    void _RaiseStatus(int32_t status) { ml_Status = OVI_l_WorseStatus(ml_Status, status); }
+
     // Use count of `key`, creating an empty record (all fields 0) when absent.
     uint32_t& UseCount(uint32_t key) { return mmap_Records[key].ul_UseCount; }
 

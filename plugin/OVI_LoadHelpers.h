@@ -101,6 +101,13 @@ public:
     // mode 2. Returns how many keys were already present; `*partial` (when
     // given) receives the number of bytes of a trailing partial record.
     uint32_t ul_ReadRecords(const uint8_t* data, size_t size, size_t* partial = nullptr);
+
+    // True when the last LoadAIObjects could not load the library or read
+    // its list (a repeated key is not a failure).
+    bool bFailed() const { return mb_Failed; }
+
+private:
+    bool mb_Failed = false;
 };
 
 }  // namespace ORVEX

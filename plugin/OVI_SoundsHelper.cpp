@@ -214,20 +214,26 @@ void OVI_SoundsHelper::ReadPackage(const std::string& path, const std::string& n
 bool OVI_SoundsHelper::bMakeTargetFolders(const std::string& root) {
     const std::string dlc = FolderPath(root, kDlcFolder);
     const std::string english = Join(dlc, kEnglishFolder);
-    if (bMakeFolder(dlc) && bMakeFolder(english))
-        return true;
-    OVC_OutputString("error", kTag,
-                     "OVI_SoundsHelper::CopySoundFiles Cannot create %s: %s; no sound is copied",
-                     english.c_str(), LastErrorText().c_str());
-    return false;
+    // The folder named is the one that failed.
+    for (const std::string& folder : {dlc, english}) {
+        if (bMakeFolder(folder))
+            continue;
+        OVC_OutputString("error", kTag,
+                         "OVI_SoundsHelper::CopySoundFiles Cannot create %s: %s; no sound is copied",
+                         folder.c_str(), LastErrorText().c_str());
+        return false;
+    }
+    return true;
 }
 
-int OVI_SoundsHelper::CopyOne(const std::string& root, const std::string& name) {
+int OVI_SoundsHelper::CopyOne(const std::string& root, const std::string& name, std::string* rootError) {
     const std::string source = FolderPath(root, kSourceFolder);
     const std::string target = FolderPath(root, kDlcFolder);
     int result = 0;
     if (PLT::CopyFile(Join(source, name), Join(target, name), false))
         result += kCopiedRoot;
+    else
+        *rootError = Join(source, name) + ": " + LastErrorText();
     // Only the file name's extension changes: a '.' in the data root stays.
     const std::string from = Join(Join(source, kEnglishFolder), ReplaceExtension(name, kEnglishSourceExt));
     const std::string to = Join(Join(target, kEnglishFolder), ReplaceExtension(name, kEnglishTargetExt));
@@ -279,11 +285,22 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
         return status;
     bNoteName(kBasePackage);
 
-    const bool copy = !noCopy && bMakeTargetFolders(root);
+    const bool folders = noCopy || bMakeTargetFolders(root);
+    if (!folders)
+        status = OVC_Status_Failure;
+    const bool copy = !noCopy && folders;
     std::string lines;
+    uint32_t failed = 0;
+    std::string firstFailed;
+    // Without the folders nothing is copied and the report stays empty.
     for (const auto& [hash, name] : m_soundNames) {
         (void)hash;
-        const int result = copy ? CopyOne(root, name) : 0;
+        if (!folders)
+            break;
+        std::string error;
+        const int result = copy ? CopyOne(root, name, &error) : 0;
+        if (copy && (result & kCopiedRoot) == 0 && failed++ == 0)
+            firstFailed = error;
         if (report) {
             const char* word = result == kCopiedRoot + kCopiedEnglish ? "Both"
                                : result == kCopiedRoot                ? "Root"
@@ -291,9 +308,18 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
             lines += ReportLine(name, word);
         }
     }
-    if (report && !PLT::WriteWholeFile(kReportFile, lines.data(), lines.size()))
+    if (failed != 0) {
+        OVC_OutputString("error", kTag,
+                         "OVI_SoundsHelper::CopySoundFiles %u of %zu sound packages could not be copied (the "
+                         "first: %s)",
+                         failed, m_soundNames.size(), firstFailed.c_str());
+        status = OVC_Status_Failure;
+    }
+    if (report && !PLT::WriteWholeFile(kReportFile, lines.data(), lines.size())) {
         OVC_OutputString("error", kTag, "OVI_SoundsHelper::CopySoundFiles Cannot write %s: %s", kReportFile,
                          LastErrorText().c_str());
+        status = OVC_Status_Failure;
+    }
     return status;
 }
 

@@ -91,8 +91,11 @@ public:
     // created when missing; existing ones are used). With `report`,
     // "sound_bin_pc_dlc.txt" in the current directory gets one line per
     // package: the name right-aligned in 96 columns, ", ", and "Both", "Root"
-    // or "Failed" right-aligned in 16. Nothing is created or written when no
-    // package is needed. Returns 0, or 4 when a needed package is empty.
+    // or "Failed" right-aligned in 16 (an empty report when the folders
+    // cannot be created). Nothing is created or written when no package is
+    // needed. Returns 0, or 4 when a needed package is empty, the folders
+    // cannot be created, a package cannot be copied (one error line counts
+    // them) or the report cannot be written.
     int32_t CopySoundFiles(const NameOfKey& nameOf, std::string_view dataRoot, bool noCopy, bool report);
 
     const SoundNameMap& SoundNames() const { return m_soundNames; }
@@ -123,7 +126,9 @@ private:
     void ReadPackage(const std::string& path, const std::string& name);
     // Creates the target folders; false (after an error line) when they cannot be made.
     static bool bMakeTargetFolders(const std::string& root);
-    static int CopyOne(const std::string& root, const std::string& name);
+    // Copies one package and its English variant; the sum of the copy results.
+    // `*rootError` names the package and the reason when its own copy fails.
+    static int CopyOne(const std::string& root, const std::string& name, std::string* rootError);
 
     SoundNameMap m_soundNames;
 };

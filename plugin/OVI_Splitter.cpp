@@ -32,10 +32,7 @@ OVI_Splitter::OVI_Splitter() {
     mpo_Params = &mo_Params;
 }
 
-OVI_Splitter::~OVI_Splitter() {
-    if (ml_LogFile != PLT::kInvalidFile)
-        PLT::CloseFile(ml_LogFile);
-}
+OVI_Splitter::~OVI_Splitter() = default;
 
 const OVC_Version* OVI_Splitter::GetVersion() {
     return OVI_GetLibraryVersion();
@@ -83,8 +80,13 @@ int32_t OVI_Splitter::eInit(OVC_Params* params) {
         return ml_Status;
     }
     const std::string aiLibrary(OVI_TextOf(mo_Params.msz_AILibraryPath));
-    if (!aiLibrary.empty())
+    ml_InputStatus = OVC_Status_Success;
+    if (!aiLibrary.empty()) {
         mo_AILoadHelper.LoadAIObjects(aiLibrary);
+        // The run goes on without the library's objects, and says so in its status.
+        if (mo_AILoadHelper.bFailed())
+            ml_InputStatus = OVC_Status_Failure;
+    }
     return ml_Status;
 }
 
@@ -102,13 +104,12 @@ int32_t OVI_Splitter::eRun() {
     }
     // A session captures the replacement content of its own bigfile only.
     mul_SmallestReplacementSize = kNoKey;
+    _RaiseStatus(ml_InputStatus);
 
+    // The run goes on without the gm keys; the failure stays in the status.
     const std::string gmPath(OVI_TextOf(mo_Params.msz_GmBigfilePath));
-    if (!gmPath.empty()) {
-        const int32_t status = ml_Status;
-        _LoadGmKeys(gmPath);
-        ml_Status = status;
-    }
+    if (!gmPath.empty())
+        _RaiseStatus(_LoadGmKeys(gmPath));
     mul_FileCount = mpo_Fat->ul_GetFileCount();
     mo_RemCriteria.m_Criteria = mo_Params.mmap_RemCriteria;
     if (mo_Params.mb_Linker)
@@ -151,7 +152,7 @@ bool OVI_Splitter::OnFileRefs(const FileRefRecord& record, const uint8_t*, uint3
         if (target != kNoKey && mo_Params.mb_Linker)
             mo_Linker.AddLink(record.ul_Key, target);
         if (mb_ReportMissing)
-            _PrintLinkFile(record);
+            _PrintLinkFile(record, index);
     }
 
     const bool dlc = mo_Params.mb_Dlc;
@@ -202,48 +203,48 @@ bool OVI_Splitter::OnMissingRef(uint32_t referringKey, uint32_t missingKey) {
 // ---- pass logs -------------------------------------------------------------------
 
 int32_t OVI_Splitter::OpenLog(const char* path) {
-    ml_Status = OVC_Status_Failure;
-    if (ml_LogFile != PLT::kInvalidFile || path == nullptr)
-        return ml_Status;
-    ml_LogFile = PLT::OpenFile(path, PLT::Access::eReadWrite, PLT::Disposition::eCreateAlways);
-    mull_LogOffset = 0;
-    if (ml_LogFile != PLT::kInvalidFile)
-        ml_Status = OVC_Status_Success;
-    return ml_Status;
+    if (mb_LogOpen || path == nullptr)
+        return OVC_Status_Failure;
+    mb_LogOpen = true;
+    ms_LogPath = path;
+    ms_LogText.clear();
+    return OVC_Status_Success;
 }
 
 int32_t OVI_Splitter::LogPrintf(const char* format, ...) {
-    ml_Status = OVC_Status_Failure;
-    if (ml_LogFile == PLT::kInvalidFile)
-        return ml_Status;
+    if (!mb_LogOpen)
+        return OVC_Status_Failure;
     va_list args;
     va_start(args, format);
     va_list again;
     va_copy(again, args);
     const int wanted = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    std::string text;
     if (wanted > 0) {
-        text.resize(static_cast<size_t>(wanted) + 1);
-        std::vsnprintf(text.data(), text.size(), format, again);
-        text.resize(static_cast<size_t>(wanted));
+        const size_t at = ms_LogText.size();
+        ms_LogText.resize(at + static_cast<size_t>(wanted) + 1);
+        std::vsnprintf(ms_LogText.data() + at, static_cast<size_t>(wanted) + 1, format, again);
+        ms_LogText.resize(at + static_cast<size_t>(wanted));
     }
     va_end(again);
-    if (wanted >= 0 && PLT::WriteAt(ml_LogFile, mull_LogOffset, text.data(), text.size())) {
-        mull_LogOffset += text.size();
-        ml_Status = OVC_Status_Success;
-    }
-    return ml_Status;
+    return wanted >= 0 ? OVC_Status_Success : OVC_Status_Failure;
 }
 
 int32_t OVI_Splitter::CloseLog() {
-    ml_Status = OVC_Status_Failure;
-    if (ml_LogFile == PLT::kInvalidFile)
-        return ml_Status;
-    PLT::CloseFile(ml_LogFile);
-    ml_LogFile = PLT::kInvalidFile;
-    ml_Status = OVC_Status_Success;
-    return ml_Status;
+    if (!mb_LogOpen)
+        return OVC_Status_Failure;
+    mb_LogOpen = false;
+    const bool written = PLT::WriteWholeFile(ms_LogPath, ms_LogText.data(), ms_LogText.size());
+    const int error = PLT::LastError();
+    ms_LogText.clear();
+    ms_LogText.shrink_to_fit();
+    if (written)
+        return OVC_Status_Success;
+    OVC_OutputString("error", "log", "Log %s not written: %s", ms_LogPath.c_str(),
+                     PLT::ErrorText(error).c_str());
+    ml_PassStatus = OVC_Status_Failure;
+    _RaiseStatus(OVC_Status_Failure);
+    return OVC_Status_Failure;
 }
 
 }  // namespace ORVEX

@@ -72,7 +72,9 @@ public:
     // Reads the list. A file that does not open leaves the list not loaded
     // (status 4). An entry that does not parse ends the reading with an
     // error line; the entries before it stay. A key listed twice counts once.
-    void Load(const std::string& path);
+    // True when the whole list was read (an empty path reads nothing and is
+    // true); false after an error line naming the path and the reason.
+    bool Load(const std::string& path);
     // Parses list text (the file's bytes). Returns false, with the reason in
     // `*problem`, at the first entry that does not parse.
     bool bParse(std::string_view text, std::string* problem);
@@ -117,7 +119,9 @@ public:
     int32_t eInit(OVC_Params* params) override;
     int32_t eDeinit() override;
     // The whole split (see the source for its fourteen steps). Returns the
-    // session status: 0, or -1 when the last file entry scanned had no data.
+    // worst status of the run: 0; -1 when a scanned file had no data; 4 when
+    // an output, a log, a report, a sound package or a named side input
+    // failed, or a world was skipped.
     int32_t eRun() override;
     // Link files, world roots, forced types, bank files and the replacement
     // capture. Always false.
@@ -125,8 +129,11 @@ public:
     // Records (missing key, referring key). Always true.
     bool OnMissingRef(uint32_t referringKey, uint32_t missingKey) override;
 
-    // Pass logs, one open at a time, in the current directory. Each sets the
-    // session status to 0 on success, 4 otherwise, and returns it.
+    // Pass logs, one open at a time, in the current directory. Each returns
+    // 0 on success, 4 otherwise. A log is kept in memory and written whole
+    // through a temporary file when it is closed: a log that cannot be
+    // written raises the session status to 4 (with an error line) and leaves
+    // no cut file. A success never lowers the session status.
     virtual int32_t OpenLog(const char* path);
     virtual int32_t LogPrintf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual int32_t CloseLog();
@@ -147,6 +154,11 @@ protected:
     void _CreateCommon(CriticalList& list, SplitOutput& output);
     void _CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output);
     void _CreateBigFiles();
+    // After a pass and its log: the pass's "Not Good" message when the pass
+    // itself failed.
+    void _EndPass(const char* format, const std::string& name);
+    // A world skipped before its pass: the error line and status 4.
+    void _SkipWorld(uint32_t root, const std::string& why);
     // Loads the replacement file into the replacement content (eRun step 8).
     void _LoadReplacement();
     // Writes the content of type-126 file `index` to the replacement path
@@ -185,8 +197,10 @@ protected:
     // final_missing.files.csv from the unplaced counts; the output lines only
     // when `report`. 0, or -1 when some unplaced key has no FAT entry.
     int32_t _eWriteFinalReport(bool report);
-    // The "link-file" info line of link file `record`.
-    void _PrintLinkFile(const FileRefRecord& record);
+    // The "link-file" info line of link file `record`, whose FAT entry is `index`.
+    void _PrintLinkFile(const FileRefRecord& record, uint32_t index);
+    // Writes a report whole; a report that cannot be written is a failure.
+    void _WriteReport(const char* name, const std::string& text);
     // FileTypeInString of a type code (the type-name table).
     static const char* psz_TypeName(uint32_t type);
 
@@ -200,8 +214,15 @@ protected:
     OVI_LinkerConvert mo_Linker;
     std::map<uint32_t, uint32_t> mmap_Unplaced;          // key -> passes that failed to place it
     std::multimap<uint32_t, uint32_t> mmap_MissingRefs;  // missing key -> referring key
-    PLT::FileHandle ml_LogFile = PLT::kInvalidFile;
-    uint64_t mull_LogOffset = 0;
+    // The open pass log: its path and its text so far.
+    bool mb_LogOpen = false;
+    std::string ms_LogPath;
+    std::string ms_LogText;
+    // The status of the pass under way alone, for its "Not Good" message.
+    int32_t ml_PassStatus = OVC_Status_Success;
+    // A named side input of eInit (the AI library) that failed; raised into
+    // the run's status by eRun.
+    int32_t ml_InputStatus = OVC_Status_Success;
     std::set<uint32_t> mst_GmKeys;
     // Set by a successful eInit, cleared by eDeinit: eRun needs an open bigfile.
     bool mb_Initialised = false;

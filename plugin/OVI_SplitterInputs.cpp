@@ -18,13 +18,17 @@ namespace {
 
 enum class ReadResult { eOk, eNotOpened, eTooBig, eFailed };
 
-// Reads the whole file at `path` when it holds at most `maxSize` bytes.
-ReadResult eReadBounded(const std::string& path, uint64_t maxSize, std::string* out, uint64_t* size) {
+// Reads the whole file at `path` when it holds at most `maxSize` bytes. The
+// OS reason of a file that cannot be opened or read goes to `*reason`.
+ReadResult eReadBounded(const std::string& path, uint64_t maxSize, std::string* out, uint64_t* size,
+                        std::string* reason) {
     out->clear();
     *size = 0;
     const PLT::FileHandle file = PLT::OpenFile(path, PLT::Access::eRead, PLT::Disposition::eOpenExisting);
-    if (file == PLT::kInvalidFile)
+    if (file == PLT::kInvalidFile) {
+        *reason = PLT::ErrorText(PLT::LastError());
         return ReadResult::eNotOpened;
+    }
     ReadResult result = ReadResult::eOk;
     if (!PLT::GetFileSize(file, size)) {
         result = ReadResult::eFailed;
@@ -38,6 +42,8 @@ ReadResult eReadBounded(const std::string& path, uint64_t maxSize, std::string* 
             result = ReadResult::eFailed;
         out->resize(got);
     }
+    if (result == ReadResult::eFailed)
+        *reason = PLT::ErrorText(PLT::LastError());
     PLT::CloseFile(file);
     return result;
 }
@@ -71,8 +77,16 @@ int32_t OVI_Splitter::_LoadGmKeys(const std::string& path) {
     // A table of its own that is not bound to the asynchronous I/O manager:
     // the manager keeps reading the main bigfile's container.
     BIG_cl_Fat gm;
-    if (gm.File().eOpen(path, true, true, false) != BIG::eFile_Ok || !gm.ReadFat(true)) {
+    if (gm.File().eOpen(path, true, true, false) != BIG::eFile_Ok) {
+        const std::string reason = PLT::ErrorText(PLT::LastError());
         OVC_OutputString("error", "gmbigfile", "Error opening gmbigfile '%s'", path.c_str());
+        OVC_OutputString("error", "gmbigfile", "gmbigfile %s cannot be opened: %s", path.c_str(),
+                         reason.c_str());
+        return OVC_Status_Failure;
+    }
+    if (!gm.ReadFat(true)) {
+        OVC_OutputString("error", "gmbigfile", "Error opening gmbigfile '%s'", path.c_str());
+        OVC_OutputString("error", "gmbigfile", "gmbigfile %s: its tables cannot be read", path.c_str());
         gm.File().eClose();
         return OVC_Status_Failure;
     }
@@ -87,35 +101,42 @@ int32_t OVI_Splitter::_LoadGmKeys(const std::string& path) {
 
 // ---- critical list ---------------------------------------------------------------
 
-void CriticalList::Load(const std::string& path) {
+bool CriticalList::Load(const std::string& path) {
     l_Status = kStatusNotOpened;
     b_Loaded = false;
     m_Keys.clear();
     if (path.empty())
-        return;
+        return true;
     std::string text;
     uint64_t size = 0;
-    switch (eReadBounded(path, kMaxFileSize, &text, &size)) {
+    std::string reason;
+    switch (eReadBounded(path, kMaxFileSize, &text, &size, &reason)) {
         case ReadResult::eNotOpened:
-            return;
+            OVC_OutputString("error", "critical-list", "Critical list %s cannot be opened: %s", path.c_str(),
+                             reason.c_str());
+            return false;
         case ReadResult::eTooBig:
             OVC_OutputString("error", "critical-list",
                              "Critical list '%s' not read: %llu bytes, more than the %llu a list may hold",
                              path.c_str(), static_cast<unsigned long long>(size),
                              static_cast<unsigned long long>(kMaxFileSize));
-            return;
+            return false;
         case ReadResult::eFailed:
-            OVC_OutputString("error", "critical-list", "Critical list '%s' could not be read", path.c_str());
-            return;
+            OVC_OutputString("error", "critical-list", "Critical list '%s' could not be read: %s",
+                             path.c_str(), reason.c_str());
+            return false;
         case ReadResult::eOk:
             break;
     }
     l_Status = kStatusRead;
     b_Loaded = true;
     std::string problem;
-    if (!bParse(text, &problem))
+    if (!bParse(text, &problem)) {
         OVC_OutputString("error", "critical-list", "Critical list '%s': %s; %zu keys were read before it",
                          path.c_str(), problem.c_str(), m_Keys.size());
+        return false;
+    }
+    return true;
 }
 
 bool CriticalList::bParse(std::string_view text, std::string* problem) {
@@ -186,9 +207,11 @@ void OVI_Splitter::_CaptureReplacement(const FileRefRecord& record, uint32_t ind
             size = buffer->ul_GetSize();
         }
     }
-    if (content != nullptr && size != 0 && !PLT::WriteWholeFile(path, content, size))
-        OVC_OutputString("warning", "session", "Replacement file '%s' could not be written (from %s)",
-                         path.c_str(), record.s_Name.c_str());
+    if (content != nullptr && size != 0 && !PLT::WriteWholeFile(path, content, size)) {
+        OVC_OutputString("error", "session", "Replacement file '%s' could not be written (from %s): %s",
+                         path.c_str(), record.s_Name.c_str(), PLT::ErrorText(PLT::LastError()).c_str());
+        _RaiseStatus(OVC_Status_Failure);
+    }
     if (buffer != nullptr)
         buffer->Release();
 }
@@ -199,17 +222,26 @@ void OVI_Splitter::_LoadReplacement() {
         return;
     std::string bytes;
     uint64_t size = 0;
-    switch (eReadBounded(path, BIG::kMaxReadSize, &bytes, &size)) {
+    std::string reason;
+    // The replacement was asked for: without its content the outputs are not what was asked.
+    switch (eReadBounded(path, BIG::kMaxReadSize, &bytes, &size, &reason)) {
         case ReadResult::eNotOpened:
+            OVC_OutputString("error", "session",
+                             "Replacement file %s cannot be opened: %s; nothing is replaced", path.c_str(),
+                             reason.c_str());
+            _RaiseStatus(OVC_Status_Failure);
             return;
         case ReadResult::eTooBig:
             OVC_OutputString(
                 "error", "session",
                 "Replacement file '%s' not used: %llu bytes, more than a bigfile file may hold (%u)",
                 path.c_str(), static_cast<unsigned long long>(size), BIG::kMaxReadSize);
+            _RaiseStatus(OVC_Status_Failure);
             return;
         case ReadResult::eFailed:
-            OVC_OutputString("error", "session", "Replacement file '%s' could not be read", path.c_str());
+            OVC_OutputString("error", "session", "Replacement file '%s' could not be read: %s", path.c_str(),
+                             reason.c_str());
+            _RaiseStatus(OVC_Status_Failure);
             return;
         case ReadResult::eOk:
             break;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "BIGfile/BIG_Fat.h"
+#include "plugin/OVI_ReportFormat.h"
 #include "plugin/OVI_Splitter.h"
 #include "plugin/OVI_Text.h"
 
@@ -155,8 +156,6 @@ void OVI_Splitter::_CreateCommon(CriticalList& list, SplitOutput& output) {
             _CountUnplaced(key);
         }
     }
-    if (ml_Status != OVC_Status_Success)
-        Print("[error: splitter] Skipping Marlin. Not Good");
 }
 
 void OVI_Splitter::_CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output) {
@@ -188,8 +187,18 @@ void OVI_Splitter::_CreateSplit(CriticalList& list, uint32_t root, SplitOutput& 
                       key, record.s_Name.c_str(), record.ul_UseCount);
         _bPlace(list, output, key, record);
     }
-    if (ml_Status != OVC_Status_Success)
-        Print("[error: splitter] Skipping World. Not Good : %s", output.s_Name.c_str());
+}
+
+void OVI_Splitter::_EndPass(const char* format, const std::string& name) {
+    // Only what failed in this pass: an earlier failure has had its own message.
+    if (ml_PassStatus != OVC_Status_Success)
+        Print(format, name.c_str());
+    ml_PassStatus = OVC_Status_Success;
+}
+
+void OVI_Splitter::_SkipWorld(uint32_t root, const std::string& why) {
+    OVC_OutputString("error", "big-file", "World 0x%08X %s: no output for it", root, why.c_str());
+    _RaiseStatus(OVC_Status_Failure);
 }
 
 // ---- outputs ---------------------------------------------------------------------------
@@ -203,6 +212,7 @@ bool OVI_Splitter::_bMakeOutput(SplitOutput& output, const std::string& name, ui
     if (!output.bReserve(capacity)) {
         OVC_OutputString("error", "big-file", "No memory for the %u keys of output '%s'", capacity,
                          name.c_str());
+        _RaiseStatus(OVC_Status_Failure);
         return false;
     }
     return true;
@@ -211,8 +221,7 @@ bool OVI_Splitter::_bMakeOutput(SplitOutput& output, const std::string& name, ui
 std::string OVI_Splitter::_WorldOutputName(uint32_t root) {
     const uint32_t index = mpo_Fat->ul_GetFileIndex(root, true);
     if (index == BIG_cl_Fat::kNoFile) {
-        OVC_OutputString("error", "big-file", "World 0x%08X has no file in the bigfile: no output for it",
-                         root);
+        _SkipWorld(root, "has no file in the bigfile");
         return std::string();
     }
     std::string name = mpo_Fat->GetFileName(index);
@@ -220,9 +229,7 @@ std::string OVI_Splitter::_WorldOutputName(uint32_t root) {
     if (dot != std::string::npos)
         name.resize(dot);
     if (!bIsSafeOutputName(name)) {
-        OVC_OutputString("error", "big-file",
-                         "World 0x%08X is named '%s', which cannot name an output folder: no output for it",
-                         root, name.c_str());
+        _SkipWorld(root, "is named '" + name + "', which cannot name an output folder");
         return std::string();
     }
     return name;
@@ -230,36 +237,45 @@ std::string OVI_Splitter::_WorldOutputName(uint32_t root) {
 
 void OVI_Splitter::_CreateBigFiles() {
     CriticalList list;
-    list.Load(std::string(OVI_TextOf(mo_Params.msz_CriticalListPath)));
+    const std::string criticalPath(OVI_TextOf(mo_Params.msz_CriticalListPath));
+    if (!list.Load(criticalPath))
+        _RaiseStatus(OVC_Status_Failure);
     const bool report = mb_ReportMissing;
     const bool copy = !mo_Params.mb_NoCopy;
-    char logName[32];
+    static constexpr const char* kCommonNotGood = "[error: splitter] Skipping Marlin. Not Good%s\n";
+    static constexpr const char* kWorldNotGood = "[error: splitter] Skipping World. Not Good : %s\n";
 
     // The key array is sized before the pass; should a pass place more keys
     // (it cannot), the array grows before writing rather than drop any.
     auto write = [&](SplitOutput& output) {
         if (output.m_Keys.size() > output.ul_Capacity &&
-            !output.bReserve(static_cast<uint32_t>(output.m_Keys.size())))
+            !output.bReserve(static_cast<uint32_t>(output.m_Keys.size()))) {
+            OVC_OutputString("error", "big-file", "No memory for the keys of output '%s'",
+                             output.s_Name.c_str());
+            _RaiseStatus(OVC_Status_Failure);
             return;
+        }
         _CreateBigFile(output);
+    };
+    // One pass between its log's opening and closing.
+    auto pass = [&](const std::string& logName, auto&& body) {
+        ml_PassStatus = OVC_Status_Success;
+        if (report)
+            OpenLog(logName.c_str());
+        body();
+        if (report)
+            CloseLog();
     };
 
     if (mo_Params.mb_Single || mo_Params.mb_Dlc) {
         SplitOutput single;
         if (_bMakeOutput(single, kSingleName, static_cast<uint32_t>(mmap_Records.size()))) {
-            if (report)
-                OpenLog(kCommonLog);
-            _CreateCommon(list, single);
-            if (report)
-                CloseLog();
+            pass(kCommonLog, [&] { _CreateCommon(list, single); });
+            _EndPass(kCommonNotGood, "");
             for (const auto& [root, unused] : mmap_Roots) {
                 mmap_Closures[root].insert(root);
-                std::snprintf(logName, sizeof logName, "0x%8x.log", root);
-                if (report)
-                    OpenLog(logName);
-                _CreateSplit(list, root, single);
-                if (report)
-                    CloseLog();
+                pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, single); });
+                _EndPass(kWorldNotGood, single.s_Name);
             }
             if (copy)
                 write(single);
@@ -268,11 +284,8 @@ void OVI_Splitter::_CreateBigFiles() {
         {
             SplitOutput common;
             if (_bMakeOutput(common, kCommonName, static_cast<uint32_t>(mmap_Records.size()))) {
-                if (report)
-                    OpenLog(kCommonLog);
-                _CreateCommon(list, common);
-                if (report)
-                    CloseLog();
+                pass(kCommonLog, [&] { _CreateCommon(list, common); });
+                _EndPass(kCommonNotGood, "");
                 if (copy)
                     write(common);
             }
@@ -286,21 +299,22 @@ void OVI_Splitter::_CreateBigFiles() {
             SplitOutput world;
             if (!_bMakeOutput(world, name, static_cast<uint32_t>(closure.size())))
                 continue;
-            std::snprintf(logName, sizeof logName, "0x%8x.log", root);
-            if (report)
-                OpenLog(logName);
-            _CreateSplit(list, root, world);
-            if (report)
-                CloseLog();
+            pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, world); });
+            _EndPass(kWorldNotGood, world.s_Name);
             if (copy)
                 write(world);
         }
     }
 
-    mo_SoundsHelper.CopySoundFiles([this](uint32_t key) { return mmap_Records[key].s_Name; },
-                                   OVI_TextOf(mo_Params.msz_DataRoot), mo_Params.mb_NoCopy, report);
+    _RaiseStatus(mo_SoundsHelper.CopySoundFiles([this](uint32_t key) { return mmap_Records[key].s_Name; },
+                                                OVI_TextOf(mo_Params.msz_DataRoot), mo_Params.mb_NoCopy,
+                                                report));
     if (mo_Params.mb_Linker) {
-        mo_Linker.Save(kLinkerMap);
+        if (mo_Linker.Save(kLinkerMap) != 0) {
+            OVC_OutputString("error", "link-file", "%s not written: %s", kLinkerMap,
+                             PLT::ErrorText(PLT::LastError()).c_str());
+            _RaiseStatus(OVC_Status_Failure);
+        }
         mo_Linker.Load();
     }
     if (report)

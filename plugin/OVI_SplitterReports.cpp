@@ -3,7 +3,7 @@
 //
 // Each report is built in memory and written whole through a temporary file
 // renamed over the old one, so a reader never sees half a report; a report
-// that cannot be written is skipped, as a file that cannot be created would be.
+// that cannot be written keeps the old one and fails the run (status 4).
 #include <string>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
@@ -49,7 +49,7 @@ void OVI_Splitter::_WriteCriticalReport(CriticalList& list) {
                         record->s_Name.c_str(), record->ul_UseCount);
         }
     }
-    PLT::WriteWholeFile(kCriticalListReportName, text.data(), text.size());
+    _WriteReport(kCriticalListReportName, text);
 
     text = kCriticalReportHeader;
     for (const auto& [missing, referring] : mmap_MissingRefs) {
@@ -63,7 +63,7 @@ void OVI_Splitter::_WriteCriticalReport(CriticalList& list) {
             OVI_AppendF(&text, kCriticalReportRow, found->ul_Key, found->s_Name.c_str(), found->ul_Index,
                         parent.ul_Key, parent.s_Name.c_str(), parent.ul_Index);
     }
-    PLT::WriteWholeFile(kCriticalReportName, text.data(), text.size());
+    _WriteReport(kCriticalReportName, text);
 }
 
 int32_t OVI_Splitter::_eWriteFinalReport(bool report) {
@@ -85,15 +85,24 @@ int32_t OVI_Splitter::_eWriteFinalReport(bool report) {
                              psz_TypeName(type), path.c_str(), count);
         OVI_AppendF(&text, kFinalReportRow, key, index, type, psz_TypeName(type), path.c_str(), count);
     }
-    PLT::WriteWholeFile(kFinalReportName, text.data(), text.size());
+    _WriteReport(kFinalReportName, text);
     return result;
 }
 
-void OVI_Splitter::_PrintLinkFile(const FileRefRecord& record) {
+void OVI_Splitter::_WriteReport(const char* name, const std::string& text) {
+    if (PLT::WriteWholeFile(name, text.data(), text.size()))
+        return;
+    OVC_OutputString("error", "report", "Report %s not written: %s", name,
+                     PLT::ErrorText(PLT::LastError()).c_str());
+    _RaiseStatus(OVC_Status_Failure);
+}
+
+void OVI_Splitter::_PrintLinkFile(const FileRefRecord& record, uint32_t index) {
     if (mpo_Fat == nullptr)
         return;
     uint32_t links[4];
-    mpo_Fat->GetLinkFileKeys(record.ul_Index, links);
+    // The entry OnFileRefs found, which a cache's stale index would not be.
+    mpo_Fat->GetLinkFileKeys(index, links);
     BIG_cl_AsynchronousFat* async = BIG_cl_AsynchronousFat::po_GetInstance();
 
     uint32_t shownKey[3] = {0, 0, 0};

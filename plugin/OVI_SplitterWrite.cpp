@@ -137,7 +137,7 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
         if (!reason.empty())
             OVC_OutputString("error", "big-file", "%s: %s", output.s_Name.c_str(), reason.c_str());
         OVC_OutputString("error", "big-file", "Unable to Create");
-        ml_Status = OVC_Status_Failure;
+        _RaiseStatus(OVC_Status_Failure);
         return -1;
     };
 
@@ -206,12 +206,14 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     }
 
     bool gzip = false;
-    if (mo_Params.mb_Compress) {
+    if (mo_Params.mb_Compress)
         gzip = _bCompressBigFile(buildPath);
-        // The bigfile is sound without its copy; an older copy beside it
-        // would no longer match it.
-        if (!gzip)
-            PLT::RemoveFile(path + kGzipExtension);
+    // An older copy beside the new bigfile would no longer match it: it goes
+    // before the new bigfile takes its place, so that a new .big never
+    // stands beside an old .gz.
+    if (!gzip && !PLT::RemoveFile(path + kGzipExtension) && PLT::FileExists(path + kGzipExtension)) {
+        reason = "cannot remove the older " + path + kGzipExtension + ": " + PLT::ErrorText(PLT::LastError());
+        return fail();
     }
 
     if (!bMoveIntoPlace(buildPath, path, segments, gzip, &reason))
@@ -314,7 +316,7 @@ bool OVI_Splitter::_bCompressBigFile(const std::string& path) {
     if (OVI_bGzipCopy(path, path + kGzipExtension, &error))
         return true;
     OVC_OutputString("error", "big-file", "gzip copy not written: %s", error.c_str());
-    ml_Status = OVC_Status_Failure;
+    _RaiseStatus(OVC_Status_Failure);
     return false;
 }
 

@@ -163,7 +163,7 @@ TEST_F(SoundsHelperTest, TownRecordLeadsToTownPackageAndItsNames) {
     OVI_SoundsHelper helper;
     helper.bInsertKey(0x100, 1);
 
-    EXPECT_EQ(Run(helper, false, true), 0);
+    EXPECT_EQ(Run(helper, false, true), OVC_Status_Failure);
 
     std::vector<std::string> names;
     for (const auto& [hash, name] : helper.SoundNames()) {
@@ -231,7 +231,7 @@ TEST_F(SoundsHelperTest, MalformedPackagesAddNoNamesButAreStillCopied) {
         OVI_SoundsHelper helper;
         helper.bInsertKey(7, 1);
         std::string lines;
-        EXPECT_EQ(Run(helper, false, false, &lines), 0);
+        EXPECT_EQ(Run(helper, false, false, &lines), OVC_Status_Failure);
         EXPECT_NE(lines.find(c.line), std::string::npos) << lines;
         EXPECT_EQ(helper.SoundNames().count(OVC_Hash("Listed.pk")), 0u);
         EXPECT_EQ(helper.SoundNames().count(OVC_Hash("Bad.pk")), 1u);
@@ -270,7 +270,7 @@ TEST_F(SoundsHelperTest, HostileNamesInAPackageAreRefused) {
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
     std::string lines;
-    EXPECT_EQ(Run(helper, false, true, &lines), 0);
+    EXPECT_EQ(Run(helper, false, true, &lines), OVC_Status_Failure);
     for (const std::string& name : hostile) {
         EXPECT_NE(lines.find("names \"" + name + "\", not a plain file name; refused"), std::string::npos)
             << name;
@@ -298,7 +298,7 @@ TEST_F(SoundsHelperTest, HostileRecordNamesStayInsideTheSoundFolder) {
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
     helper.bInsertKey(2, 1);
-    EXPECT_EQ(Run(helper, false, false), 0);
+    EXPECT_EQ(Run(helper, false, false), OVC_Status_Failure);
     EXPECT_EQ(Read(Target("evil.pk")), "inside");
     EXPECT_EQ(Read(m_root / "evil.pk"), "outside");
 }
@@ -337,7 +337,7 @@ TEST_F(SoundsHelperTest, EnglishVariantChangesOnlyTheFileNameExtension) {
     m_records[1] = "Levels/Town.snd";
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
-    EXPECT_EQ(Run(helper, false, true), 0);
+    EXPECT_EQ(Run(helper, false, true), OVC_Status_Failure);
     EXPECT_EQ(Read(Target("english/Town.lspk")), "town en");
     EXPECT_EQ(Read(Target("english/Voice.lspk")), "voice en");
     EXPECT_EQ(Read(Target("english/NoExt.lspk")), "noext en");
@@ -358,7 +358,7 @@ TEST_F(SoundsHelperTest, ExistingTargetFoldersAreUsedAgain) {
         Write(Source("english/Town.lpk"), content);
         OVI_SoundsHelper helper;
         helper.bInsertKey(1, 1);
-        EXPECT_EQ(Run(helper, false, true), 0);
+        EXPECT_EQ(Run(helper, false, true), OVC_Status_Failure);
         EXPECT_EQ(Read(Target("english/Town.lspk")), content);
         EXPECT_EQ(Read(Report()), ExpectedReport({{"Town.pk", "Both"}, {"7fffffff.pk", "Failed"}}));
     }
@@ -372,10 +372,34 @@ TEST_F(SoundsHelperTest, TargetFolderThatCannotBeMadeIsReported) {
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
     std::string lines;
-    EXPECT_EQ(Run(helper, false, true, &lines), 0);
+    EXPECT_EQ(Run(helper, false, true, &lines), OVC_Status_Failure);
+    // The folder named is the one that failed, and the report stays empty.
+    EXPECT_NE(lines.find("Cannot create " + (m_root / "sound_bin_pc_dlc").string() + ": "), std::string::npos)
+        << lines;
     EXPECT_NE(lines.find("no sound is copied"), std::string::npos) << lines;
     EXPECT_EQ(Read(m_root / "sound_bin_pc_dlc"), "in the way");
-    EXPECT_EQ(Read(Report()), ExpectedReport({{"Town.pk", "Failed"}, {"7fffffff.pk", "Failed"}}));
+    EXPECT_EQ(Read(Report()), "");
+}
+
+TEST_F(SoundsHelperTest, PackagesThatCannotBeCopiedAreCountedAndFailTheRun) {
+    Write(Source("Town.pk"), Package({}, Names({"Gone.pk"})));
+    Write(Source("7fffffff.pk"), "base");
+    m_records[1] = "Town.snd";
+    OVI_SoundsHelper helper;
+    helper.bInsertKey(1, 1);
+    std::string lines;
+    EXPECT_EQ(Run(helper, false, true, &lines), OVC_Status_Failure);
+    EXPECT_NE(lines.find("1 of 3 sound packages could not be copied (the first: " +
+                         Source("Gone.pk").string() + ": "),
+              std::string::npos)
+        << lines;
+
+    // Every package there: status 0.
+    Write(Source("Gone.pk"), "back");
+    OVI_SoundsHelper again;
+    again.bInsertKey(1, 1);
+    EXPECT_EQ(Run(again, false, true, &lines), 0) << lines;
+    EXPECT_EQ(lines.find("could not be copied"), std::string::npos) << lines;
 }
 
 TEST_F(SoundsHelperTest, LongDataRootAndNamesAreNotCut) {
@@ -390,7 +414,7 @@ TEST_F(SoundsHelperTest, LongDataRootAndNamesAreNotCut) {
     m_records[1] = std::string(1500, 'd') + "/Town.snd";
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
-    EXPECT_EQ(Run(helper, false, false), 0);
+    EXPECT_EQ(Run(helper, false, false), OVC_Status_Failure);
     EXPECT_GT(m_root.string().size(), 360u);
     EXPECT_EQ(Read(Target(longName)), "long");
     EXPECT_TRUE(fs::exists(Target("Town.pk")));

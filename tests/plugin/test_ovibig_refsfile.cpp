@@ -65,105 +65,162 @@ struct CacheBytes {
     }
 };
 
-TEST(OviBigRefsFile, RoundTripWithFewerRecordsThanTheCountStopsAtTheEnd) {
-    TempFolder dir;
+// A small bigfile of 10 entries (A.wor at 0, B.dup at 1) opened by a tool:
+// the bigfile a cache is checked against.
+class CacheAgainstBigfile : public testing::Test {
+protected:
+    static constexpr uint32_t kEntries = 10;
+    void SetUp() override {
+        ASSERT_TRUE(MakeBigfile(
+            dir_.File("game.bf"),
+            {{"A.wor", 0xA0, Content({0xB0, 0xB0, 0x12345678})}, {"B.dup", 0xB0, Content({})}}, kEntries));
+        // The block's path field is short: the bigfile is named from its folder.
+        old_ = fs::current_path();
+        fs::current_path(dir_.Path());
+        TestParams params;
+        ASSERT_TRUE(ORVEX::OVI_bSetText(params.msz_BigfilePath, "game.bf"));
+        testing::internal::CaptureStdout();
+        const int32_t status = tool_.eInit(&params);
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(status, OVC_Status_Success);
+        ASSERT_EQ(tool_.mpo_Fat->ul_GetFileCount(), kEntries);
+    }
+    void TearDown() override {
+        tool_.eDeinit();
+        fs::current_path(old_);
+    }
+    std::string Read(const std::string& path) {
+        testing::internal::CaptureStdout();
+        tool_._ReadRefsFile(path);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    TempFolder dir_;
+    fs::path old_;
+    InspectTool tool_;
+};
+
+TEST_F(CacheAgainstBigfile, ACacheOfThisBigfileIsReadAndAMovedIndexIsRepaired) {
     // A long folder name: paths are never cut.
-    const std::string deep = (dir.Path() / std::string(200, 'd') / std::string(200, 'e')).string();
+    const std::string deep = (dir_.Path() / std::string(200, 'd') / std::string(200, 'e')).string();
     fs::create_directories(deep);
     const std::string path = deep + "/refs.bin";
 
     OVI_RefsFileWriter writer;
-    ASSERT_TRUE(writer.bCreate(path, 10));
+    ASSERT_TRUE(writer.bCreate(path, kEntries));
     const uint32_t keysA[] = {0xB0, 0xB0, 0x12345678};
     ASSERT_TRUE(writer.bAppend(Record(0, 0xA0, 16, 4, "A.wor", 3), keysA));
+    // B.dup is at index 1 in the table: the cache's 3 is stale.
     ASSERT_TRUE(writer.bAppend(Record(3, 0xB0, 4, 3, "B.dup", 0), nullptr));
     EXPECT_FALSE(fs::exists(path)) << "the cache appears only once it is whole";
     ASSERT_TRUE(writer.bCommit());
     EXPECT_TRUE(fs::exists(path));
     EXPECT_FALSE(fs::exists(path + ".tmp"));
 
-    InspectTool tool;
-    tool.held_ = std::set<uint32_t>{0xA0, 0xB0};
-    testing::internal::CaptureStdout();
-    tool._ReadRefsFile(path);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = Read(path);
     EXPECT_EQ(out.find("error"), std::string::npos) << out;
+    EXPECT_EQ(out.find("scanned instead"), std::string::npos) << out;
+    EXPECT_EQ(tool_.l_Status(), OVC_Status_Success);
 
-    ASSERT_EQ(tool.seen_.size(), 2u);
-    const FileRefRecord& a = tool.seen_[0].record;
+    ASSERT_EQ(tool_.seen_.size(), 2u);
+    const FileRefRecord& a = tool_.seen_[0].record;
     EXPECT_EQ(a.ul_Index, 0u);
     EXPECT_EQ(a.ul_Key, 0xA0u);
     EXPECT_EQ(a.ul_Size, 16u);
     EXPECT_EQ(a.ul_Type, 4u);
     EXPECT_EQ(a.s_Name, "A.wor");
     EXPECT_EQ(a.ul_UseCount, 0u);
-    EXPECT_EQ(tool.seen_[0].keys, (std::vector<uint32_t>{0xB0, 0xB0, 0x12345678}));
-    EXPECT_FALSE(tool.seen_[0].payload) << "a cached record has no payload";
-    EXPECT_EQ(tool.seen_[1].record.s_Name, "B.dup");
-    EXPECT_EQ(tool.Edges(0xA0, 0xB0), 2u);
-    EXPECT_EQ(tool.missing_.size(), 1u);
-    EXPECT_EQ(tool.mmap_Records.size(), 2u);
+    EXPECT_EQ(tool_.seen_[0].keys, (std::vector<uint32_t>{0xB0, 0xB0, 0x12345678}));
+    EXPECT_FALSE(tool_.seen_[0].payload) << "a cached record has no payload";
+    EXPECT_EQ(tool_.seen_[1].record.s_Name, "B.dup");
+    EXPECT_EQ(tool_.seen_[1].record.ul_Index, 1u) << "the index is repaired before the hooks see it";
+    EXPECT_EQ(tool_.mmap_Records.at(0xB0).ul_Index, 1u);
+    EXPECT_EQ(tool_.Edges(0xA0, 0xB0), 2u);
+    EXPECT_EQ(tool_.missing_.size(), 1u);
+    EXPECT_EQ(tool_.mmap_Records.size(), 2u);
 }
 
-TEST(OviBigRefsFile, ADamagedRecordEndsTheReadingAndKeepsWhatCameBefore) {
+// What a cache that cannot be trusted gives: nothing of it is mapped, the
+// bigfile is scanned instead; a damaged or unreadable cache fails the run, a
+// cache of another bigfile (or an older state of this one) is only warned about.
+TEST_F(CacheAgainstBigfile, ACacheThatCannotBeTrustedIsNotUsedAndTheBigfileIsScanned) {
     const FileRefRecord good = Record(0, 0xA0, 8, 4, "A.wor", 1);
     struct Case {
         const char* what;
         CacheBytes bytes;
         const char* message;
+        int32_t status;
     };
     std::vector<Case> cases;
     {
         // Second record: a name of 1024 bytes, all present in the file.
-        CacheBytes b(3);
+        CacheBytes b(kEntries);
         b.Add(good, {0xB0}).Raw({1, 0xB0, 4, 3, 1024});
         b.bytes.insert(b.bytes.end(), 1024, 'x');
         b.Raw({0});
-        cases.push_back({"long name", b, "name of 1024 bytes"});
+        cases.push_back(
+            {"long name", b, "record 1: key 0x000000B0 has a name of 1024 bytes", OVC_Status_Failure});
     }
     {
         // Second record: 1000 keys claimed, two present.
-        CacheBytes b(3);
+        CacheBytes b(kEntries);
         b.Add(good, {0xB0}).Raw({1, 0xB0, 4, 3, 1});
         b.bytes.push_back('B');
         b.Raw({1000, 0xA0, 0xA0});
-        cases.push_back({"too many keys", b, "claims 1000 references"});
+        cases.push_back(
+            {"too many keys", b, "record 1: key 0x000000B0 claims 1000 references", OVC_Status_Failure});
+    }
+    {
+        CacheBytes b(kEntries);
+        b.Add(good, {0xB0}).Raw({1, 0xB0});
+        cases.push_back({"cut record", b, "record 1: the file ends inside the record", OVC_Status_Failure});
+    }
+    {
+        CacheBytes b(0);
+        b.bytes.resize(2);
+        cases.push_back({"no count", b, "shorter than its 4-byte header", OVC_Status_Failure});
     }
     {
         CacheBytes b(3);
-        b.Add(good, {0xB0}).Raw({1, 0xB0});
-        cases.push_back({"cut record", b, "ends inside the record"});
+        b.Add(good, {0xB0});
+        cases.push_back(
+            {"another file count", b, "made for 3 file entries, the bigfile has 10", OVC_Status_Success});
     }
-    TempFolder dir;
+    {
+        CacheBytes b(kEntries);
+        b.Add(good, {0xB0}).Add(Record(1, 0xC0, 4, 3, "C.dup", 0), {});
+        cases.push_back(
+            {"a key the bigfile lacks", b, "its key 0x000000C0 is not in the bigfile", OVC_Status_Success});
+    }
     for (const Case& c : cases) {
-        const std::string path = dir.File("refs.bin");
+        SCOPED_TRACE(c.what);
+        const std::string path = dir_.File("refs.bin");
         WriteAll(path, c.bytes.bytes);
-        InspectTool tool;
-        tool.held_ = std::set<uint32_t>{0xA0, 0xB0};
-        testing::internal::CaptureStdout();
-        tool._ReadRefsFile(path);
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(CountOf(out, "[   error]"), 1u) << c.what << out;
-        EXPECT_NE(out.find(c.message), std::string::npos) << c.what << out;
-        EXPECT_NE(out.find("record 1"), std::string::npos) << c.what << out;
-        ASSERT_EQ(tool.seen_.size(), 1u) << c.what;
-        EXPECT_EQ(tool.mmap_Records.size(), 1u) << c.what;
-        EXPECT_EQ(tool.Edges(0xA0, 0xB0), 1u) << c.what;
+        tool_.seen_.clear();
+        tool_.mmap_Records.clear();
+        tool_.mmap_Edges.clear();
+        tool_.ml_Status = OVC_Status_Success;
+        const std::string out = Read(path);
+        const char* level = c.status == OVC_Status_Success ? "[ warning]" : "[   error]";
+        EXPECT_EQ(CountOf(out, level), 1u) << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_NE(out.find(path), std::string::npos) << out;
+        EXPECT_NE(out.find("the bigfile is scanned instead"), std::string::npos) << out;
+        EXPECT_EQ(tool_.l_Status(), c.status);
+        // What was mapped is the scan's: both files, from the bigfile itself.
+        ASSERT_EQ(tool_.seen_.size(), 2u);
+        EXPECT_EQ(tool_.mmap_Records.count(0xC0), 0u);
+        EXPECT_EQ(tool_.mmap_Records.at(0xB0).ul_Index, 1u);
+        EXPECT_EQ(tool_.Edges(0xA0, 0xB0), 2u);
     }
-}
-
-TEST(OviBigRefsFile, AFileThatCannotBeOpenedOrHoldsNoCountMapsNothingAndSaysSo) {
-    TempFolder dir;
-    WriteAll(dir.File("short.bin"), {1, 0});
-    for (const std::string& path : {dir.File("absent.bin"), dir.File("short.bin")}) {
-        InspectTool tool;
-        testing::internal::CaptureStdout();
-        tool._ReadRefsFile(path);
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(CountOf(out, "[   error]"), 1u) << out;
-        EXPECT_TRUE(tool.mmap_Records.empty());
-        EXPECT_TRUE(tool.seen_.empty());
-    }
+    // A cache that cannot be opened names the OS's reason.
+    tool_.seen_.clear();
+    const std::string out = Read(dir_.File("absent.bin"));
+    EXPECT_NE(out.find("cannot open '" + dir_.File("absent.bin") + "': No such file or directory"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(tool_.l_Status(), OVC_Status_Failure);
+    EXPECT_EQ(tool_.seen_.size(), 2u);
 }
 
 TEST(OviBigRefsFile, AFailedWriteKeepsThePreviousCacheAndLeavesNoTemporaryFile) {

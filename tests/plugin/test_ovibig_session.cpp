@@ -175,8 +175,8 @@ TEST_F(OviBigSession, TheScanMapsEveryFileButSkippedTypesAndWritesTheCacheItRead
     testing::internal::CaptureStdout();
     tool._ScanFiles(entries);
     const std::string out = testing::internal::GetCapturedStdout();
-    // The free entries after the files end the scan: their status is 0.
-    EXPECT_EQ(tool.l_Status(), OVC_Status_Success);
+    // Nothing.txt has no data: -1, though free entries follow it.
+    EXPECT_EQ(tool.l_Status(), OVC_Status_NoData);
 
     ASSERT_EQ(tool.mmap_Records.size(), 2u);
     const FileRefRecord& world = tool.mmap_Records.at(kWorld);
@@ -201,11 +201,14 @@ TEST_F(OviBigSession, TheScanMapsEveryFileButSkippedTypesAndWritesTheCacheItRead
     const Bytes cache = ReadAll(dir_.File("refs.bin"));
     ASSERT_GE(cache.size(), 4u);
     EXPECT_EQ(BIG::Endian::Get32(cache.data()), entries);
+    // Read back against the same bigfile, by the same session.
     InspectTool again;
-    again.held_ = std::set<uint32_t>{kWorld, kList, kCcm, kArd, kEmpty};
+    again.mpo_Fat = tool.mpo_Fat;
     testing::internal::CaptureStdout();
     again._ReadRefsFile(dir_.File("refs.bin"));
-    testing::internal::GetCapturedStdout();
+    const std::string readBack = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(readBack.find("scanned instead"), std::string::npos) << readBack;
+    again.mpo_Fat = nullptr;
     ASSERT_EQ(again.mmap_Records.size(), 2u);
     for (const auto& [key, record] : tool.mmap_Records) {
         const FileRefRecord& back = again.mmap_Records.at(key);
@@ -217,20 +220,40 @@ TEST_F(OviBigSession, TheScanMapsEveryFileButSkippedTypesAndWritesTheCacheItRead
     }
     EXPECT_EQ(again.Edges(kWorld, kList), 2u);
     EXPECT_EQ(again.missing_, tool.missing_);
-    EXPECT_EQ(tool.eDeinit(), OVC_Status_Success);
+    EXPECT_EQ(tool.eDeinit(), OVC_Status_NoData);
 }
 
-TEST_F(OviBigSession, TheLastEntryWithoutDataLeavesStatusMinus1) {
-    const std::string path = dir_.File("nodata.bf");
-    ASSERT_TRUE(MakeBigfile(path, {{"A.wor", 0xA0, Content({})}, {"B.txt", 0xB0, ""}}, 2));
-    InspectTool tool;
-    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
-    ASSERT_EQ(tool.mpo_Fat->ul_GetFileCount(), 2u);
-    tool._ScanFiles(2);
-    EXPECT_EQ(tool.l_Status(), OVC_Status_NoData);
-    EXPECT_EQ(tool.mmap_Records.count(0xB0), 0u);
-    EXPECT_EQ(tool.mmap_Records.count(0xA0), 1u);
-    EXPECT_EQ(tool.eDeinit(), OVC_Status_NoData);
+TEST_F(OviBigSession, AnyMappedFileWithoutDataGivesStatusMinus1WhereverItLies) {
+    const FileRecipe a{"A.wor", 0xA0, Content({})};
+    const FileRecipe c{"C.gao", 0xC0, Content({})};
+    const FileRecipe empty{"B.txt", 0xB0, ""};
+    struct Case {
+        const char* where;
+        std::vector<FileRecipe> files;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"first", {empty, a, c}, OVC_Status_NoData},
+        {"middle", {a, empty, c}, OVC_Status_NoData},
+        {"last", {a, c, empty}, OVC_Status_NoData},
+        {"none", {a, c}, OVC_Status_Success},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.where);
+        const std::string path = dir_.File(std::string("nodata_") + k.where + ".bf");
+        const uint32_t entries = static_cast<uint32_t>(k.files.size());
+        ASSERT_TRUE(MakeBigfile(path, k.files, entries));
+        InspectTool tool;
+        ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+        testing::internal::CaptureStdout();
+        tool._ScanFiles(entries);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(tool.l_Status(), k.status);
+        EXPECT_EQ(tool.mmap_Records.count(0xB0), 0u);
+        EXPECT_EQ(tool.mmap_Records.count(0xA0), 1u);
+        EXPECT_EQ(tool.mmap_Records.count(0xC0), 1u);
+        EXPECT_EQ(tool.eDeinit(), k.status);
+    }
 }
 
 TEST_F(OviBigSession, ACountClaimingMoreKeysThanTheContentHoldsIsCut) {

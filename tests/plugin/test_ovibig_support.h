@@ -77,6 +77,7 @@ public:
     using OVI_Big::_WalkRefs;
     using OVI_Big::mb_ReportMissing;
     using OVI_Big::mb_WriteRefsCache;
+    using OVI_Big::ml_Status;
     using OVI_Big::mmap_Closures;
     using OVI_Big::mmap_Edges;
     using OVI_Big::mmap_Records;

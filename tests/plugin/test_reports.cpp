@@ -173,7 +173,7 @@ TEST_F(ReportTest, LinkFileLineShowsEachTargetKeyAndLoadedSize) {
     link.ul_Index = tool.mpo_Fat->ul_GetFileIndex(kLink, false);
     link.s_Name = "gate.msh";
     testing::internal::CaptureStdout();
-    tool._PrintLinkFile(link);
+    tool._PrintLinkFile(link, link.ul_Index);
     const std::string lines = Captured();
     // The loaded buffer holds the stored length word and the content.
     const size_t meshSize = 4 + ovibig_test::Content({}, "mesh-bytes").size();

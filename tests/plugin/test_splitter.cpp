@@ -305,13 +305,17 @@ TEST_F(Splitter, AGmfileOfOneWorldLandsNowhereAndAGmfileInMarlinStays) {
     EXPECT_EQ(CountOf(log, "\n"), 3u) << log;  // Town, Deep, and the exclusion
 }
 
-TEST_F(Splitter, AGmbigfileThatCannotBeOpenedIsReportedAndTheRunGoesOn) {
+TEST_F(Splitter, AGmbigfileThatCannotBeOpenedIsReportedAndFailsTheRun) {
     ORVEX::OVI_bSetText(params_.msz_GmBigfilePath, "absent.big");
     SplitterProbe probe;
-    ASSERT_EQ(Run(probe, SmallGame()), OVC_Status_Success) << out_;
+    ASSERT_EQ(Run(probe, SmallGame()), OVC_Status_Failure) << out_;
     EXPECT_NE(out_.find("[   error][gmbigfile       ][Error opening gmbigfile 'absent.big']"),
               std::string::npos)
         << out_;
+    EXPECT_NE(out_.find("gmbigfile absent.big cannot be opened: No such file or directory"),
+              std::string::npos)
+        << out_;
+    // The outputs are still written, without the exclusion.
     EXPECT_EQ(probe.Find("Town")->keys, (Keys{kTown, kTownOwn, kDeep}));
 }
 
@@ -518,23 +522,69 @@ TEST_F(Splitter, ReplacementFileIsBoundedWhenLoaded) {
         big.put('x');
     }
     SplitterProbe probe;
-    ASSERT_EQ(Run(probe, SmallGame()), OVC_Status_Success) << out_;
+    ASSERT_EQ(Run(probe, SmallGame()), OVC_Status_Failure) << out_;
     EXPECT_FALSE(probe.mo_Replacement.bHasData());
     EXPECT_NE(out_.find("Replacement file 'replace.bin' not used"), std::string::npos) << out_;
 }
 
+TEST_F(Splitter, AReplacementThatCannotBeOpenedFailsTheRun) {
+    // No txd file in the game: nothing is captured, and the named file is not there.
+    params_.mb_Replace = true;
+    ORVEX::OVI_bSetText(params_.msz_ReplacementPath, "nowhere.bin");
+    SplitterProbe probe;
+    ASSERT_EQ(Run(probe, SmallGame()), OVC_Status_Failure) << out_;
+    EXPECT_NE(out_.find("Replacement file nowhere.bin cannot be opened: No such file or directory"),
+              std::string::npos)
+        << out_;
+    EXPECT_EQ(probe.Names(), (std::vector<std::string>{"Marlin", "Town", "Port"}));
+}
+
 // ---- status and logs ----------------------------------------------------------------------
 
-TEST_F(Splitter, ALastFileWithoutDataLeavesStatusMinusOneAndEveryOutputIsWritten) {
+TEST_F(Splitter, AFileWithoutDataGivesMinusOneWithoutAnyPassSayingNotGood) {
     auto files = SmallGame();
-    files.push_back({"Empty.gao", 0x70001, {}, 0, "", true});
+    files.insert(files.begin() + 4, {"Empty.gao", 0x70001, {}, 0, "", true});
     SplitterProbe probe;
     EXPECT_EQ(Run(probe, files), OVC_Status_NoData);
     EXPECT_EQ(probe.Names(), (std::vector<std::string>{"Marlin", "Town", "Port"}));
-    EXPECT_NE(out_.find("[error: splitter] Skipping Marlin. Not Good"), std::string::npos) << out_;
-    EXPECT_NE(out_.find("[error: splitter] Skipping World. Not Good : Town"), std::string::npos) << out_;
-    EXPECT_NE(out_.find("[error: splitter] Skipping World. Not Good : Port"), std::string::npos) << out_;
+    // The scan's status is not a pass's failure.
+    EXPECT_EQ(out_.find("Not Good"), std::string::npos) << out_;
     EXPECT_NE(out_.find("Splitter Session Complete"), std::string::npos);
+}
+
+TEST_F(Splitter, ALogThatCannotBeWrittenFailsItsPassAndTheRunWhateverFollows) {
+    params_.mb_ReportMissing = true;
+    // A folder where Town's log should be: the log cannot be put in place.
+    fs::create_directories(dir_ / "0x   10001.log" / "inside");
+    SplitterProbe probe;
+    EXPECT_EQ(Run(probe, SmallGame()), OVC_Status_Failure) << out_;
+    EXPECT_NE(out_.find("[   error][log             ][Log 0x   10001.log not written: "), std::string::npos)
+        << out_;
+    // Only Town's pass says so, on a line of its own; the passes after it
+    // (Port) and their successful logs do not lower the status.
+    EXPECT_NE(out_.find("[error: splitter] Skipping World. Not Good : Town\n"), std::string::npos) << out_;
+    EXPECT_EQ(out_.find("Skipping Marlin"), std::string::npos) << out_;
+    EXPECT_EQ(out_.find("Not Good : Port"), std::string::npos) << out_;
+    EXPECT_TRUE(fs::exists(dir_ / "0x   10002.log"));
+    EXPECT_EQ(probe.Names(), (std::vector<std::string>{"Marlin", "Town", "Port"}));
+    // No temporary file is left beside the logs.
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST_F(Splitter, AFailedOutputIsNeverHiddenByTheLogsOfLaterPasses) {
+    // Both with and without the logs: the status stays 4 from the first output on.
+    for (const bool report : {false, true}) {
+        SCOPED_TRACE(report);
+        params_.mb_ReportMissing = report;
+        fs::remove_all(dir_ / "Data");
+        fs::create_directories(dir_ / "Data");
+        std::ofstream(dir_ / "Data" / "DLC") << "a file where the folder should be";
+        OVI_Splitter splitter;
+        EXPECT_EQ(Run(splitter, SmallGame()), OVC_Status_Failure) << out_;
+        EXPECT_EQ(CountOf(out_, "[Unable to Create]"), 3u) << out_;
+        fs::remove(dir_ / "game.big");
+    }
 }
 
 TEST_F(Splitter, LogsListThePlacedKeysOfEachPass) {
@@ -766,8 +816,12 @@ TEST(SplitterCriticalList, LoadReportsWhatItCouldNotRead) {
     for (const std::string& absent : {std::string(), (dir / "absent.txt").string()}) {
         CriticalList none;
         testing::internal::CaptureStdout();
-        none.Load(absent);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        // No path asks for nothing; a named list that cannot be opened is a failure, with its reason.
+        EXPECT_EQ(none.Load(absent), absent.empty());
+        const std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(said, absent.empty() ? ""
+                                       : "\n[   error][critical-list   ][Critical list " + absent +
+                                             " cannot be opened: No such file or directory]");
         EXPECT_FALSE(none.b_Loaded);
         EXPECT_EQ(none.l_Status, CriticalList::kStatusNotOpened);
     }
