@@ -290,8 +290,13 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
         status = OVC_Status_Failure;
     const bool copy = !noCopy && folders;
     std::string lines;
+    // A package the data root does not hold is the game data's gap, reported
+    // like a key the bigfile lacks; a package that is there and cannot be
+    // copied is this run's failure.
     uint32_t failed = 0;
+    uint32_t absent = 0;
     std::string firstFailed;
+    std::string firstAbsent;
     // Without the folders nothing is copied and the report stays empty.
     for (const auto& [hash, name] : m_soundNames) {
         (void)hash;
@@ -299,8 +304,12 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
             break;
         std::string error;
         const int result = copy ? CopyOne(root, name, &error) : 0;
-        if (copy && (result & kCopiedRoot) == 0 && failed++ == 0)
-            firstFailed = error;
+        if (copy && (result & kCopiedRoot) == 0) {
+            const bool there = PLT::FileExists(Join(sourceFolder, name));
+            uint32_t& count = there ? failed : absent;
+            if (count++ == 0)
+                (there ? firstFailed : firstAbsent) = error;
+        }
         if (report) {
             const char* word = result == kCopiedRoot + kCopiedEnglish ? "Both"
                                : result == kCopiedRoot                ? "Root"
@@ -308,6 +317,11 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
             lines += ReportLine(name, word);
         }
     }
+    if (absent != 0)
+        OVC_OutputString(
+            "warning", kTag,
+            "OVI_SoundsHelper::CopySoundFiles %u of %zu sound packages are not in %s (the first: %s)", absent,
+            m_soundNames.size(), sourceFolder.c_str(), firstAbsent.c_str());
     if (failed != 0) {
         OVC_OutputString("error", kTag,
                          "OVI_SoundsHelper::CopySoundFiles %u of %zu sound packages could not be copied (the "

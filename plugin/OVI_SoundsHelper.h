@@ -94,8 +94,9 @@ public:
     // or "Failed" right-aligned in 16 (an empty report when the folders
     // cannot be created). Nothing is created or written when no package is
     // needed. Returns 0, or 4 when a needed package is empty, the folders
-    // cannot be created, a package cannot be copied (one error line counts
-    // them) or the report cannot be written.
+    // cannot be created, a package that is there cannot be copied (one error
+    // line counts them) or the report cannot be written. Packages that the
+    // source folder lacks are counted in one warning line.
     int32_t CopySoundFiles(const NameOfKey& nameOf, std::string_view dataRoot, bool noCopy, bool report);
 
     const SoundNameMap& SoundNames() const { return m_soundNames; }

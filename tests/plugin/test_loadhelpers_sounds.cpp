@@ -163,7 +163,7 @@ TEST_F(SoundsHelperTest, TownRecordLeadsToTownPackageAndItsNames) {
     OVI_SoundsHelper helper;
     helper.bInsertKey(0x100, 1);
 
-    EXPECT_EQ(Run(helper, false, true), OVC_Status_Failure);
+    EXPECT_EQ(Run(helper, false, true), 0);
 
     std::vector<std::string> names;
     for (const auto& [hash, name] : helper.SoundNames()) {
@@ -231,7 +231,7 @@ TEST_F(SoundsHelperTest, MalformedPackagesAddNoNamesButAreStillCopied) {
         OVI_SoundsHelper helper;
         helper.bInsertKey(7, 1);
         std::string lines;
-        EXPECT_EQ(Run(helper, false, false, &lines), OVC_Status_Failure);
+        EXPECT_EQ(Run(helper, false, false, &lines), 0);
         EXPECT_NE(lines.find(c.line), std::string::npos) << lines;
         EXPECT_EQ(helper.SoundNames().count(OVC_Hash("Listed.pk")), 0u);
         EXPECT_EQ(helper.SoundNames().count(OVC_Hash("Bad.pk")), 1u);
@@ -270,7 +270,7 @@ TEST_F(SoundsHelperTest, HostileNamesInAPackageAreRefused) {
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
     std::string lines;
-    EXPECT_EQ(Run(helper, false, true, &lines), OVC_Status_Failure);
+    EXPECT_EQ(Run(helper, false, true, &lines), 0);
     for (const std::string& name : hostile) {
         EXPECT_NE(lines.find("names \"" + name + "\", not a plain file name; refused"), std::string::npos)
             << name;
@@ -298,7 +298,7 @@ TEST_F(SoundsHelperTest, HostileRecordNamesStayInsideTheSoundFolder) {
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
     helper.bInsertKey(2, 1);
-    EXPECT_EQ(Run(helper, false, false), OVC_Status_Failure);
+    EXPECT_EQ(Run(helper, false, false), 0);
     EXPECT_EQ(Read(Target("evil.pk")), "inside");
     EXPECT_EQ(Read(m_root / "evil.pk"), "outside");
 }
@@ -337,7 +337,7 @@ TEST_F(SoundsHelperTest, EnglishVariantChangesOnlyTheFileNameExtension) {
     m_records[1] = "Levels/Town.snd";
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
-    EXPECT_EQ(Run(helper, false, true), OVC_Status_Failure);
+    EXPECT_EQ(Run(helper, false, true), 0);
     EXPECT_EQ(Read(Target("english/Town.lspk")), "town en");
     EXPECT_EQ(Read(Target("english/Voice.lspk")), "voice en");
     EXPECT_EQ(Read(Target("english/NoExt.lspk")), "noext en");
@@ -358,7 +358,7 @@ TEST_F(SoundsHelperTest, ExistingTargetFoldersAreUsedAgain) {
         Write(Source("english/Town.lpk"), content);
         OVI_SoundsHelper helper;
         helper.bInsertKey(1, 1);
-        EXPECT_EQ(Run(helper, false, true), OVC_Status_Failure);
+        EXPECT_EQ(Run(helper, false, true), 0);
         EXPECT_EQ(Read(Target("english/Town.lspk")), content);
         EXPECT_EQ(Read(Report()), ExpectedReport({{"Town.pk", "Both"}, {"7fffffff.pk", "Failed"}}));
     }
@@ -381,21 +381,31 @@ TEST_F(SoundsHelperTest, TargetFolderThatCannotBeMadeIsReported) {
     EXPECT_EQ(Read(Report()), "");
 }
 
-TEST_F(SoundsHelperTest, PackagesThatCannotBeCopiedAreCountedAndFailTheRun) {
-    Write(Source("Town.pk"), Package({}, Names({"Gone.pk"})));
+TEST_F(SoundsHelperTest, PackagesThatCannotBeCopiedFailTheRunAndAbsentOnesAreCounted) {
+    Write(Source("Town.pk"), Package({}, Names({"Gone.pk", "Stuck.pk"})));
     Write(Source("7fffffff.pk"), "base");
+    Write(Source("Stuck.pk"), "stuck");
     m_records[1] = "Town.snd";
+    // A folder where Stuck.pk's copy should go.
+    fs::create_directories(Target("Stuck.pk") / "inside");
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
     std::string lines;
     EXPECT_EQ(Run(helper, false, true, &lines), OVC_Status_Failure);
-    EXPECT_NE(lines.find("1 of 3 sound packages could not be copied (the first: " +
-                         Source("Gone.pk").string() + ": "),
+    EXPECT_NE(lines.find("1 of 4 sound packages could not be copied (the first: " +
+                         Source("Stuck.pk").string() + ": "),
               std::string::npos)
         << lines;
+    EXPECT_NE(
+        lines.find("[ warning][sounds          ][OVI_SoundsHelper::CopySoundFiles 1 of 4 sound packages "
+                   "are not in " +
+                   (m_root / "sound_bin_pc").string() + " (the first: " + Source("Gone.pk").string() +
+                   ": No such file or directory)]"),
+        std::string::npos)
+        << lines;
 
-    // Every package there: status 0.
-    Write(Source("Gone.pk"), "back");
+    // Only the absent one: reported, and not a failure of the run.
+    fs::remove_all(Target("Stuck.pk"));
     OVI_SoundsHelper again;
     again.bInsertKey(1, 1);
     EXPECT_EQ(Run(again, false, true, &lines), 0) << lines;
@@ -414,7 +424,7 @@ TEST_F(SoundsHelperTest, LongDataRootAndNamesAreNotCut) {
     m_records[1] = std::string(1500, 'd') + "/Town.snd";
     OVI_SoundsHelper helper;
     helper.bInsertKey(1, 1);
-    EXPECT_EQ(Run(helper, false, false), OVC_Status_Failure);
+    EXPECT_EQ(Run(helper, false, false), 0);
     EXPECT_GT(m_root.string().size(), 360u);
     EXPECT_EQ(Read(Target(longName)), "long");
     EXPECT_TRUE(fs::exists(Target("Town.pk")));
