@@ -12,7 +12,7 @@
 #include "host/ExitCode.h"
 #include "host/Gen.h"
 #include "platform/File.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace {
 

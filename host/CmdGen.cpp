@@ -8,7 +8,7 @@
 #include "host/ExitCode.h"
 #include "host/Gen.h"
 #include "platform/Terminal.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/File.h"
 #include "platform/Terminal.h"
 #include "plugin/OVI_ReportFormat.h"
-#include "plugin/OVI_SplitterParams.h"
+#include "orvex/OVC_Interface.h"
 
 namespace HOST {
 namespace {

@@ -13,7 +13,7 @@
 #include "host/ExitCode.h"
 #include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_Big.h"
-#include "plugin/OVI_BigParams.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "host/ExitCode.h"
 
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace HOST {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/DynamicLibrary.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace HOST {
 

@@ -21,8 +21,7 @@ using P = SplitParams;
 using V = SplitValue;
 
 constexpr SplitOption kSplitOptions[] = {
-#define ORVEX_SPLIT_ROW(VALUE, MEMBER, NAME, FIELD, INITIAL, HELP) \
-    {NAME, V::VALUE, &S::MEMBER, FIELD, HELP},
+#define ORVEX_SPLIT_ROW(VALUE, MEMBER, NAME, FIELD, INITIAL, HELP) {NAME, V::VALUE, &S::MEMBER, FIELD, HELP},
     ORVEX_SPLIT_OPTIONS(ORVEX_SPLIT_ROW)
 #undef ORVEX_SPLIT_ROW
 };
@@ -39,8 +38,8 @@ constexpr bool bTargetTakes(SplitValue value, const SplitTarget& target) {
         case V::File:
         case V::Folder:
         case V::Text:
-            return std::holds_alternative<char (P::*)[P::kPathSize]>(target) ||
-                   std::holds_alternative<char (P::*)[P::kGmPathSize]>(target);
+            return std::holds_alternative<char(P::*)[P::kPathSize]>(target) ||
+                   std::holds_alternative<char(P::*)[P::kGmPathSize]>(target);
         case V::Keys:
             return std::holds_alternative<std::map<uint32_t, uint32_t> P::*>(target);
         case V::Texts:
@@ -147,13 +146,14 @@ bool bTomlSetting(const SplitOption& option, const toml::node& node, SplitSettin
 // ---- parameter block --------------------------------------------------------------
 
 template <size_t N>
-bool bFillText(const SplitOption& option, const std::string& value, const std::string& workDir, char (&field)[N],
-               std::string* error) {
+bool bFillText(const SplitOption& option, const std::string& value, const std::string& workDir,
+               char (&field)[N], std::string* error) {
     const std::string path = PathFromWorkDir(value, workDir);
     if (ORVEX::OVI_bSetText(field, path))
         return true;
     *error = option.Label() + " " + path + ": " + std::to_string(path.size()) +
-             " characters, the plug-in's field holds at most " + std::to_string(ORVEX::OVI_TextCapacity(field)) +
+             " characters, the plug-in's field holds at most " +
+             std::to_string(ORVEX::OVI_TextCapacity(field)) +
              (workDir.empty() ? "" : " (as seen from the work folder)");
     return false;
 }
@@ -162,11 +162,13 @@ bool bFillTarget(const SplitOption& option, const SplitSettings& s, P* p, std::s
     return std::visit(
         Overload{
             [](std::monostate) { return true; },
-            [&](char (P::*f)[P::kPathSize]) {
-                return bFillText(option, s.*std::get<std::string S::*>(option.field), s.s_WorkDir, p->*f, error);
+            [&](char(P::*f)[P::kPathSize]) {
+                return bFillText(option, s.*std::get<std::string S::*>(option.field), s.s_WorkDir, p->*f,
+                                 error);
             },
-            [&](char (P::*f)[P::kGmPathSize]) {
-                return bFillText(option, s.*std::get<std::string S::*>(option.field), s.s_WorkDir, p->*f, error);
+            [&](char(P::*f)[P::kGmPathSize]) {
+                return bFillText(option, s.*std::get<std::string S::*>(option.field), s.s_WorkDir, p->*f,
+                                 error);
             },
             [&](bool P::*f) {
                 p->*f = s.*std::get<bool S::*>(option.field);
@@ -181,7 +183,8 @@ bool bFillTarget(const SplitOption& option, const SplitSettings& s, P* p, std::s
                 for (const std::string& text : s.*std::get<std::vector<std::string> S::*>(option.field)) {
                     uint32_t key = 0;
                     if (!bParseKey(text, &key)) {
-                        *error = option.Label() + " " + text + ": not a key (0x and hexadecimal digits, or decimal)";
+                        *error = option.Label() + " " + text +
+                                 ": not a key (0x and hexadecimal digits, or decimal)";
                         return false;
                     }
                     (p->*f).emplace(key, 0);
@@ -190,7 +193,8 @@ bool bFillTarget(const SplitOption& option, const SplitSettings& s, P* p, std::s
             },
             [&](std::map<uint32_t, std::string> P::*f) {
                 // The u32 of these maps only keeps the order the user gave.
-                const std::vector<std::string>& texts = s.*std::get<std::vector<std::string> S::*>(option.field);
+                const std::vector<std::string>& texts =
+                    s.*std::get<std::vector<std::string> S::*>(option.field);
                 (p->*f).clear();
                 for (size_t i = 0; i < texts.size(); ++i)
                     (p->*f).emplace(static_cast<uint32_t>(i), texts[i]);
@@ -201,8 +205,8 @@ bool bFillTarget(const SplitOption& option, const SplitSettings& s, P* p, std::s
 }
 
 bool bIsTextField(const SplitOption& option) {
-    return std::holds_alternative<char (P::*)[P::kPathSize]>(option.target) ||
-           std::holds_alternative<char (P::*)[P::kGmPathSize]>(option.target);
+    return std::holds_alternative<char(P::*)[P::kPathSize]>(option.target) ||
+           std::holds_alternative<char(P::*)[P::kGmPathSize]>(option.target);
 }
 
 }  // namespace
@@ -223,6 +227,22 @@ std::string SplitOption::Label() const {
 
 std::span<const SplitOption> SplitOptions() {
     return kSplitOptions;
+}
+
+const char* SplitValueName(SplitValue value) {
+    switch (value) {
+        case V::File:
+            return "FILE";
+        case V::Folder:
+            return "DIR";
+        case V::Text:
+        case V::Texts:
+            return "TEXT";
+        case V::Keys:
+            return "KEY";
+        default:
+            return nullptr;
+    }
 }
 
 const SplitOption* FindSplitOption(std::string_view key) {
@@ -319,7 +339,8 @@ std::string PathFromWorkDir(const std::string& path, const std::string& workDir)
     return best;
 }
 
-bool bFillSplitParams(const SplitSettings& s, const std::vector<uint32_t>& worldKeys, P* p, std::string* error) {
+bool bFillSplitParams(const SplitSettings& s, const std::vector<uint32_t>& worldKeys, P* p,
+                      std::string* error) {
     // Paths first: a path that does not fit is the first thing reported.
     for (const SplitOption& option : kSplitOptions)
         if (bIsTextField(option) && !bFillTarget(option, s, p, error))
@@ -337,7 +358,8 @@ bool bFillSplitParams(const SplitSettings& s, const std::vector<uint32_t>& world
 
 SplitCommandLine::SplitCommandLine(CLI::App* app) {
     for (const SplitOption& option : kSplitOptions) {
-        const std::string name = option.bPositional() ? std::string(option.Key()) : std::string(option.s_Name);
+        const std::string name =
+            option.bPositional() ? std::string(option.Key()) : std::string(option.s_Name);
         CLI::Option* added = std::visit(
             Overload{
                 [&](std::string S::*m) { return app->add_option(name, m_Given.*m, option.s_Help); },
@@ -347,13 +369,18 @@ SplitCommandLine::SplitCommandLine(CLI::App* app) {
                 },
                 [&](std::vector<std::string> S::*m) {
                     // One value each time it is given, so that a positional after it stays positional.
-                    return app->add_option(name, m_Given.*m, option.s_Help)->allow_extra_args(false)->take_all();
+                    return app->add_option(name, m_Given.*m, option.s_Help)
+                        ->allow_extra_args(false)
+                        ->take_all();
                 },
             },
             option.field);
+        if (const char* valueName = SplitValueName(option.e_Value))
+            added->type_name(valueName);
         m_Options.emplace_back(added, &option);
     }
-    app->add_option("--config", ms_Config, "TOML file with the same settings; the command line wins");
+    app->add_option("--config", ms_Config, "TOML file with the same settings; the command line wins")
+        ->type_name("FILE");
 }
 
 bool SplitCommandLine::bSettings(SplitSettings* settings, std::string* error) const {

@@ -27,7 +27,7 @@
 #include <variant>
 #include <vector>
 
-#include "plugin/OVI_SplitterParams.h"
+#include "orvex/OVC_Interface.h"
 
 namespace CLI {
 class App;
@@ -82,50 +82,52 @@ inline constexpr std::monostate kHostOnly{};
 // neither the command line nor the file gives it; HELP the text of --help and
 // of the man page. The worlds are host-only here: the block gets their keys
 // once the names are resolved.
-#define ORVEX_SPLIT_OPTIONS(X)                                                                              \
-    X(File, s_Bigfile, "bigfile", &SplitParams::msz_BigfilePath, {}, "The game bigfile to split")           \
-    X(Folder, s_DataRoot, "--data-root", &SplitParams::msz_DataRoot, {},                                    \
-      "Game data root; outputs go to DIR/DLC/NAME/NAME.big")                                                \
-    X(Keys, worlds, "--world", kHostOnly, {}, "World to split: key (0x... or decimal) or world file name")  \
-    X(Keys, forceKeys, "--force-key", &SplitParams::mmap_ForcedKeys, {}, "Key forced into the common bigfile") \
-    X(Texts, forceDirs, "--force-dir", &SplitParams::mmap_ForcedDirs, {},                                   \
-      "FAT directory whose files are forced into the common bigfile")                                       \
-    X(Texts, removes, "--remove", &SplitParams::mmap_RemCriteria, {},                                       \
-      "Name fragment: files whose name holds it are placed nowhere")                                        \
-    X(File, s_GmBigfile, "--gm-bigfile", &SplitParams::msz_GmBigfilePath, {},                               \
-      "Bigfile whose keys stay out of the world outputs")                                                   \
-    X(File, s_AILibrary, "--ai-library", &SplitParams::msz_AILibraryPath, {},                               \
-      "The game's AI library (object lists)")                                                               \
-    X(File, s_RefsCache, "--refs-cache", &SplitParams::msz_RefsCachePath, {},                               \
-      "Read this refs.bin instead of scanning the bigfile")                                                 \
-    X(Flag, b_WriteRefsCache, "--write-refs-cache", &SplitParams::mb_WriteRefsCache, false,                 \
-      "Write refs.bin in the work folder")                                                                  \
-    X(File, s_CriticalList, "--critical-list", &SplitParams::msz_CriticalListPath, {},                      \
-      "Text file of keys that must be placed")                                                              \
-    X(File, s_Replacement, "--replacement", &SplitParams::msz_ReplacementPath, {},                          \
-      "File the replacement content passes through")                                                        \
-    X(Flag, b_Replace, "--replace", &SplitParams::mb_Replace, false,                                        \
-      "Every txd file of the outputs gets the replacement content")                                         \
-    X(Flag, b_Single, "--single", &SplitParams::mb_Single, false, "One output bigfile, \"dlc\"")            \
-    X(Flag, b_Dlc, "--dlc", &SplitParams::mb_Dlc, false, "Single output with the DLC rules")                \
-    X(Flag, b_NoCopy, "--no-copy", &SplitParams::mb_NoCopy, false,                                          \
-      "Write no output bigfile and copy no sound package")                                                  \
-    X(Flag, b_Linker, "--linker", &SplitParams::mb_Linker, false, "Enter link files into linker_pc.map")    \
-    X(Number, uw_PackageId, "--package-id", &SplitParams::muw_PackageId, 0xFFFF,                            \
-      "Package id of every output (0-65535)")                                                               \
-    X(Number, uw_PackageWord, "--package-word", &SplitParams::muw_PackageWord, 0,                           \
-      "Package word of every output (0-65535)")                                                             \
-    X(Flag, b_SmallHeader, "--small-header", &SplitParams::mb_SmallHeader, false,                           \
-      "Output containers with the small segment header")                                                    \
-    X(Flag, b_KeysOnly, "--keys-only", &SplitParams::mb_KeysOnly, false,                                    \
-      "Forced keys and directories without what they refer to")                                             \
-    X(Flag, b_Compress, "--compress", &SplitParams::mb_Compress, false,                                     \
-      "Also write NAME.big.gz beside every output")                                                         \
-    X(Flag, b_Report, "--report", &SplitParams::mb_ReportMissing, false,                                    \
-      "Write the logs and reports, and report missing files")                                               \
-    X(Number, uw_DirCountBase, "--dir-count-base", &SplitParams::muw_DirCountBase,                          \
-      SplitParams::kDefaultDirCountBase, "Directory table size base of the outputs")                        \
-    X(Folder, s_WorkDir, "--work-dir", kHostOnly, {}, "Folder of refs.bin, logs and reports (default: here)") \
+#define ORVEX_SPLIT_OPTIONS(X)                                                                             \
+    X(File, s_Bigfile, "bigfile", &SplitParams::msz_BigfilePath, {}, "The game bigfile to split")          \
+    X(Folder, s_DataRoot, "--data-root", &SplitParams::msz_DataRoot, {},                                   \
+      "Game data root; outputs go to DIR/DLC/NAME/NAME.big")                                               \
+    X(Keys, worlds, "--world", kHostOnly, {}, "World to split: key (0x... or decimal) or world file name") \
+    X(Keys, forceKeys, "--force-key", &SplitParams::mmap_ForcedKeys, {},                                   \
+      "Key forced into the common bigfile")                                                                \
+    X(Texts, forceDirs, "--force-dir", &SplitParams::mmap_ForcedDirs, {},                                  \
+      "FAT directory whose files are forced into the common bigfile")                                      \
+    X(Texts, removes, "--remove", &SplitParams::mmap_RemCriteria, {},                                      \
+      "Name fragment: files whose name holds it are placed nowhere")                                       \
+    X(File, s_GmBigfile, "--gm-bigfile", &SplitParams::msz_GmBigfilePath, {},                              \
+      "Bigfile whose keys stay out of the world outputs")                                                  \
+    X(File, s_AILibrary, "--ai-library", &SplitParams::msz_AILibraryPath, {},                              \
+      "The game's AI library (object lists)")                                                              \
+    X(File, s_RefsCache, "--refs-cache", &SplitParams::msz_RefsCachePath, {},                              \
+      "Read this refs.bin instead of scanning the bigfile")                                                \
+    X(Flag, b_WriteRefsCache, "--write-refs-cache", &SplitParams::mb_WriteRefsCache, false,                \
+      "Write refs.bin in the work folder")                                                                 \
+    X(File, s_CriticalList, "--critical-list", &SplitParams::msz_CriticalListPath, {},                     \
+      "Text file of keys that must be placed")                                                             \
+    X(File, s_Replacement, "--replacement", &SplitParams::msz_ReplacementPath, {},                         \
+      "File the replacement content passes through")                                                       \
+    X(Flag, b_Replace, "--replace", &SplitParams::mb_Replace, false,                                       \
+      "Every txd file of the outputs gets the replacement content")                                        \
+    X(Flag, b_Single, "--single", &SplitParams::mb_Single, false, "One output bigfile, \"dlc\"")           \
+    X(Flag, b_Dlc, "--dlc", &SplitParams::mb_Dlc, false, "Single output with the DLC rules")               \
+    X(Flag, b_NoCopy, "--no-copy", &SplitParams::mb_NoCopy, false,                                         \
+      "Write no output bigfile and copy no sound package")                                                 \
+    X(Flag, b_Linker, "--linker", &SplitParams::mb_Linker, false, "Enter link files into linker_pc.map")   \
+    X(Number, uw_PackageId, "--package-id", &SplitParams::muw_PackageId, 0xFFFF,                           \
+      "Package id of every output (0-65535)")                                                              \
+    X(Number, uw_PackageWord, "--package-word", &SplitParams::muw_PackageWord, 0,                          \
+      "Package word of every output (0-65535)")                                                            \
+    X(Flag, b_SmallHeader, "--small-header", &SplitParams::mb_SmallHeader, false,                          \
+      "Output containers with the small segment header")                                                   \
+    X(Flag, b_KeysOnly, "--keys-only", &SplitParams::mb_KeysOnly, false,                                   \
+      "Forced keys and directories without what they refer to")                                            \
+    X(Flag, b_Compress, "--compress", &SplitParams::mb_Compress, false,                                    \
+      "Also write NAME.big.gz beside every output")                                                        \
+    X(Flag, b_Report, "--report", &SplitParams::mb_ReportMissing, false,                                   \
+      "Write the logs and reports, and report missing files")                                              \
+    X(Number, uw_DirCountBase, "--dir-count-base", &SplitParams::muw_DirCountBase,                         \
+      SplitParams::kDefaultDirCountBase, "Directory table size base of the outputs")                       \
+    X(Folder, s_WorkDir, "--work-dir", kHostOnly, {},                                                      \
+      "Folder of refs.bin, logs and reports (default: here)")                                              \
     X(File, s_Plugin, "--plugin", kHostOnly, {}, "The plug-in to load (default: as `orvex plugin` finds it)")
 
 // Every setting of a split, one member per row of ORVEX_SPLIT_OPTIONS.
@@ -137,8 +139,8 @@ struct SplitSettings {
 };
 
 // Where a setting is kept; the alternative follows from its SplitValue.
-using SplitField = std::variant<std::string SplitSettings::*, bool SplitSettings::*, uint16_t SplitSettings::*,
-                                std::vector<std::string> SplitSettings::*>;
+using SplitField = std::variant<std::string SplitSettings::*, bool SplitSettings::*,
+                                uint16_t SplitSettings::*, std::vector<std::string> SplitSettings::*>;
 
 // Where a setting goes in the parameter block. A text field gets the path as
 // seen from the work folder; a key map the parsed keys; a text map the texts
@@ -164,6 +166,10 @@ struct SplitOption {
 
 // Every split option, in the order of the help text.
 std::span<const SplitOption> SplitOptions();
+// The value's name in --help and the man page ("FILE", "DIR", "KEY", "TEXT");
+// null where the command line's own name is kept (flags, numbers). The shell
+// completion offers folders for "DIR" and file names for "FILE" and "TEXT".
+const char* SplitValueName(SplitValue value);
 // The option of a settings-file key; null for an unknown key.
 const SplitOption* FindSplitOption(std::string_view key);
 

@@ -3,25 +3,15 @@
 
 #include <cstdio>
 #include <exception>
-#include <vector>
 
-#include "host/Command.h"
 #include "host/ExitCode.h"
+#include "host/RootCommandLine.h"
 #include "host/Startup.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"orvex: split, inspect and build bigfiles"};
-    app.set_version_flag("--version", "orvex " ORVEX_VERSION);
-    bool interactive = false;
-    app.add_flag("--interactive", interactive,
-                 "Ask on the terminal when an assertion or message box needs an answer (default: answer "
-                 "automatically)");
-    app.require_subcommand(0, 1);
-
-    std::vector<HOST::Command> commands;
-    for (HOST::CommandSetup setup : HOST::RegisteredCommands())
-        commands.push_back(setup(app));
+    HOST::RootCommandLine line;
+    CLI::App& app = line.app;
 
     try {
         app.parse(argc, argv);
@@ -30,9 +20,9 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : HOST::kExitUsage;
     }
 
-    HOST::SetUpTerminal(interactive);
+    HOST::SetUpTerminal(line.b_Interactive);
 
-    for (const HOST::Command& command : commands) {
+    for (const HOST::Command& command : line.commands) {
         if (!command.app->parsed())
             continue;
         try {

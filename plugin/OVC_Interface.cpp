@@ -1,5 +1,5 @@
 // The exported host classes, the message output and the name hash.
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/File.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_LoadHelpers.h"
 
 namespace ORVEX {

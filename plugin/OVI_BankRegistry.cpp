@@ -8,7 +8,7 @@
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_FBuff.h"
 #include "ERRor/ERR_Assert.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace ORVEX {
 

@@ -29,8 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plugin/OVC_Interface.h"
-#include "plugin/OVI_BigParams.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_FileRefRecord.h"
 
 class BIG_cl_Fat;

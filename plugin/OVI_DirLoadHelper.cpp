@@ -3,7 +3,7 @@
 #include "BIGfile/BIG_DirEntry.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_Init.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_LoadHelpers.h"
 
 namespace ORVEX {

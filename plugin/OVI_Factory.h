@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <new>
 
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Splitter.h"
-#include "plugin/OVI_SplitterParams.h"
 #include "plugin/OVI_Version.h"
 
 namespace ORVEX {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/File.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace ORVEX {
 

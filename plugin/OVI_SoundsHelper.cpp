@@ -5,7 +5,7 @@
 
 #include "BIGfile/BIG_Endian.h"
 #include "platform/File.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace ORVEX {
 

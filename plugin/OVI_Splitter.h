@@ -35,7 +35,7 @@
 #include "plugin/OVI_LoadHelpers.h"
 #include "plugin/OVI_SoundsHelper.h"
 #include "plugin/OVI_SplitOutput.h"
-#include "plugin/OVI_SplitterParams.h"
+#include "orvex/OVC_Interface.h"
 
 class BIG_cl_Fat;
 

@@ -1,4 +1,4 @@
-#include "plugin/OVI_SplitterParams.h"
+#include "orvex/OVC_Interface.h"
 
 #include "plugin/OVI_Version.h"
 

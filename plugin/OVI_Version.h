@@ -1,7 +1,7 @@
 // The library's one interface version instance, shared by every GetVersion.
 #pragma once
 
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace ORVEX {
 

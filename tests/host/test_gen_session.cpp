@@ -13,7 +13,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "host/Gen.h"
 #include "plugin/OVI_Big.h"
-#include "plugin/OVI_BigParams.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "host/ExitCode.h"
 #include "platform/File.h"
 #include "platform/Process.h"
-#include "plugin/OVI_SplitterParams.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "host/Gen.h"
 #include "platform/File.h"
 #include "platform/Process.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_ReportFormat.h"
 
 namespace {

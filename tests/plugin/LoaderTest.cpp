@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/DynamicLibrary.h"
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace {
 

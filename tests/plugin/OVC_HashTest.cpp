@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 
 namespace {
 

@@ -3,10 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Factory.h"
 #include "plugin/OVI_Splitter.h"
-#include "plugin/OVI_SplitterParams.h"
 
 namespace {
 

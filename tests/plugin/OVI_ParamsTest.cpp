@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/OVI_SplitterParams.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
 
 namespace {

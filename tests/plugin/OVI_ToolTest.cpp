@@ -3,10 +3,9 @@
 
 #include <string>
 
-#include "plugin/OVC_Interface.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Big.h"
 #include "plugin/OVI_Splitter.h"
-#include "plugin/OVI_SplitterParams.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Fat.h"
 #include "plugin/OVI_Big.h"
-#include "plugin/OVI_BigParams.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
 
 namespace ovibig_test {

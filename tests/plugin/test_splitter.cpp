@@ -25,7 +25,7 @@
 #include "BIGfile/BIG_Init.h"
 #include "ERRor/ERR_Assert.h"
 #include "plugin/OVI_Splitter.h"
-#include "plugin/OVI_SplitterParams.h"
+#include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
 
 namespace {
