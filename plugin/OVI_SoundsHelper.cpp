@@ -6,6 +6,7 @@
 #include "BIGfile/BIG_Endian.h"
 #include "platform/File.h"
 #include "orvex/OVC_Interface.h"
+#include "plugin/OVI_FileName.h"
 
 namespace ORVEX {
 
@@ -68,8 +69,9 @@ std::string OVI_SoundsHelper::PackageNameOf(std::string_view recordName) {
 }
 
 bool OVI_SoundsHelper::bIsPlainName(std::string_view name) {
-    return !name.empty() && name.find_first_of("\\/") == std::string_view::npos &&
-           name.find("..") == std::string_view::npos;
+    // A package file lists names that are copied as they are: any "..", not
+    // only a whole "..", is refused there.
+    return OVI_bIsPlainFileName(name) && name.find("..") == std::string_view::npos;
 }
 
 std::string OVI_SoundsHelper::ReportLine(std::string_view name, std::string_view word) {

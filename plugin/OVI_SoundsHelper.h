@@ -108,7 +108,7 @@ public:
     // `fileName` with everything after its first '.' replaced by `ext`, or
     // "." + `ext` appended when it has none.
     static std::string ReplaceExtension(std::string_view fileName, std::string_view ext);
-    // True for a plain file name: not empty, no '/', '\' or "..".
+    // True for a plain file name (OVI_bIsPlainFileName) that holds no "..".
     static bool bIsPlainName(std::string_view name);
 
     // Reads the names listed by the package at `path`. False (with the

@@ -12,6 +12,7 @@
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FileEntry.h"
 #include "plugin/OVI_BankRegistry.h"
+#include "plugin/OVI_FileName.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Text.h"
 #include "plugin/OVI_Version.h"
@@ -39,9 +40,7 @@ const OVC_Version* OVI_Splitter::GetVersion() {
 }
 
 bool OVI_Splitter::bIsSafeOutputName(std::string_view name) {
-    if (name.empty() || name.size() > SplitOutput::kMaxNameLength || name == "." || name == "..")
-        return false;
-    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+    return OVI_bIsPlainFileName(name, SplitOutput::kMaxNameLength);
 }
 
 // ---- session ---------------------------------------------------------------------

@@ -98,13 +98,6 @@ bool bMoveIntoPlace(const std::string& from, const std::string& to, unsigned seg
     return true;
 }
 
-// The name becomes a folder and a file name under DATAROOT/DLC: one plain
-// component, never a way out of it.
-bool bIsPlainName(const std::string& name) {
-    return !name.empty() && name.size() <= SplitOutput::kMaxNameLength && name != "." && name != ".." &&
-           name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
-}
-
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -141,7 +134,8 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
         return -1;
     };
 
-    if (!bIsPlainName(output.s_Name)) {
+    // The name becomes a folder and a file name under DATAROOT/DLC.
+    if (!bIsSafeOutputName(output.s_Name)) {
         reason = "not a plain file name, nothing is written for this output";
         return fail();
     }

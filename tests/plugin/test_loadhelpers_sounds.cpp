@@ -143,6 +143,8 @@ TEST(SoundsHelperNames, PlainNames) {
     };
     for (const auto& [name, plain] : cases)
         EXPECT_EQ(OVI_SoundsHelper::bIsPlainName(name), plain) << name;
+    // A NUL would end the path early, so that another file were copied.
+    EXPECT_FALSE(OVI_SoundsHelper::bIsPlainName(std::string("Town.pk\0x.pk", 12)));
 }
 
 TEST(SoundsHelperNames, ReportLineAlignsNameIn96AndWordIn16) {
