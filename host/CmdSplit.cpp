@@ -153,7 +153,7 @@ void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& s
     PLT::ListDirectory(".", &names);
     for (const std::string& name : names) {
         if (name == ORVEX::kCriticalListReportName || name == ORVEX::kCriticalReportName ||
-            name == ORVEX::kFinalReportName || name == "Common.log" || name == "refs.bin" ||
+            name == ORVEX::kFinalReportName || name == ORVEX::kCommonLogName || name == "refs.bin" ||
             name == "linker_pc.map" || (name.rfind("0x", 0) == 0 && bEndsWith(name, ".log")))
             reports.push_back(name);
     }

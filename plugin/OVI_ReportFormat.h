@@ -13,11 +13,15 @@ inline constexpr const char* kCriticalListReportName = "report";
 inline constexpr const char* kCriticalReportName = "critical_report.csv";
 inline constexpr const char* kFinalReportName = "final_missing.files.csv";
 
-// Pass logs: line number, key, type, size, key, name, use count (common pass);
+// Pass logs, written only when missing files are reported: "Common.log" for
+// the common (or single) output's pass, OVI_WorldLogName for each world's.
+inline constexpr const char* kCommonLogName = "Common.log";
+// Arrays, so that the compiler checks the arguments of every use against them.
+// Line number, key, type, size, key, name, use count (common pass);
 // line number, key, type, key, name, use count (world pass).
-inline constexpr const char* kCommonLogLine = "%12u, %12u, %12d, %12lu, 0x%08X, %64s, %12u\n";
-inline constexpr const char* kWorldLogLine = "%12u, %12u, %12d, 0x%08X, %64s, %12u\n";
-inline constexpr const char* kGmExcludedLogLine = "Excluding gmfile 0x%08X %s\n";
+inline constexpr char kCommonLogLine[] = "%12u, %12u, %12d, %12lu, 0x%08X, %64s, %12u\n";
+inline constexpr char kWorldLogLine[] = "%12u, %12u, %12d, 0x%08X, %64s, %12u\n";
+inline constexpr char kGmExcludedLogLine[] = "Excluding gmfile 0x%08X %s\n";
 
 // "report": listed key twice, type, record key, name, use count.
 inline constexpr const char* kCriticalListLine = "0x%08X, %u, %d, 0x%08X, %s, %u\n";

@@ -104,7 +104,6 @@ public:
     static constexpr uint32_t kLastUncountedKey = 255;
     static constexpr const char* kCommonName = "Marlin";
     static constexpr const char* kSingleName = "dlc";
-    static constexpr const char* kCommonLog = "Common.log";
     static constexpr const char* kLinkerMap = "linker_pc.map";
 
     OVI_Splitter();

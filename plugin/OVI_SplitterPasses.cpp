@@ -145,9 +145,9 @@ void OVI_Splitter::_CreateCommon(CriticalList& list, SplitOutput& output) {
             continue;
         if (_bHasFile(key) && _CheckRemCriteria(record)) {
             if (mb_ReportMissing)
-                LogPrintf("%12u, %12u, %12d, %12lu, 0x%08X, %64s, %12u\n", line++, key,
-                          static_cast<int>(record.ul_Type), static_cast<unsigned long>(record.ul_Size), key,
-                          record.s_Name.c_str(), record.ul_UseCount);
+                LogPrintf(kCommonLogLine, line++, key, static_cast<int>(record.ul_Type),
+                          static_cast<unsigned long>(record.ul_Size), key, record.s_Name.c_str(),
+                          record.ul_UseCount);
             _bPlace(list, output, key, record);
         } else if (key != 0 && key != kNoKey) {
             if (mb_ReportMissing)
@@ -179,12 +179,12 @@ void OVI_Splitter::_CreateSplit(CriticalList& list, uint32_t root, SplitOutput& 
         // common output stays there.
         if (mst_GmKeys.count(key) != 0) {
             if (mb_ReportMissing)
-                LogPrintf("Excluding gmfile 0x%08X %s\n", key, record.s_Name.c_str());
+                LogPrintf(kGmExcludedLogLine, key, record.s_Name.c_str());
             continue;
         }
         if (mb_ReportMissing)
-            LogPrintf("%12u, %12u, %12d, 0x%08X, %64s, %12u\n", line++, key, static_cast<int>(record.ul_Type),
-                      key, record.s_Name.c_str(), record.ul_UseCount);
+            LogPrintf(kWorldLogLine, line++, key, static_cast<int>(record.ul_Type), key,
+                      record.s_Name.c_str(), record.ul_UseCount);
         _bPlace(list, output, key, record);
     }
 }
@@ -270,7 +270,7 @@ void OVI_Splitter::_CreateBigFiles() {
     if (mo_Params.mb_Single || mo_Params.mb_Dlc) {
         SplitOutput single;
         if (_bMakeOutput(single, kSingleName, static_cast<uint32_t>(mmap_Records.size()))) {
-            pass(kCommonLog, [&] { _CreateCommon(list, single); });
+            pass(kCommonLogName, [&] { _CreateCommon(list, single); });
             _EndPass(kCommonNotGood, "");
             for (const auto& [root, unused] : mmap_Roots) {
                 mmap_Closures[root].insert(root);
@@ -284,7 +284,7 @@ void OVI_Splitter::_CreateBigFiles() {
         {
             SplitOutput common;
             if (_bMakeOutput(common, kCommonName, static_cast<uint32_t>(mmap_Records.size()))) {
-                pass(kCommonLog, [&] { _CreateCommon(list, common); });
+                pass(kCommonLogName, [&] { _CreateCommon(list, common); });
                 _EndPass(kCommonNotGood, "");
                 if (copy)
                     write(common);
