@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_Init.h"
 #include "ERRor/ERR_Assert.h"
@@ -184,9 +184,10 @@ void BIG_cl_Fat::Clean() {
             bool corrupt =
                 item.pos == BIG_st_FileEntry::kNone || at < read || !bIsFilePositionValid(item.index);
             if (!corrupt) {
-                uint8_t raw[4];
-                corrupt = !bReadAt(*m_pFile, BIG_POS::FromValue(mo_DataPos.ul_GetValue() + item.pos), raw, 4);
-                length = BIG::Endian::Get32(raw);
+                uint8_t raw[BIG_st_ContentHead::kLengthSize];
+                corrupt = !bReadAt(*m_pFile, BIG_POS::FromValue(mo_DataPos.ul_GetValue() + item.pos), raw,
+                                   sizeof raw) ||
+                          !BIG_st_ContentHead::bDecodeLength(raw, sizeof raw, &length);
                 corrupt = corrupt || length > kCleanMaxLength || at + 4 + length > dataSize;
             }
             if (corrupt) {

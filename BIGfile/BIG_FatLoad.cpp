@@ -1,4 +1,5 @@
 // Whole-file loads into the table's load buffer.
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_FBuff.h"
@@ -51,8 +52,11 @@ void BIG_cl_Fat::LoadFile(uint32_t index, BIG::FBuff** out) {
         m_keyHolder.RecordLoad(index, length, false, info);
     }
     mpu8_LoadCursor = m_loadBuffer->p_Data.get();
-    const uint32_t refCount = length >= 4 ? BIG::Endian::Get32(mpu8_LoadCursor) : 0;
-    mul_LoadRemaining = length - 4 * refCount;
+    // The remaining length is L less four bytes per key the count claims
+    // (wrapping as the count is stored, whatever the format).
+    BIG_st_ContentHead head;
+    BIG_st_ContentHead::bDecodeContent(mpu8_LoadCursor, length, length, &head);
+    mul_LoadRemaining = length - static_cast<uint32_t>(BIG_st_ContentHead::kKeySize) * head.ul_RefCount;
     if (out == nullptr)
         return;
     BIG::FBuff* view = new LoadBufferView(m_loadBuffer, length);
@@ -77,7 +81,7 @@ void BIG_cl_Fat::GetLinkFileKeys(uint32_t index, uint32_t (&out)[4]) {
             m_keyHolder.RecordLoad(index, kLinkFileSize, false, info);
         }
         for (int i = 0; i < 4; ++i)
-            out[i] = BIG::Endian::Get32(buffer->pc_GetData() + 4 + 4 * i);
+            out[i] = BIG_st_ContentHead::ul_KeyAt(buffer->pc_GetData() + BIG_st_ContentHead::kCountSize, i);
     }
     buffer->Release();
 }

@@ -6,7 +6,7 @@
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 #include "BIGfile/BIG_DataHandles.h"
-#include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Fat.h"
@@ -46,10 +46,7 @@ void ReleaseData(BIG::FBuff* data) {
 
 // The first u32 of a finished read (the stored content length).
 bool bFirstWord(BIG::FBuff* data, uint32_t* out) {
-    if (data == nullptr || data->pc_GetData() == nullptr || data->ul_GetSize() < 4)
-        return false;
-    *out = BIG::Endian::Get32(data->pc_GetData());
-    return true;
+    return data != nullptr && BIG_st_ContentHead::bDecodeLength(data->pc_GetData(), data->ul_GetSize(), out);
 }
 
 // Adds 1 to the u16 at `offset` of an object whose layout the caller promised.

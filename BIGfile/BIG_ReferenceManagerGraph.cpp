@@ -3,7 +3,7 @@
 // under the main lock (on the worker, or in Stop once it has ended).
 #include <algorithm>
 
-#include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_RefIndexFile.h"
 #include "BIGfile/BIG_ReferenceManager.h"
@@ -16,7 +16,6 @@ namespace BIG {
 namespace {
 
 constexpr uint8_t kOutsideStorage = BIG_st_FileEntry::kStorageLooseKey | BIG_st_FileEntry::kStoragePackage;
-constexpr uint32_t kLengthSize = 4;
 constexpr size_t kStackKeyBytes = 1024;
 
 float Percent(size_t done, size_t total) {
@@ -119,14 +118,14 @@ bool ReferenceManager::bReadKeys(uint32_t index, std::vector<uint32_t>* out) {
         return false;
     m_filesRead.fetch_add(1, std::memory_order_relaxed);
     const BIG_st_FileEntry& e = m_fat.FileEntry(index);
-    uint32_t length = 0;
-    uint32_t count = 0;
+    using Head = BIG_st_ContentHead;
+    Head head;
     uint8_t stackBytes[kStackKeyBytes];
     std::vector<uint8_t> heapBytes;
     auto keyBytes = [&](uint32_t n) -> uint8_t* {
-        if (static_cast<size_t>(n) * 4 <= kStackKeyBytes)
+        if (static_cast<size_t>(n) * Head::kKeySize <= kStackKeyBytes)
             return stackBytes;
-        heapBytes.resize(static_cast<size_t>(n) * 4);
+        heapBytes.resize(static_cast<size_t>(n) * Head::kKeySize);
         return heapBytes.data();
     };
     uint32_t fit = 0;
@@ -134,14 +133,16 @@ bool ReferenceManager::bReadKeys(uint32_t index, std::vector<uint32_t>* out) {
 
     if ((e.uc_StorageFlags & kOutsideStorage) != 0) {
         // Loose key files and packages: through the table's own readers.
-        length = m_fat.ul_GetFileSize(index);
-        uint8_t raw[4];
-        if (length == 0xFFFFFFFF || length < kLengthSize || !m_fat.ReadFileContent(index, raw, 0, 4))
+        const uint32_t length = m_fat.ul_GetFileSize(index);
+        uint8_t raw[Head::kCountSize];
+        if (length == 0xFFFFFFFF || length < Head::kCountSize ||
+            !m_fat.ReadFileContent(index, raw, 0, sizeof raw))
             return false;
-        count = Endian::Get32(raw);
-        fit = std::min(count, (length - kLengthSize) / 4);
+        Head::bDecodeContent(raw, sizeof raw, length, &head);
+        fit = head.ul_KeysThatFit();
         bytes = keyBytes(fit);
-        if (fit != 0 && !m_fat.ReadFileContent(index, bytes, kLengthSize, fit * 4))
+        if (fit != 0 && !m_fat.ReadFileContent(index, bytes, Head::kCountSize,
+                                               fit * static_cast<uint32_t>(Head::kKeySize)))
             return false;
     } else {
         // Two small reads straight from the container: length and count, then the keys.
@@ -151,34 +152,32 @@ bool ReferenceManager::bReadKeys(uint32_t index, std::vector<uint32_t>* out) {
         if (at.bIsNone())
             return false;
         const uint64_t end = file.oGetFileContentEnd().ull_GetByteOffset();
-        const uint64_t first = at.ull_GetByteOffset() + kLengthSize;
-        if (first > end || end - first < 4)
+        const uint64_t first = at.ull_GetByteOffset() + Head::kLengthSize;
+        if (first > end || end - first < Head::kCountSize)
             return false;
-        uint8_t head[8];
-        if (file.eRead(at, head, sizeof head) != eFile_Ok)
+        uint8_t stored[Head::kEncodedSize];
+        if (file.eRead(at, stored, sizeof stored) != eFile_Ok || !Head::bDecode(stored, sizeof stored, &head))
             return false;
-        length = Endian::Get32(head);
-        if (length > end - first) {
+        if (head.ul_Length > end - first) {
             ERR_LogPrintf(ERR_Level_Warning, ERR_Cat_Bigfile,
                           "Indexation: file %08X has a length beyond the end of the bigfile, skipped\n",
                           e.ul_Key);
             return false;
         }
-        if (length < kLengthSize)
+        if (!head.bHasTable())
             return false;
-        count = Endian::Get32(head + 4);
-        fit = std::min(count, (length - kLengthSize) / 4);
+        fit = head.ul_KeysThatFit();
         bytes = keyBytes(fit);
-        if (fit != 0 && file.eRead(at, bytes, fit * 4, 8) != eFile_Ok)
+        if (fit != 0 &&
+            file.eRead(at, bytes, fit * static_cast<uint32_t>(Head::kKeySize), Head::kOffKeys) != eFile_Ok)
             return false;
     }
-    if (count > fit)
+    if (head.ul_RefCount > fit)
         ERR_LogPrintf(ERR_Level_Warning, ERR_Cat_Bigfile,
-                      "Indexation: file %08X lists %u references but its content holds %u\n", e.ul_Key, count,
-                      fit);
+                      "Indexation: file %08X lists %u references but its content holds %u\n", e.ul_Key,
+                      head.ul_RefCount, fit);
     out->resize(fit);
-    for (uint32_t i = 0; i < fit; ++i)
-        (*out)[i] = Endian::Get32(bytes + 4 * static_cast<size_t>(i));
+    Head::DecodeKeys(bytes, fit, out->data());
     return true;
 }
 

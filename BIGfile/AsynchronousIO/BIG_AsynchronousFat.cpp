@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
-#include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_FileEntry.h"
 #include "BIGfile/BIG_Init.h"
@@ -17,9 +17,7 @@ namespace {
 
 BIG_cl_AsynchronousFat* g_pInstance = nullptr;
 
-constexpr uint32_t kLengthSize = 4;
-// Formats from this number on store a reference table in front of the content.
-constexpr uint16_t kFirstFormatWithRefs = 40;
+constexpr uint32_t kLengthSize = BIG_st_ContentHead::kLengthSize;
 
 // A view that owns its bytes: the content of a loose key file, which no read
 // buffer holds.
@@ -327,8 +325,10 @@ bool BIG_cl_AsynchronousFat::bGetFileData(uint32_t ulFileIdx, BIG_st_FileData* p
         BIG::FBuff* head = po_ReadWhole(ulFileIdx, place, kLengthSize);
         if (head == nullptr)
             return false;
-        length = BIG::Endian::Get32(head->pc_GetData());
+        const bool read = BIG_st_ContentHead::bDecodeLength(head->pc_GetData(), head->ul_GetSize(), &length);
         head->Release();
+        if (!read)
+            return false;
         if (length > BIG::kMaxReadSize) {
             ShowTooBig(ulFileIdx, length);
             return false;
@@ -341,21 +341,19 @@ bool BIG_cl_AsynchronousFat::bGetFileData(uint32_t ulFileIdx, BIG_st_FileData* p
         content = data->pc_GetData() + kLengthSize;
     }
 
-    uint32_t refCount = 0;
-    uint32_t refBytes = 0;
-    if (uw_GetFormatNb() >= kFirstFormatWithRefs) {
-        refCount = length >= kLengthSize ? BIG::Endian::Get32(content) : 0;
-        const uint64_t needed = kLengthSize + static_cast<uint64_t>(refCount) * 4;
-        if (length < kLengthSize || needed > length) {
+    uint32_t refBytes = 0;  // no table before format 40: all payload
+    if (uw_GetFormatNb() >= BIG_st_ContentHead::kFirstFormatWithRefs) {
+        BIG_st_ContentHead table;
+        if (!BIG_st_ContentHead::bDecodeContent(content, length, length, &table) || !table.bTableFits()) {
             ERR_X_RaisePrintf("AssertEx", "'%s' : File is corrupted", FileLabel(ulFileIdx).c_str());
             data->Release();
             return false;
         }
-        refBytes = static_cast<uint32_t>(needed);
+        refBytes = table.ul_TableSize();
         po_Out->pu8_RefTable = content;
+        po_Out->ul_RefCount = table.ul_RefCount;
     }
     po_Out->po_Buffer = data;
-    po_Out->ul_RefCount = refCount;
     po_Out->pu8_Data = content + refBytes;
     po_Out->ul_DataSize = length - refBytes;
     return true;

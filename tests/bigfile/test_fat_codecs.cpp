@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_DirEntry.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
@@ -137,6 +138,79 @@ TEST(FatCodecs, DirEntryExactBytes) {
     PutText(want, 10, "levels");
     Put(want, 63, 0x80, 1);
     EXPECT_EQ(Bytes(out, out + sizeof out), want);
+}
+
+TEST(FatCodecs, ContentHeadExactBytes) {
+    BIG_st_ContentHead h;
+    h.ul_Length = 0x00010014;
+    h.ul_RefCount = 3;
+    uint8_t out[BIG_st_ContentHead::kEncodedSize];
+    h.EncodeTo(out);
+    const Bytes want = {0x14, 0x00, 0x01, 0x00, 3, 0, 0, 0};
+    EXPECT_EQ(Bytes(out, out + sizeof out), want);
+}
+
+// Stored bytes: length 16, count 2, keys 0x11223344 and 0xA0B0C0D0, then 4 payload bytes.
+TEST(FatCodecs, ContentHeadDecodesStoredAndLoadedForms) {
+    const Bytes stored = {16,   0,    0,    0,    2,    0,    0,   0,   0x44, 0x33,
+                          0x22, 0x11, 0xD0, 0xC0, 0xB0, 0xA0, 'a', 'b', 'c',  'd'};
+    BIG_st_ContentHead h;
+    ASSERT_TRUE(BIG_st_ContentHead::bDecode(stored.data(), stored.size(), &h));
+    EXPECT_EQ(h.ul_Length, 16u);
+    EXPECT_EQ(h.ul_RefCount, 2u);
+    EXPECT_TRUE(h.bTableFits());
+    EXPECT_EQ(h.ul_TableSize(), 12u);
+    EXPECT_EQ(h.ul_PayloadSize(), 4u);
+    const uint8_t* keys = stored.data() + BIG_st_ContentHead::kOffKeys;
+    EXPECT_EQ(BIG_st_ContentHead::ul_KeyAt(keys, 0), 0x11223344u);
+    EXPECT_EQ(BIG_st_ContentHead::ul_KeyAt(keys, 1), 0xA0B0C0D0u);
+    Bytes inPlace(keys, keys + 8);
+    uint32_t words[2];
+    std::memcpy(words, inPlace.data(), sizeof words);
+    BIG_st_ContentHead::DecodeKeys(words, 2, words);
+    EXPECT_EQ(words[0], 0x11223344u);
+    EXPECT_EQ(words[1], 0xA0B0C0D0u);
+
+    // The loaded form starts at the count; its length comes from elsewhere.
+    BIG_st_ContentHead loaded;
+    ASSERT_TRUE(BIG_st_ContentHead::bDecodeContent(stored.data() + 4, stored.size() - 4, 16, &loaded));
+    EXPECT_EQ(loaded.ul_RefCount, 2u);
+    EXPECT_EQ(loaded.ul_PayloadSize(), 4u);
+}
+
+// Heads a corrupt or short file gives: the codec refuses what it cannot read
+// and never lets a key outside the length be reached.
+TEST(FatCodecs, ContentHeadBoundsEveryCase) {
+    struct Case {
+        const char* what;
+        Bytes stored;
+        bool decodes;
+        uint32_t count, fit, table, payload;
+    };
+    const Case cases[] = {
+        {"no length word", {1, 0, 0}, false, 0, 0, 0, 0},
+        {"length with room for a count but no count", {8, 0, 0, 0, 1, 0}, false, 0, 0, 0, 0},
+        {"empty content", {0, 0, 0, 0}, true, 0, 0, 0, 0},
+        {"content too short for a count", {3, 0, 0, 0, 9, 9, 9}, true, 0, 0, 0, 3},
+        {"count only", {4, 0, 0, 0, 0, 0, 0, 0}, true, 0, 0, 4, 0},
+        {"count claims more than the length holds", {9, 0, 0, 0, 5, 0, 0, 0}, true, 5, 1, 8, 1},
+        {"count of 2^32-1", {12, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, true, 0xFFFFFFFF, 2, 12, 0},
+        {"largest length", {0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0}, true, 1, 1, 8, 0xFFFFFFF7},
+    };
+    for (const Case& c : cases) {
+        BIG_st_ContentHead h;
+        h.ul_RefCount = 77;
+        EXPECT_EQ(BIG_st_ContentHead::bDecode(c.stored.data(), c.stored.size(), &h), c.decodes) << c.what;
+        if (!c.decodes) {
+            EXPECT_EQ(h.ul_RefCount, 77u) << c.what << ": left unchanged";
+            continue;
+        }
+        EXPECT_EQ(h.ul_RefCount, c.count) << c.what;
+        EXPECT_EQ(h.ul_KeysThatFit(), c.fit) << c.what;
+        EXPECT_EQ(h.bTableFits(), h.bHasTable() && c.fit == c.count) << c.what;
+        EXPECT_EQ(h.ul_TableSize(), c.table) << c.what;
+        EXPECT_EQ(h.ul_PayloadSize(), c.payload) << c.what;
+    }
 }
 
 // A name that fills its field without a terminator is cut at the field: the
