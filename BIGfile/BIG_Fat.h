@@ -78,6 +78,21 @@ struct BIG_st_ByteBlock {
     uint32_t ul_Capacity = 0;
 };
 
+class BIG_cl_Fat;
+
+// Where a file's stored content lies, for readers that fetch its head and
+// keys themselves (BIG_ContentHead.h): resolved through the package list and
+// the copy list by the table (BIG_cl_Fat::bGetContentPlace).
+struct BIG_st_ContentPlace {
+    BIG_cl_Fat* po_Fat = nullptr;  // the table whose container holds the bytes
+    uint32_t ul_Index = 0;         // the file's index in that table
+    uint32_t ul_Bigfile = 0;       // the asynchronous I/O manager's number: main bigfile or package
+    BIG_POS o_Head;                // the length word
+    uint64_t ull_Available = 0;    // container bytes from the length word to the content end
+    // The first referenced key, BIG_st_ContentHead::kOffKeys bytes after the length word.
+    BIG_POS oKeys() const { return BIG_POS::FromValue(o_Head.ul_GetValue() + 1); }
+};
+
 // Change observers (warn callbacks): user data, directory, file, key, event.
 using BIG_tdpfn_WarnCallback = void (*)(void* user, uint16_t dir, uint32_t file, uint32_t key,
                                         uint32_t event);
@@ -154,6 +169,10 @@ public:
     bool bIsFilePositionValid(uint32_t index) const;
     // Position of the stored content (its length prefix); none after a report.
     BIG_POS oGetFileOffset(uint32_t index) const;
+    // Where the stored content of file `index` lies (BIG_st_ContentPlace).
+    // False, without a report, for a loose key file, a package entry whose
+    // package or file is missing, and a file without valid data.
+    bool bGetContentPlace(uint32_t index, BIG_st_ContentPlace* out) const;
     uint32_t ul_GetFileSize(uint32_t index);
     // Reads `count` bytes of the content from `offset` on. False on failure.
     bool ReadFileContent(uint32_t index, void* buffer, uint32_t offset, uint32_t count);

@@ -1,6 +1,8 @@
 // Lookups, positions, sizes and content reads.
 #include <cstdio>
 
+#include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_Init.h"
@@ -13,7 +15,7 @@ namespace {
 // so an ignore-always answer silences every later report.
 int s_iReportMissingKey = 1;
 
-constexpr uint32_t kLengthSize = 4;
+constexpr uint32_t kLengthSize = BIG_st_ContentHead::kLengthSize;
 
 BIG_st_LoadedFileInfo LoadInfo(const BIG_st_FileEntry& e) {
     BIG_st_LoadedFileInfo info;
@@ -111,6 +113,42 @@ BIG_POS BIG_cl_Fat::oGetFileOffset(uint32_t index) const {
     return BIG_POS::FromValue(mo_DataPos.ul_GetValue() + ul_GetFilePosition(index));
 }
 
+bool BIG_cl_Fat::bGetContentPlace(uint32_t index, BIG_st_ContentPlace* out) const {
+    static_assert(BIG_st_ContentHead::kOffKeys == 8, "oKeys is one 8-byte unit after the head");
+    *out = BIG_st_ContentPlace{};
+    if (index >= mul_FileCount)
+        return false;
+    const BIG_st_FileEntry& e = mast_File[index];
+    if ((e.uc_StorageFlags & BIG_st_FileEntry::kStorageLooseKey) != 0)
+        return false;
+    const BIG_cl_Fat* fat = this;
+    uint32_t fileIndex = index;
+    uint32_t bigfile = BIG::kMainBigfile;
+    if ((e.uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0) {
+        // A package entry names a file of that package's own table, never a
+        // further package entry.
+        bigfile = e.ul_Pos >> BIG_st_FileEntry::kPackageIndexShift;
+        fat = bigfile < BIG_ul_PackageCount() ? BIG_pst_PackageFat(bigfile) : nullptr;
+        fileIndex = e.ul_Pos & BIG_st_FileEntry::kPackageFileMask;
+        if (fat == nullptr || fileIndex >= fat->mul_FileCount ||
+            (fat->mast_File[fileIndex].uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0)
+            return false;
+    }
+    // Copy-list entries go through the duplicated-files table (first copy).
+    if (!fat->bIsFilePositionValid(fileIndex))
+        return false;
+    const uint64_t value = uint64_t{fat->mo_DataPos.ul_GetValue()} + fat->ul_GetFilePosition(fileIndex);
+    const uint64_t end = fat->m_pFile->oGetFileContentEnd().ull_GetByteOffset();
+    if (value >= BIG_POS::kNone || value * 8 >= end)
+        return false;
+    out->po_Fat = const_cast<BIG_cl_Fat*>(fat);
+    out->ul_Index = fileIndex;
+    out->ul_Bigfile = bigfile;
+    out->o_Head = BIG_POS::FromValue(static_cast<uint32_t>(value));
+    out->ull_Available = end - value * 8;
+    return true;
+}
+
 std::string BIG_cl_Fat::LooseKeyFilePath(uint32_t index) const {
     auto found = m_looseKeyFiles.find(mast_File[index].ul_Key);
     if (found != m_looseKeyFiles.end())
@@ -136,8 +174,8 @@ bool BIG_cl_Fat::bGetStoredLength(uint32_t index, uint32_t* length) {
     PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
     if (!bReadAt(*m_pFile, offset, raw, kLengthSize))
         return false;
-    const uint32_t stored = static_cast<uint32_t>(raw[0]) | (static_cast<uint32_t>(raw[1]) << 8) |
-                            (static_cast<uint32_t>(raw[2]) << 16) | (static_cast<uint32_t>(raw[3]) << 24);
+    uint32_t stored = 0;
+    BIG_st_ContentHead::bDecodeLength(raw, sizeof raw, &stored);
     // The length must fit between the content and the end of the container.
     const uint64_t end = m_pFile->oGetFileContentEnd().ull_GetByteOffset();
     const uint64_t first = offset.ull_GetByteOffset() + kLengthSize;

@@ -9,8 +9,8 @@
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
-#include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FileEntry.h"
@@ -28,8 +28,6 @@ namespace {
 constexpr uint32_t kNoKey = 0xFFFFFFFF;
 constexpr uint32_t kDuplicatedFilesKey = 0x1000;
 constexpr size_t kPrintSize = 1024;  // Print cuts at 1023 characters
-// Stored content: u32 size, then (from the reference table on) u32 count, keys.
-constexpr uint32_t kHeadSize = 8;
 
 // The engine's runtime library counts its starts: only the first start and
 // the last stop do work. It keeps no other state on this platform, nor do the
@@ -272,82 +270,68 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
     if (mpo_Fat == nullptr || index >= mpo_Fat->ul_GetFileCount())
         return OVC_Status_NoData;
     const BIG_st_FileEntry& entry = mpo_Fat->FileEntry(index);
+    using Head = BIG_st_ContentHead;
 
-    // The table whose container holds the bytes: a package entry names a
-    // file of that package's own table.
-    BIG_cl_Fat* holder = mpo_Fat;
-    uint32_t holderIndex = index;
-    uint32_t bigfile = BIG::kMainBigfile;
-    if ((entry.uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0) {
-        bigfile = entry.ul_Pos >> BIG_st_FileEntry::kPackageIndexShift;
-        holder = bigfile < BIG_ul_PackageCount() ? BIG_pst_PackageFat(bigfile) : nullptr;
-        holderIndex = entry.ul_Pos & BIG_st_FileEntry::kPackageFileMask;
-        if (holder == nullptr || holderIndex >= holder->ul_GetFileCount() ||
-            (holder->FileEntry(holderIndex).uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0)
-            return OVC_Status_NoData;
-    }
+    // The table says where the bytes lie (a package's own container for a
+    // package entry, the first copy of a copy list); a loose key file
+    // overrides the stored content and is read through the table.
+    const bool loose = (entry.uc_StorageFlags & BIG_st_FileEntry::kStorageLooseKey) != 0;
+    BIG_st_ContentPlace place;
+    if (!loose && !mpo_Fat->bGetContentPlace(index, &place))
+        return OVC_Status_NoData;
     TakeSharedBuffer(nullptr);
 
-    uint8_t head[kHeadSize] = {};
-    uint32_t available = 0;  // bytes of the head that the content holds
-    BIG_POS base = BIG_POS::None();
-    const bool loose = (entry.uc_StorageFlags & BIG_st_FileEntry::kStorageLooseKey) != 0;
+    Head head;
     if (loose) {
-        // A loose key file overrides the stored content; it has no size word.
+        // No length word: the file's size is the length.
         const uint32_t size = mpo_Fat->ul_GetFileSize(index);
         if (size == 0xFFFFFFFF)
             return OVC_Status_NoData;
-        BIG::Endian::Put32(head, size);
-        available = 4;
-        if (size >= 4 && mpo_Fat->ReadFileContent(index, head + 4, 0, 4))
-            available = kHeadSize;
+        head.ul_Length = size;
+        uint8_t count[Head::kCountSize];
+        if (size >= Head::kCountSize && mpo_Fat->ReadFileContent(index, count, 0, sizeof count))
+            Head::bDecodeContent(count, sizeof count, size, &head);
     } else {
-        // Copy-list entries go through the duplicated-files table (first copy);
-        // a position outside the container counts as no data.
-        if (!holder->bIsFilePositionValid(holderIndex))
-            return OVC_Status_NoData;
-        const uint64_t value =
-            uint64_t{holder->oGetDataPos().ul_GetValue()} + holder->ul_GetFilePosition(holderIndex);
-        const uint64_t end = holder->File().oGetFileContentEnd().ull_GetByteOffset();
-        if (value >= BIG_POS::kNone || value * 8 >= end)
-            return OVC_Status_NoData;
-        base = BIG_POS::FromValue(static_cast<uint32_t>(value));
-        const uint64_t left = end - value * 8;
-        available = static_cast<uint32_t>(std::min<uint64_t>(left, kHeadSize));
-        if (available < 4 || !bReadBigfileBytes(*holder, bigfile, base, holderIndex, head, available)) {
+        uint8_t stored[Head::kEncodedSize] = {};
+        const auto available = static_cast<uint32_t>(std::min<uint64_t>(place.ull_Available, sizeof stored));
+        uint32_t size = 0;
+        if (available < Head::kLengthSize ||
+            !bReadBigfileBytes(*place.po_Fat, place.ul_Bigfile, place.o_Head, place.ul_Index, stored,
+                               available) ||
+            !Head::bDecodeLength(stored, available, &size)) {
             OVC_OutputString("error", "session", "Cannot read the data of %s (key 0x%08X)",
                              record->s_Name.c_str(), record->ul_Key);
             return OVC_Status_NoData;
         }
-        const uint32_t size = BIG::Endian::Get32(head);
-        if (uint64_t{size} + 4 > left) {
+        if (uint64_t{size} + Head::kLengthSize > place.ull_Available) {
             OVC_OutputString("error", "session",
                              "The data of %s (key 0x%08X) claim %u bytes and run past the end of the bigfile",
                              record->s_Name.c_str(), record->ul_Key, size);
             return OVC_Status_NoData;
         }
+        // A length inside the container leaves room for the count it has room for.
+        Head::bDecode(stored, available, &head);
     }
 
-    const uint32_t size = BIG::Endian::Get32(head);
+    const uint32_t size = head.ul_Length;
     record->ul_Size = size;
     if (size == 0)
         return OVC_Status_Success;
-    uint32_t count = available >= kHeadSize ? BIG::Endian::Get32(head + 4) : 0;
     // A count that claims more keys than the content holds is cut to those that fit.
-    const uint32_t fit = size >= 4 ? (size - 4) / 4 : 0;
-    if (count > fit) {
+    const uint32_t count = head.ul_KeysThatFit();
+    if (head.ul_RefCount > count) {
         OVC_OutputString("warning", "session",
                          "%s (key 0x%08X) claims %u references, its %u bytes hold %u: the rest is ignored",
-                         record->s_Name.c_str(), record->ul_Key, count, size, fit);
-        count = fit;
+                         record->s_Name.c_str(), record->ul_Key, head.ul_RefCount, size, count);
     }
 
     // Content the asynchronous I/O manager already holds is taken from memory,
     // payload included; otherwise only the table is read.
     const uint8_t* held = nullptr;
     if (!loose) {
-        if (BIG_cl_AsynchronousIOManager* manager = po_ManagerFor(*holder, bigfile)) {
-            if (BIG::FBuff* whole = manager->po_FindData(base.ul_GetValue(), size + 4, bigfile)) {
+        if (BIG_cl_AsynchronousIOManager* manager = po_ManagerFor(*place.po_Fat, place.ul_Bigfile)) {
+            if (BIG::FBuff* whole = manager->po_FindData(place.o_Head.ul_GetValue(), size + Head::kLengthSize,
+                                                         place.ul_Bigfile)) {
                 TakeSharedBuffer(whole);
                 held = whole->pc_GetData();
             }
@@ -355,7 +339,8 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
     }
     if (count != 0) {
         OVI_RefBuffer& refs = RefBuffer();
-        if (!refs.bReserve(uint64_t{4} * count)) {
+        const uint32_t keyBytes = static_cast<uint32_t>(Head::kKeySize) * count;
+        if (!refs.bReserve(keyBytes)) {
             OVC_OutputString("error", "session", "No memory for the %u references of %s (key 0x%08X)", count,
                              record->s_Name.c_str(), record->ul_Key);
             return OVC_Status_NoData;
@@ -363,24 +348,23 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
         uint32_t* keys = refs.pul_Data();
         bool read = true;
         if (held != nullptr)
-            std::memcpy(keys, held + kHeadSize, size_t{4} * count);
+            std::memcpy(keys, held + Head::kOffKeys, keyBytes);
         else if (loose)
-            read = mpo_Fat->ReadFileContent(index, keys, 4, 4 * count);
+            read = mpo_Fat->ReadFileContent(index, keys, Head::kCountSize, keyBytes);
         else
-            read = bReadBigfileBytes(*holder, bigfile, BIG_POS::FromValue(base.ul_GetValue() + 1),
-                                     holderIndex, keys, 4 * count);
+            read = bReadBigfileBytes(*place.po_Fat, place.ul_Bigfile, place.oKeys(), place.ul_Index, keys,
+                                     keyBytes);
         if (!read) {
             OVC_OutputString("error", "session", "Cannot read the references of %s (key 0x%08X)",
                              record->s_Name.c_str(), record->ul_Key);
             return OVC_Status_NoData;
         }
-        for (uint32_t i = 0; i < count; ++i)
-            keys[i] = BIG::Endian::Get32(reinterpret_cast<const uint8_t*>(keys + i));
+        Head::DecodeKeys(keys, count, keys);
     }
     record->ul_RefCount = count;
     if (held != nullptr && payload != nullptr && payloadSize != nullptr) {
-        *payload = held + kHeadSize + size_t{4} * count;
-        *payloadSize = size - 4 - 4 * count;
+        *payload = held + Head::kLengthSize + head.ul_TableSize();
+        *payloadSize = head.ul_PayloadSize();
     }
     return OVC_Status_Success;
 }
