@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FBuff.h"
@@ -25,7 +26,7 @@ using Json = nlohmann::ordered_json;
 constexpr int kManifestVersion = 1;
 constexpr const char* kManifestName = "manifest.json";
 // Formats from 40 on start every content with its reference table.
-constexpr uint16_t kFirstFormatWithRefs = 40;
+constexpr uint16_t kFirstFormatWithRefs = BIG_st_ContentHead::kFirstFormatWithRefs;
 
 std::string Hex8(uint32_t value) {
     char text[16];
@@ -344,18 +345,14 @@ bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const std::vector<uint3
         uint32_t dataOffset = 0;
         Json refs = Json::array();
         bool raw = true;
-        if (hasRefs && length >= 4) {
-            const uint32_t n = uint32_t(content[0]) | uint32_t(content[1]) << 8 | uint32_t(content[2]) << 16 |
-                               uint32_t(content[3]) << 24;
-            if (uint64_t(n) * 4 + 4 <= length) {
-                raw = false;
-                for (uint32_t r = 0; r < n; ++r) {
-                    const uint8_t* p = content + 4 + 4 * r;
-                    refs.push_back(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                                   uint32_t(p[3]) << 24);
-                }
-                dataOffset = 4 + 4 * n;
-            }
+        BIG_st_ContentHead head;
+        if (hasRefs && BIG_st_ContentHead::bDecodeContent(content, length, length, &head) &&
+            head.bTableFits()) {
+            raw = false;
+            const uint8_t* keys = content + BIG_st_ContentHead::kCountSize;
+            for (uint32_t r = 0; r < head.ul_RefCount; ++r)
+                refs.push_back(BIG_st_ContentHead::ul_KeyAt(keys, r));
+            dataOffset = head.ul_TableSize();
         }
         if (!raw && bIsLink(e) && refs.size() == 4 && length == 20) {
             o["link_keys"] = refs;
@@ -661,14 +658,11 @@ std::vector<std::string> Verify(BIG_cl_Fat& fat) {
         if (e.ul_Checksum != 0 && crc != e.ul_Checksum)
             problems.push_back(fileLabel(i) + ": checksum mismatch (stored " + Hex8(e.ul_Checksum) +
                                ", content " + Hex8(crc) + ")");
-        if (hasRefs && length >= 4) {
-            const uint8_t* p = block.p_Data.get();
-            const uint32_t n =
-                uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-            if (uint64_t(n) * 4 + 4 > length)
-                problems.push_back(fileLabel(i) + ": reference count " + std::to_string(n) +
-                                   " does not fit its content of " + std::to_string(length) + " bytes");
-        }
+        BIG_st_ContentHead head;
+        if (hasRefs && BIG_st_ContentHead::bDecodeContent(block.p_Data.get(), length, length, &head) &&
+            head.bHasTable() && !head.bTableFits())
+            problems.push_back(fileLabel(i) + ": reference count " + std::to_string(head.ul_RefCount) +
+                               " does not fit its content of " + std::to_string(length) + " bytes");
     }
     return problems;
 }

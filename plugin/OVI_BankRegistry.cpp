@@ -1,10 +1,12 @@
 #include "plugin/OVI_BankRegistry.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_FBuff.h"
 #include "ERRor/ERR_Assert.h"
@@ -46,7 +48,7 @@ public:
     bool bKey(uint32_t* out) {
         if (KeysLeft() == 0)
             return false;
-        *out = BIG::Endian::Get32(m_file.pu8_RefKeys + 4 * static_cast<size_t>(m_keyPos++));
+        *out = BIG_st_ContentHead::ul_KeyAt(m_file.pu8_RefKeys, m_keyPos++);
         return true;
     }
     // Moves past a NUL-terminated name. False when the name has no end inside
@@ -210,16 +212,15 @@ int32_t Register(std::map<uint32_t, std::unique_ptr<T>>* map, const BankFileView
 bool BankFileView::bFromContent(uint32_t ulKey, const uint8_t* pu8_Content, size_t size, BankFileView* out) {
     *out = BankFileView{};
     out->ul_Key = ulKey;
-    if (pu8_Content == nullptr || size < 4)
+    BIG_st_ContentHead head;
+    if (size > UINT32_MAX ||
+        !BIG_st_ContentHead::bDecodeContent(pu8_Content, size, static_cast<uint32_t>(size), &head) ||
+        !head.bTableFits())
         return false;
-    const uint32_t refCount = BIG::Endian::Get32(pu8_Content);
-    if (refCount > (size - 4) / 4)
-        return false;
-    const size_t tableEnd = 4 + 4 * static_cast<size_t>(refCount);
-    out->pu8_RefKeys = pu8_Content + 4;
-    out->ul_RefCount = refCount;
-    out->pu8_Payload = pu8_Content + tableEnd;
-    out->ul_PayloadSize = size - tableEnd;
+    out->pu8_RefKeys = pu8_Content + BIG_st_ContentHead::kCountSize;
+    out->ul_RefCount = head.ul_RefCount;
+    out->pu8_Payload = pu8_Content + head.ul_TableSize();
+    out->ul_PayloadSize = head.ul_PayloadSize();
     return true;
 }
 
@@ -229,7 +230,7 @@ BankFileView BankFileView::FromFileData(uint32_t ulKey, const BIG_st_FileData* d
     if (data == nullptr || data->po_Buffer == nullptr)
         return view;
     if (data->pu8_RefTable != nullptr) {
-        view.pu8_RefKeys = data->pu8_RefTable + 4;  // past the table's own count
+        view.pu8_RefKeys = data->pu8_RefTable + BIG_st_ContentHead::kCountSize;
         view.ul_RefCount = data->ul_RefCount;
     }
     view.pu8_Payload = data->pu8_Data;
