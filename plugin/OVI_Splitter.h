@@ -12,12 +12,16 @@
 // eRun maps the bigfile, builds the closures, gathers the common keys and
 // writes the outputs, eDeinit closes the bigfile.
 //
-// Files: this file and OVI_Splitter.cpp hold the session, the hooks and the
-// passes; OVI_SplitterWrite.cpp writes one SplitOutput as a bigfile under
+// Files: OVI_Splitter.cpp holds the session (eInit, eRun, eDeinit), the
+// mapping hooks and the pass logs; OVI_SplitterInputs.cpp reads the side
+// inputs (the gmbigfile's keys, the critical list, the replacement content);
+// OVI_SplitterPasses.cpp gathers the common keys and runs the output passes;
+// OVI_SplitterWrite.cpp writes one SplitOutput as a bigfile under
 // DATAROOT/DLC/<name>/<name>.big (optionally with a gzip copy);
 // OVI_SplitterReports.cpp writes the critical and final reports and the
-// link-file line. Logs, reports, "linker_pc.map" and the replacement file are
-// written in the process's current directory.
+// link-file line; OVI_ReportFormat.h holds the names and line formats of the
+// logs and reports. Logs, reports, "linker_pc.map" and the replacement file
+// are written in the process's current directory.
 //
 // Threads: everything runs on the host's calling thread; one tool at a time.
 #pragma once
@@ -117,10 +121,14 @@ public:
     // objects; under the DLC flag the weight becomes 10000000.
     int32_t eInit(OVC_Params* params) override;
     int32_t eDeinit() override;
-    // The whole split (see the source for its fourteen steps). Returns the
-    // worst status of the run: 0; -1 when a scanned file had no data; 4 when
-    // an output, a log, a report, a sound package or a named side input
-    // failed, or a world was skipped.
+    // The whole split: reads the gmbigfile's keys, maps the references (from
+    // the reference cache when one is named, else by scanning the bigfile),
+    // resolves the banks, builds the closures, loads the replacement content
+    // (replacement flag), gathers the common keys, writes the outputs, copies
+    // the sound packages, saves the link map (linker flag) and the critical
+    // report, then the final report. Returns the worst status of the run: 0;
+    // -1 when a scanned file had no data; 4 when an output, a log, a report,
+    // a sound package or a named side input failed, or a world was skipped.
     int32_t eRun() override;
     // Link files, world roots, forced types, bank files and the replacement
     // capture. Always false.
@@ -142,9 +150,18 @@ public:
     static bool bIsSafeOutputName(std::string_view name);
 
 protected:
-    // ---- session and passes (OVI_Splitter.cpp) ----------------------------------
+    // ---- side inputs (OVI_SplitterInputs.cpp) ------------------------------------
     // Keys of every file of the gmbigfile. 0, or 4 when it cannot be opened or read.
     int32_t _LoadGmKeys(const std::string& path);
+    // Loads the replacement file into the replacement content (replacement
+    // flag set; after the closures, before the common keys are gathered).
+    void _LoadReplacement();
+    // Writes the content of type-126 file `index` to the replacement path
+    // (replacement flag and path set); called for a file smaller than any
+    // seen before in this session.
+    void _CaptureReplacement(const FileRefRecord& record, uint32_t index);
+
+    // ---- passes (OVI_SplitterPasses.cpp) -------------------------------------------
     void _GatherCommonKeys();
     // Appends a key map (key -> walk mode) to the common closure; always 0.
     int32_t _eAppendKeys(const std::map<uint32_t, uint32_t>& keys);
@@ -158,12 +175,6 @@ protected:
     void _EndPass(const char* format, const std::string& name);
     // A world skipped before its pass: the error line and status 4.
     void _SkipWorld(uint32_t root, const std::string& why);
-    // Loads the replacement file into the replacement content (eRun step 8).
-    void _LoadReplacement();
-    // Writes the content of type-126 file `index` to the replacement path
-    // (replacement flag and path set); called for a file smaller than any
-    // seen before in this session.
-    void _CaptureReplacement(const FileRefRecord& record, uint32_t index);
     static bool bIsSoundType(uint32_t type);
     // Prepares an output: name, package word and id, key array of `capacity`.
     bool _bMakeOutput(SplitOutput& output, const std::string& name, uint32_t capacity);
