@@ -1,0 +1,210 @@
+// `orvex diff` as a user runs it: bigfiles built with the library's own
+// writer, repacked into other layouts, changed and cut.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "BIGfile/BIG_Fat.h"
+#include "ERRor/ERR_Assert.h"
+#include "host/BigTools.h"
+#include "platform/Process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {ORVEX_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    PLT::ProcessResult result;
+    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN", "MARLIN_DEBUG_OUTPUT"}, &result));
+    return result;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// How a sample departs from the reference one.
+struct Variant {
+    uint32_t ul_Drop = 0;    // key left out
+    uint32_t ul_Change = 0;  // key whose content gets one more byte
+    uint32_t ul_Retime = 0;  // key saved with another time
+    uint32_t ul_Add = 0;     // key of one more file
+};
+
+class DiffTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ERR_SetInteractive(false);
+        char pattern[] = "/tmp/orvex-diff-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        setenv("MARLIN_REGISTRY", (m_dir + "/registry.ini").c_str(), 1);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string MakeSample(const std::string& name, const Variant& v = {}) {
+        const std::string path = m_dir + "/" + name;
+        Build(path, v);
+        return path;
+    }
+
+    void Build(const std::string& path, const Variant& v) {
+        BIG_cl_Fat fat;
+        EXPECT_EQ(fat.File().eCreate(path, false, 0xC0000000, true), 0u);
+        EXPECT_TRUE(fat.Create(32, 8, 0x00070003, 5));
+        const uint16_t levels = fat.uw_CreateDirPath("/Levels/Town");
+        struct Item {
+            const char* name;
+            uint16_t dir;
+            uint32_t key;
+            std::string data;
+        };
+        std::vector<Item> items = {
+            {"town.wor", levels, 0x10000001, "world data"},
+            {"rock.msh", levels, 0x10000002, std::string(5000, 'r')},
+            {"rock.tga", 0, 0x10000003, "texture"},
+            {"empty.ini", 0, 0x10000004, ""},
+        };
+        if (v.ul_Add != 0)
+            items.push_back({"extra.ini", 0, v.ul_Add, "extra!"});
+        for (const Item& it : items) {
+            if (it.key == v.ul_Drop)
+                continue;
+            const uint32_t time = it.key == v.ul_Retime ? 1700000100 : 1700000000;
+            const uint32_t index = fat.ul_CreateFile(it.name, time, it.dir, it.key);
+            EXPECT_NE(index, BIG_cl_Fat::kNoFile) << it.name;
+            std::string content(4, '\0');  // an empty reference table
+            content += it.data;
+            if (it.key == v.ul_Change)
+                content += 'x';
+            fat.SaveFile(index, content.data(), static_cast<uint32_t>(content.size()));
+            // Saving stamps the current time: put the chosen one back.
+            BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
+            ASSERT_NE(entry, nullptr);
+            entry->ul_Time = time;
+            fat.WriteFileEntry(index);
+        }
+        fat.ul_CreateFile("nodata.gol", 1700000000, levels, 0x10000008);
+        fat.WriteFatHeader();
+        EXPECT_EQ(fat.File().eClose(), 0u);
+    }
+
+    // `big` extracted and packed again with other segments and alignment.
+    std::string Repack(const std::string& big, const std::string& name, int alignmentShift,
+                       uint32_t maxSegment) {
+        std::string error;
+        auto fat = HOST::Tools::OpenBigfile(big, &error);
+        EXPECT_TRUE(fat) << error;
+        if (!fat)
+            return {};
+        HOST::Tools::ExtractResult result;
+        const std::string folder = m_dir + "/x-" + name;
+        EXPECT_TRUE(HOST::Tools::Extract(*fat, folder, {}, &result));
+        fat->File().eClose();
+        HOST::Tools::PackOptions options;
+        options.i_AlignmentShift = alignmentShift;
+        options.ul_MaxSegmentSize = maxSegment;
+        const std::string packed = m_dir + "/" + name;
+        EXPECT_TRUE(HOST::Tools::Pack(folder, packed, options, &error)) << error;
+        return packed;
+    }
+
+    std::string m_dir;
+};
+
+TEST_F(DiffTest, SameContentsInAnyLayoutAreTheSame) {
+    const std::string a = MakeSample("a.big");
+    const std::vector<std::string> others = {
+        a,
+        MakeSample("copy.big"),
+        Repack(a, "segments.big", 3, 4096),
+        Repack(a, "aligned.big", 11, 0xC0000000),
+    };
+    for (const std::string& b : others) {
+        SCOPED_TRACE(b);
+        const PLT::ProcessResult text = RunOrvex({"diff", a, b});
+        EXPECT_EQ(text.exitCode, 0) << text.out << text.err;
+        EXPECT_TRUE(Contains(text.out, "same files and contents")) << text.out;
+        EXPECT_TRUE(Contains(text.out, ": 5 files, 5033 bytes")) << text.out;
+
+        const PLT::ProcessResult json = RunOrvex({"diff", a, b, "--json"});
+        ASSERT_EQ(json.exitCode, 0) << json.out << json.err;
+        const nlohmann::json j = nlohmann::json::parse(json.out);
+        EXPECT_TRUE(j["same"].get<bool>());
+        EXPECT_EQ(j["totals"]["same"]["files"], 5);
+    }
+}
+
+TEST_F(DiffTest, RemovedChangedAndAddedFilesAreNamedWithTheirBytes) {
+    const std::string a = MakeSample("a.big");
+    Variant v;
+    v.ul_Drop = 0x10000003;
+    v.ul_Change = 0x10000002;
+    v.ul_Retime = 0x10000001;
+    v.ul_Add = 0x10000009;
+    const std::string b = Repack(MakeSample("b.big", v), "b-segments.big", 4, 4096);
+
+    const PLT::ProcessResult text = RunOrvex({"diff", a, b});
+    EXPECT_EQ(text.exitCode, 1) << text.out << text.err;
+    EXPECT_TRUE(Contains(text.out, "only in A  10000003  11 bytes  //rock.tga\n")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "only in B  10000009  10 bytes  //extra.ini\n")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "differs    10000002  //Levels/Town/rock.msh: content ")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "; size 5004 -> 5005\n")) << text.out;
+    EXPECT_TRUE(
+        Contains(text.out, "differs    10000001  //Levels/Town/town.wor: time 1700000000 -> 1700000100\n"))
+        << text.out;
+    EXPECT_TRUE(Contains(text.out,
+                         "only in A: 1 files, 11 bytes; only in B: 1 files, 10 bytes; differ: 2 files, "
+                         "5018 bytes in A, 5019 bytes in B; same: 2 files"))
+        << text.out;
+
+    const PLT::ProcessResult json = RunOrvex({"diff", a, b, "--json"});
+    ASSERT_EQ(json.exitCode, 1) << json.out << json.err;
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_FALSE(j["same"].get<bool>());
+    ASSERT_EQ(j["only_in_a"].size(), 1u);
+    EXPECT_EQ(j["only_in_a"][0]["key"], "0x10000003");
+    ASSERT_EQ(j["only_in_b"].size(), 1u);
+    EXPECT_EQ(j["only_in_b"][0]["key"], "0x10000009");
+    ASSERT_EQ(j["changed"].size(), 2u);
+    EXPECT_EQ(j["changed"][0]["key"], "0x10000001");
+    EXPECT_EQ(j["changed"][0]["fields"], nlohmann::json({"time"}));
+    EXPECT_EQ(j["changed"][1]["key"], "0x10000002");
+    EXPECT_EQ(j["changed"][1]["fields"], nlohmann::json({"content", "size"}));
+    EXPECT_EQ(j["changed"][1]["a"]["size"], 5004);
+    EXPECT_EQ(j["changed"][1]["b"]["size"], 5005);
+    EXPECT_EQ(j["totals"]["only_in_a"]["bytes"], 11);
+    EXPECT_EQ(j["totals"]["changed"]["b_bytes"], 5019);
+}
+
+TEST_F(DiffTest, UnreadableInputIsAnErrorNotADifference) {
+    const std::string a = MakeSample("a.big");
+    const std::string garbage = m_dir + "/garbage.big";
+    {
+        std::FILE* f = std::fopen(garbage.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("not a bigfile at all", f);
+        std::fclose(f);
+    }
+    const std::vector<std::vector<std::string>> cases = {
+        {"diff", a, m_dir + "/missing.big"},
+        {"diff", garbage, a},
+        {"diff", a, garbage, "--json"},
+    };
+    for (const auto& args : cases) {
+        const PLT::ProcessResult r = RunOrvex(args);
+        EXPECT_EQ(r.exitCode, 4) << args[1] << " " << args[2] << "\n" << r.out << r.err;
+        EXPECT_TRUE(Contains(r.err, "orvex diff: ")) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    EXPECT_EQ(RunOrvex({"diff", a}).exitCode, 2);
+}
+
+}  // namespace
