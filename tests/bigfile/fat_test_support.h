@@ -17,6 +17,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "tests/support/TempFolder.h"
 #include "ERRor/ERR_Log.h"
+#include "tests/support/LogCapture.h"
 
 namespace fat_test {
 
@@ -28,41 +29,14 @@ inline constexpr uint64_t kHeaderAt = 2048;
 
 using test_support::TempFolder;
 
-// Assertion lines (and warnings) raised while it lives; the assertion call
-// answers alone, so nothing waits.
-class Messages {
-public:
-    // `withInfo`: information lines too (message boxes without an icon log at that level).
-    explicit Messages(bool withInfo = false) {
-        ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this, withInfo](const ERR_st_LogRecord& r) {
-            if (r.level == ERR_Level_Assert || r.level == ERR_Level_Warning || r.level == ERR_Level_Error ||
-                (withInfo && r.level == ERR_Level_Info))
-                m_lines.push_back(r.text);
-        });
-    }
-    ~Messages() { ERR_RemoveLogListener(m_id); }
-    Messages(const Messages&) = delete;
-    Messages& operator=(const Messages&) = delete;
-    size_t Count(const std::string& text) const {
-        size_t n = 0;
-        for (const std::string& line : m_lines)
-            n += line.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    bool Saw(const std::string& text) const { return Count(text) != 0; }
-    size_t Size() const { return m_lines.size(); }
-    void Clear() { m_lines.clear(); }
-    std::string All() const {
-        std::string out;
-        for (const std::string& line : m_lines)
-            out += line + "\n";
-        return out;
-    }
-
-private:
-    int m_id = -1;
-    std::vector<std::string> m_lines;
+// Assertion, warning and error lines (and information lines with `withInfo`:
+// message boxes without an icon log at that level).
+struct Messages : test_support::LogCapture {
+    explicit Messages(bool withInfo = false)
+        : LogCapture(
+              withInfo ? std::vector<ERR_e_LogLevel>{ERR_Level_Assert, ERR_Level_Warning, ERR_Level_Error,
+                                                     ERR_Level_Info}
+                       : std::vector<ERR_e_LogLevel>{ERR_Level_Assert, ERR_Level_Warning, ERR_Level_Error}) {}
 };
 
 inline Bytes ReadAll(const std::string& path) {

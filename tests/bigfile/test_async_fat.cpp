@@ -20,30 +20,11 @@
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "platform/Clock.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
-class AsyncFatLog {
-public:
-    AsyncFatLog() {
-        ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(record.text);
-        });
-    }
-    ~AsyncFatLog() { ERR_RemoveLogListener(m_id); }
-    bool bContains(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::any_of(m_lines.begin(), m_lines.end(),
-                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    int m_id;
-};
+using AsyncFatLog = test_support::LogCapture;
 
 // Content in the stored form: reference count, keys, payload.
 std::string WithRefs(const std::vector<uint32_t>& keys, const std::string& payload) {

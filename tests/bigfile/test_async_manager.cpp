@@ -19,33 +19,14 @@
 #include "ERRor/ERR_Log.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
 constexpr uint32_t kMain = BIG::kMainBigfile;
 constexpr uint64_t kGran = 65536;
 
-class AsyncManagerLog {
-public:
-    AsyncManagerLog() {
-        ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(record.text);
-        });
-    }
-    ~AsyncManagerLog() { ERR_RemoveLogListener(m_id); }
-    bool bContains(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::any_of(m_lines.begin(), m_lines.end(),
-                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    int m_id;
-};
+using AsyncManagerLog = test_support::LogCapture;
 
 // One plain file read through the device: a single segment from 0 to its size.
 class PlainFileTarget : public BIG::ReadTarget {

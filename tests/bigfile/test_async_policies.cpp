@@ -16,39 +16,14 @@
 #include "BIGfile/AsynchronousIO/BIG_Request.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
 constexpr uint32_t kMain = 0xFFFFFFFF;
 constexpr uint64_t kGran = 65536;
 
-class AsyncPolicyLog {
-public:
-    AsyncPolicyLog() {
-        ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(record.text);
-        });
-    }
-    ~AsyncPolicyLog() { ERR_RemoveLogListener(m_id); }
-    int iCount(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return static_cast<int>(std::count_if(m_lines.begin(), m_lines.end(), [&](const std::string& line) {
-            return line.find(text) != std::string::npos;
-        }));
-    }
-    bool bContains(const std::string& text) { return iCount(text) != 0; }
-    size_t Size() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_lines.size();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    int m_id;
-};
+using AsyncPolicyLog = test_support::LogCapture;
 
 // A bigfile geometry without files: local offsets equal global ones, segments
 // end at the given byte offsets, blocks and threshold as the container's.
@@ -123,7 +98,7 @@ TEST(AsyncRequest, PacksSizeCallbackAndPendingInOneWord) {
     EXPECT_EQ(r.ul_GetCallbackIdx(), 5u);
     EXPECT_TRUE(r.bIsPending());
     EXPECT_EQ(r.ul_SizeAndFlags, 0xDFFFFFFFu);
-    EXPECT_EQ(log.Size(), 0u);
+    EXPECT_EQ(log.Count(), 0u);
 
     r.SetSize(0x10000001);
     EXPECT_TRUE(log.bContains("Size too big, the value will be lost!"));
@@ -345,11 +320,11 @@ TEST(AsyncPolicyFactory, MakesEveryKindItNamesAndRefusesOthers) {
     EXPECT_NE(dynamic_cast<BIG::ReadBatchingPolicy_LoadOrderList*>(
                   BIG_ReqPolicyFactory::po_CreateReadBatching(2).get()),
               nullptr);
-    EXPECT_EQ(log.Size(), 0u);
+    EXPECT_EQ(log.Count(), 0u);
     EXPECT_EQ(BIG_ReqPolicyFactory::po_CreatePushStore(2), nullptr);
     EXPECT_EQ(BIG_ReqPolicyFactory::po_CreateSelectBf(2), nullptr);
     EXPECT_EQ(BIG_ReqPolicyFactory::po_CreateReadBatching(3), nullptr);
-    EXPECT_EQ(log.iCount("Invalid input parameter!"), 3);
+    EXPECT_EQ(log.Count("Invalid input parameter!"), 3);
 }
 
 // ---- Select bigfile ----------------------------------------------------------
@@ -537,7 +512,7 @@ TEST(AsyncBufferManager, GroupLimitsHandlesAndPeak) {
     EXPECT_EQ(h2, 2u);
     EXPECT_EQ(memory.ul_Alloc(0, kGran), 0u) << "a full group refuses silently";
     EXPECT_EQ(memory.ul_Alloc(1, kGran), 0u) << "group 1 starts with no room";
-    EXPECT_EQ(log.Size(), 0u);
+    EXPECT_EQ(log.Count(), 0u);
     EXPECT_NE(memory.pu8_GetMemory(h1), nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(memory.pu8_GetMemory(h1)) % 4096, 0u);
     memory.Free(h1);

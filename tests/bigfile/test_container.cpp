@@ -17,33 +17,16 @@
 #include "ERRor/ERR_Log.h"
 #include "ERRor/ERR_MessageBox.h"
 #include "platform/FaultInjection.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-// Collects assertion and message-box log lines while it lives.
-class ContainerMessages {
-public:
-    ContainerMessages() {
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& r) {
-            if (r.level == ERR_Level_Assert || r.level == ERR_Level_Error)
-                m_lines.push_back(r.text);
-        });
-    }
-    ~ContainerMessages() { ERR_RemoveLogListener(m_id); }
-    bool bSaw(const std::string& text) const {
-        for (const std::string& line : m_lines)
-            if (line.find(text) != std::string::npos)
-                return true;
-        return false;
-    }
-    void Clear() { m_lines.clear(); }
-
-private:
-    int m_id = -1;
-    std::vector<std::string> m_lines;
+// Assertion and message-box lines.
+struct ContainerMessages : test_support::LogCapture {
+    ContainerMessages() : LogCapture({ERR_Level_Assert, ERR_Level_Error}) {}
 };
 
 Bytes ReadAll(const fs::path& p) {
@@ -296,10 +279,10 @@ TEST_F(ContainerTest, ReadEndingAtSegmentEndPassesOneMoreByteFails) {
 
     Bytes buf(1001);
     EXPECT_EQ(file.eRead(BIG_POS(3000), buf.data(), 1000), 0u);
-    EXPECT_FALSE(m_messages.bSaw("The read goes out of the segment!"));
+    EXPECT_FALSE(m_messages.bContains("The read goes out of the segment!"));
     EXPECT_EQ(file.eRead(BIG_POS(3000), buf.data(), 1001), 12u);
     EXPECT_EQ(file.ul_GetLastError(), 12u);
-    EXPECT_TRUE(m_messages.bSaw("The read goes out of the segment!"));
+    EXPECT_TRUE(m_messages.bContains("The read goes out of the segment!"));
     // Past every segment: no segment holds the offset.
     EXPECT_EQ(file.eRead(BIG_POS(6000), buf.data(), 8), 4u);
     // Content beyond the recorded end but before the next 2048 boundary is not readable either.
@@ -311,7 +294,7 @@ TEST_F(ContainerTest, BadArgumentsAndStates) {
     BIG::File file;
     uint8_t buf[16] = {};
     EXPECT_EQ(file.eRead(BIG_POS(0), buf, 8), 2u);
-    EXPECT_TRUE(m_messages.bSaw("The file is not opened!"));
+    EXPECT_TRUE(m_messages.bContains("The file is not opened!"));
     EXPECT_EQ(file.eWrite(BIG_POS(0), buf, 8), 2u);
     EXPECT_EQ(file.eClose(), 2u);
     EXPECT_EQ(file.eFlush(), 2u);
@@ -321,14 +304,14 @@ TEST_F(ContainerTest, BadArgumentsAndStates) {
 
     ASSERT_EQ(file.eCreate(Path("args.bf"), false, 1 << 20, true), 0u);
     EXPECT_EQ(file.eCreate(Path("other.bf"), false, 1 << 20, true), 1u);
-    EXPECT_TRUE(m_messages.bSaw("Close the file before creating a new one!"));
+    EXPECT_TRUE(m_messages.bContains("Close the file before creating a new one!"));
     EXPECT_EQ(file.eOpen(Path("args.bf"), true, true, false), 1u);
-    EXPECT_TRUE(m_messages.bSaw("Close the file before opening the new one!"));
+    EXPECT_TRUE(m_messages.bContains("Close the file before opening the new one!"));
     EXPECT_EQ(file.eWrite(BIG_POS(0), buf, 16), 0u);
 
     m_messages.Clear();
     EXPECT_EQ(file.eRead(BIG_POS(0), nullptr, 8), 12u);
-    EXPECT_TRUE(m_messages.bSaw("Invalid input parameter!"));
+    EXPECT_TRUE(m_messages.bContains("Invalid input parameter!"));
     EXPECT_EQ(file.eRead(BIG_POS(), buf, 8), 12u);
     file.SetAlignmentShift(4);  // 16-byte alignment: position 8 is no longer aligned
     EXPECT_EQ(file.eRead(BIG_POS(8), buf, 8), 12u);
@@ -348,7 +331,7 @@ TEST_F(ContainerTest, WriteRunningPastANonLastSegmentIsRefused) {
     ASSERT_EQ(file.uw_GetSegmentCount(), 2);
     const Bytes data = Pattern(2000, 9);
     EXPECT_EQ(file.eWrite(BIG_POS(3000), data.data(), 2000), 12u);
-    EXPECT_TRUE(m_messages.bSaw("Selected segment is not the last one!"));
+    EXPECT_TRUE(m_messages.bContains("Selected segment is not the last one!"));
     // Overwrites inside one segment are fine and leave the layout alone.
     EXPECT_EQ(file.eWrite(BIG_POS(3000), data.data(), 1000), 0u);
     EXPECT_EQ(file.oGetFileContentEnd().ull_GetByteOffset(), 6000u);
@@ -429,7 +412,7 @@ TEST_F(ContainerTest, MissingSegmentFileFailsWith4AndNamesIt) {
     BIG::File file;
     EXPECT_EQ(file.eOpen(path, false, false, false), 4u);
     EXPECT_FALSE(file.bIsOpen());
-    EXPECT_TRUE(m_messages.bSaw("Error opening " + Path("world.big1")));
+    EXPECT_TRUE(m_messages.bContains("Error opening " + Path("world.big1")));
 }
 
 // Byte surgery on segment 1's header, then open.
@@ -478,7 +461,7 @@ TEST_F(ContainerTest, InconsistentSegmentHeadersFailWith3) {
         BIG::File file;
         EXPECT_EQ(file.eOpen(path, true, false, false), 3u);
         EXPECT_FALSE(file.bIsOpen());
-        EXPECT_TRUE(m_messages.bSaw(c.message));
+        EXPECT_TRUE(m_messages.bContains(c.message));
     }
     WriteAll(Path("world.big1"), original);
     BIG::File file;
@@ -492,8 +475,8 @@ TEST_F(ContainerTest, HeaderCountOfZeroFailsValidation) {
     WriteAll(Path("zero.bf"), bytes);
     BIG::File file;
     EXPECT_EQ(file.eOpen(Path("zero.bf"), true, false, false), 3u);
-    EXPECT_TRUE(m_messages.bSaw("The number of segment files opened does not match!"));
-    EXPECT_TRUE(m_messages.bSaw("(expected:0 opened:1)"));
+    EXPECT_TRUE(m_messages.bContains("The number of segment files opened does not match!"));
+    EXPECT_TRUE(m_messages.bContains("(expected:0 opened:1)"));
 }
 
 // ---------------------------------------------------------------- segments and ranges
@@ -659,7 +642,7 @@ TEST_F(ContainerTest, DestroyingAnOpenContainerReportsAndCloses) {
         BIG::File file;
         ASSERT_EQ(file.eCreate(Path("leak.bf"), false, 1 << 20, true), 0u);
     }
-    EXPECT_TRUE(m_messages.bSaw("Close file before destroying!"));
+    EXPECT_TRUE(m_messages.bContains("Close file before destroying!"));
 }
 
 TEST_F(ContainerTest, FileEdShowsOpenErrorsAsMessageBoxes) {
@@ -667,7 +650,7 @@ TEST_F(ContainerTest, FileEdShowsOpenErrorsAsMessageBoxes) {
     const std::string path = Path("world.bf");
     WriteAll(path, Bytes(4096, 0x55));  // no "MBIG"
     EXPECT_EQ(file.eOpen(path, true, false, false), 3u);
-    EXPECT_TRUE(m_messages.bSaw("[MessageBox] Error reading " + path));
+    EXPECT_TRUE(m_messages.bContains("[MessageBox] Error reading " + path));
 }
 
 // ---------------------------------------------------------------- remote targets
@@ -721,7 +704,7 @@ TEST_F(RemoteContainerTest, OpensAndReadsSegmentsOnTheChosenTarget) {
         EXPECT_EQ(file.eRead(BIG_POS(3000), buf.data(), 1001), 12u);
         EXPECT_EQ(file.eFlush(), 0u);
         EXPECT_EQ(file.eSetEndOfFile(BIG_POS(8)), 13u);
-        EXPECT_TRUE(m_messages.bSaw("Not implemented for this file location!"));
+        EXPECT_TRUE(m_messages.bContains("Not implemented for this file location!"));
         ASSERT_EQ(file.eClose(), 0u);
         EXPECT_FALSE(file.bIsRemote());
     }
@@ -770,7 +753,7 @@ TEST_F(RemoteContainerTest, MissingRemoteSegmentIsNamed) {
     EXPECT_EQ(file.eOpen("world.bf", true, false, false, BIG::FileEd::kLocationRemote), 4u);
     EXPECT_FALSE(file.bIsOpen());
     EXPECT_FALSE(file.bIsRemote());
-    EXPECT_TRUE(m_messages.bSaw("Error opening world.big2"));
+    EXPECT_TRUE(m_messages.bContains("Error opening world.big2"));
     // The local path of the same container still works afterwards.
     EXPECT_EQ(file.eOpen((m_dir / "dev" / "world.bf").string(), true, false, false), 4u);
 }

@@ -9,31 +9,11 @@
 #include "BIGfile/Dlc/BIG_DLCPackageManager.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
-class DlcLogCapture {
-public:
-    DlcLogCapture() {
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(record.text);
-        });
-    }
-    ~DlcLogCapture() { ERR_RemoveLogListener(m_id); }
-    bool bContains(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& line : m_lines)
-            if (line.find(text) != std::string::npos)
-                return true;
-        return false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    int m_id;
-};
+using DlcLogCapture = test_support::LogCapture;
 
 // The list never looks into its tables, so a stand-in address with a counting
 // deleter shows ownership without a real bigfile.

@@ -11,35 +11,11 @@
 #include "BIGfile/BIG_Endian.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
-class DupLogCapture {
-public:
-    DupLogCapture() {
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(record.text);
-        });
-    }
-    ~DupLogCapture() { ERR_RemoveLogListener(m_id); }
-    bool bContains(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& line : m_lines)
-            if (line.find(text) != std::string::npos)
-                return true;
-        return false;
-    }
-    size_t Count() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_lines.size();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    int m_id;
-};
+using DupLogCapture = test_support::LogCapture;
 
 // Data part: count, shift, entries.
 std::vector<uint8_t> DataPart(uint32_t count, uint8_t shift, const std::vector<uint32_t>& entries) {

@@ -252,9 +252,9 @@ TEST(FatExtensions, TypesByExtension) {
 TEST(FatExtensions, OutOfRangeIndexAndLongExtensionAreReported) {
     fat_test::Messages messages;
     EXPECT_STREQ(BIG_Extensions::sz_Get(147), "");
-    EXPECT_TRUE(messages.Saw("Extension error : a new extension may have been added"));
+    EXPECT_TRUE(messages.bContains("Extension error : a new extension may have been added"));
     EXPECT_EQ(BIG_cl_Fat::CompressFileType("tgax"), 0);
-    EXPECT_TRUE(messages.Saw("Filesize too long: %s. This might be very bad."));
+    EXPECT_TRUE(messages.bContains("Filesize too long: %s. This might be very bad."));
 }
 
 TEST(FatNames, SplitFileName) {
@@ -284,15 +284,15 @@ TEST(FatNames, SplitFileName) {
         EXPECT_EQ(name, c.name) << c.full;
         EXPECT_EQ(ext, c.ext) << c.full;
         if (c.warning != nullptr)
-            EXPECT_TRUE(messages.Saw(c.warning)) << c.full << "\n" << messages.All();
+            EXPECT_TRUE(messages.bContains(c.warning)) << c.full << "\n" << messages.All();
         else
-            EXPECT_EQ(messages.Size(), 0u) << c.full << "\n" << messages.All();
+            EXPECT_EQ(messages.Count(), 0u) << c.full << "\n" << messages.All();
     }
     fat_test::Messages messages;
     char name[60] = "old";
     char ext[4] = "old";
     BIG_cl_Fat::SplitFileName(name, ext, nullptr);
-    EXPECT_TRUE(messages.Saw("BIG_cl_Fat::SplitFileName called on NULL."));
+    EXPECT_TRUE(messages.bContains("BIG_cl_Fat::SplitFileName called on NULL."));
     EXPECT_STREQ(name, "");
 }
 

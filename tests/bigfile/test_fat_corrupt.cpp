@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "BIGfile/BIG_DirEntry.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FatHeader.h"
+#include "BIGfile/BIG_FileEntry.h"
 #include "fat_test_support.h"
 
 namespace {
@@ -16,8 +18,16 @@ using namespace fat_test;
 constexpr uint32_t kFiles = 8;
 constexpr uint16_t kDirs = 8;
 // Layout with the default alignment: F = 128, D = F + 8 × 96, S = D + 8 × 64.
-constexpr uint64_t kF = 128;
-constexpr uint64_t kD = kF + kFiles * 96;
+constexpr uint64_t kF = BIG_st_FatHeader::kEncodedSize;
+constexpr uint64_t kD = kF + kFiles * BIG_st_FileEntry::kEncodedSize;
+
+// Byte offset of a field of file entry `index` and of directory entry `dir`.
+constexpr uint64_t FileField(uint32_t index, size_t field) {
+    return kF + uint64_t{index} * BIG_st_FileEntry::kEncodedSize + field;
+}
+constexpr uint64_t DirField(uint32_t dir, size_t field) {
+    return kD + uint64_t{dir} * BIG_st_DirEntry::kEncodedSize + field;
+}
 
 class FatCorrupt : public ::testing::Test {
 protected:
@@ -56,7 +66,7 @@ TEST_F(FatCorrupt, CountsLargerThanTheFileAreRefusedBeforeAllocating) {
         BIG_cl_Fat fat;
         ASSERT_EQ(fat.File().eOpen(m_path, true, true, false), BIG::eFile_Ok);
         EXPECT_FALSE(fat.ReadFat(true));
-        EXPECT_TRUE(messages.Saw("more than the file holds")) << messages.All();
+        EXPECT_TRUE(messages.bContains("more than the file holds")) << messages.All();
         EXPECT_EQ(fat.ul_GetFileCount(), 0u);
         EXPECT_EQ(fat.ul_GetFileIndex(0x21, false), BIG_cl_Fat::kNoFile);
         fat.File().eClose();
@@ -73,43 +83,44 @@ TEST_F(FatCorrupt, TruncatedBigfileIsRefused) {
     if (fat.File().eOpen(m_path, true, true, false) == BIG::eFile_Ok) {
         EXPECT_FALSE(fat.ReadFat(true));
     }
-    EXPECT_GT(messages.Size(), 0u);
+    EXPECT_GT(messages.Count(), 0u);
 }
 
 TEST_F(FatCorrupt, NextFileCycleEndsEveryWalk) {
     // two -> one: one -> two -> one ...
-    Patch32(m_path, kF + m_two * 96 + 24, m_one);
+    Patch32(m_path, FileField(m_two, BIG_st_FileEntry::kOffNextFile), m_one);
     Messages messages;
     BIG_cl_Fat fat;
     ASSERT_TRUE(OpenBigfile(fat, m_path, false));
     std::vector<uint32_t> files;
     fat.ListFilesInSubtree(0, &files);
     EXPECT_LE(files.size(), 3u);
-    EXPECT_TRUE(messages.Saw("the file chain is broken"));
+    EXPECT_TRUE(messages.bContains("the file chain is broken"));
     messages.Clear();
     // Appending to the looping directory is refused instead of walking forever.
     EXPECT_EQ(fat.ul_CreateFile("new.ini", 0, m_a, 0x30), BIG_cl_Fat::kNoFile);
-    EXPECT_TRUE(messages.Saw("the file chain is broken"));
+    EXPECT_TRUE(messages.bContains("the file chain is broken"));
     fat.File().eClose();
 }
 
 TEST_F(FatCorrupt, LinksOutsideTheTablesAreReported) {
-    Patch32(m_path, kF + m_two * 96 + 24, 0x7FFFFFFF);  // next file beyond the table
-    Patch16(m_path, kD + m_b * 64 + 4, 0x4000);         // parent beyond the table
+    Patch32(m_path, FileField(m_two, BIG_st_FileEntry::kOffNextFile),
+            0x7FFFFFFF);                                                  // next file beyond the table
+    Patch16(m_path, DirField(m_b, BIG_st_DirEntry::kOffParent), 0x4000);  // parent beyond the table
     Messages messages;
     BIG_cl_Fat fat;
     ASSERT_TRUE(OpenBigfile(fat, m_path, false));
     EXPECT_EQ(fat.GetDirPath(m_b), "");
     EXPECT_EQ(fat.GetFilePath(fat.ul_GetFileIndex(0x23)), "");
-    EXPECT_TRUE(messages.Saw("the parent directory chain is broken"));
+    EXPECT_TRUE(messages.bContains("the parent directory chain is broken"));
     EXPECT_EQ(fat.ul_CreateFile("new.ini", 0, m_a, 0x30), BIG_cl_Fat::kNoFile);
     fat.File().eClose();
 }
 
 TEST_F(FatCorrupt, DirectoryCyclesEndEveryWalk) {
     // b is its own sibling, and b is a's parent: loops in the sibling and parent chains.
-    Patch16(m_path, kD + m_b * 64 + 8, m_b);
-    Patch16(m_path, kD + m_a * 64 + 4, m_b);
+    Patch16(m_path, DirField(m_b, BIG_st_DirEntry::kOffNextSibling), m_b);
+    Patch16(m_path, DirField(m_a, BIG_st_DirEntry::kOffParent), m_b);
     Messages messages;
     BIG_cl_Fat fat;
     ASSERT_TRUE(OpenBigfile(fat, m_path, false));
@@ -119,15 +130,15 @@ TEST_F(FatCorrupt, DirectoryCyclesEndEveryWalk) {
     fat.ListFilesInSubtree(m_a, &files);
     EXPECT_LE(files.size(), 3u);
     EXPECT_EQ(fat.uw_CreateDir("c", m_a), BIG_cl_Fat::kNoDir);
-    EXPECT_TRUE(messages.Saw("chain is broken")) << messages.All();
+    EXPECT_TRUE(messages.bContains("chain is broken")) << messages.All();
     fat.File().eClose();
 }
 
 TEST_F(FatCorrupt, NamesWithoutTerminatorAreCut) {
     const std::string longName(60, 'n');
-    Patch(m_path, kF + m_one * 96 + 32, longName.data(), 60);
+    Patch(m_path, FileField(m_one, BIG_st_FileEntry::kOffName), longName.data(), 60);
     const std::string longDir(53, 'd');
-    Patch(m_path, kD + m_a * 64 + 10, longDir.data(), 53);
+    Patch(m_path, DirField(m_a, BIG_st_DirEntry::kOffName), longDir.data(), 53);
     BIG_cl_Fat fat;
     ASSERT_TRUE(OpenBigfile(fat, m_path, true));
     EXPECT_EQ(fat.GetFileName(m_one), std::string(59, 'n') + ".ini");
@@ -143,7 +154,8 @@ TEST_F(FatCorrupt, ContentOutsideTheDataAreaIsRefused) {
     const uint64_t dataEnd = probe.File().oGetFileContentEnd().ull_GetByteOffset();
     probe.File().eClose();
     Patch32(m_path, at, 0x7FFFFFF0);
-    Patch32(m_path, kF + m_two * 96, static_cast<uint32_t>(dataEnd));  // a position far beyond the data
+    Patch32(m_path, FileField(m_two, BIG_st_FileEntry::kOffPos),
+            static_cast<uint32_t>(dataEnd));  // a position far beyond the data
     Messages messages;
     BIG_cl_Fat fat;
     ASSERT_TRUE(OpenBigfile(fat, m_path, true));
@@ -152,22 +164,22 @@ TEST_F(FatCorrupt, ContentOutsideTheDataAreaIsRefused) {
     EXPECT_FALSE(fat.LoadFileInBuffer(m_one, &block, &length));
     EXPECT_EQ(length, 0u);
     EXPECT_LT(block.ul_Capacity, 0x7FFFFFF0u);
-    EXPECT_TRUE(messages.Saw("has an invalid size in FAT"));
+    EXPECT_TRUE(messages.bContains("has an invalid size in FAT"));
     EXPECT_EQ(fat.ul_GetFileSize(m_one), 0xFFFFFFFFu);
     EXPECT_FALSE(fat.LoadFileInBuffer(m_two, &block, &length));
     EXPECT_TRUE(fat.oGetFileOffset(m_two).bIsNone());
-    EXPECT_TRUE(messages.Saw("two has an invalid position in FAT"));
+    EXPECT_TRUE(messages.bContains("two has an invalid position in FAT"));
     fat.File().eClose();
 }
 
 TEST_F(FatCorrupt, MissingRootIsRefused) {
-    const uint8_t zero[53] = {};
-    Patch(m_path, kD + 10, zero, sizeof zero);
+    const uint8_t zero[BIG_st_DirEntry::kNameSize] = {};
+    Patch(m_path, DirField(0, BIG_st_DirEntry::kOffName), zero, sizeof zero);
     Messages messages;
     BIG_cl_Fat fat;
     ASSERT_EQ(fat.File().eOpen(m_path, true, true, false), BIG::eFile_Ok);
     EXPECT_FALSE(fat.ReadFat(true));
-    EXPECT_TRUE(messages.Saw("root directory is missing"));
+    EXPECT_TRUE(messages.bContains("root directory is missing"));
     fat.File().eClose();
 }
 

@@ -76,10 +76,10 @@ TEST_F(FatInit, GlobalTableIsAPlainTableWithoutItsFactory) {
 TEST_F(FatInit, DeinitBeforeCloseNeedsTheLoadManagers) {
     Messages messages;
     SDK_DeinitBeforeBigfileClosed();
-    EXPECT_TRUE(messages.Saw("Load Manager is NULL on SDK_DeinitBeforeBigfileClosed."));
+    EXPECT_TRUE(messages.bContains("Load Manager is NULL on SDK_DeinitBeforeBigfileClosed."));
     BIG_LibraryHooks().hasLoadManager = [] { return true; };
     SDK_DeinitBeforeBigfileClosed();
-    EXPECT_TRUE(messages.Saw("Load Order Manager is NULL on SDK_DeinitBeforeBigfileClosed."));
+    EXPECT_TRUE(messages.bContains("Load Order Manager is NULL on SDK_DeinitBeforeBigfileClosed."));
     BIG_LibraryHooks().hasLoadOrderManager = [] { return true; };
     BIG_LibraryHooks().deactivateLoadOrder = [this] { m_order.push_back("deactivate"); };
     BIG_LibraryHooks().resetDuplicatedFiles = [this] { m_order.push_back("reset dup"); };

@@ -51,9 +51,9 @@ protected:
 TEST_F(FatKeys, NoKeyBeforeTheUserIdIsSet) {
     Messages messages;
     BIG_cl_Fat::ReadUserId();  // no store yet: nothing happens
-    EXPECT_EQ(messages.Size(), 0u);
+    EXPECT_EQ(messages.Count(), 0u);
     EXPECT_EQ(BIG_cl_Fat::ul_GetNewKey(), 0xFFFFFFFFu);
-    EXPECT_TRUE(messages.Saw("You must set the user Id."));
+    EXPECT_TRUE(messages.bContains("You must set the user Id."));
 }
 
 TEST_F(FatKeys, KeysComeFromTheStoreOneByOne) {
@@ -72,16 +72,16 @@ TEST_F(FatKeys, ExhaustionIsAnnouncedButDoesNotStop) {
     SetKey(0x123FD8EF);
     Messages messages;
     BIG_cl_Fat::ReadUserId();
-    EXPECT_TRUE(messages.Saw("Your current user Id will be invalid soon."));
+    EXPECT_TRUE(messages.bContains("Your current user Id will be invalid soon."));
     EXPECT_EQ(BIG_cl_Fat::ul_GetNewKey(), 0x123FD8EFu);
-    EXPECT_TRUE(messages.Saw("Your current user Id is not valid anymore."));
+    EXPECT_TRUE(messages.bContains("Your current user Id is not valid anymore."));
 }
 
 TEST_F(FatKeys, WrongValueTypeIsReported) {
     ASSERT_TRUE(PLT::SettingsStore(m_registry).WriteString(kKeyPath, "", "text"));
     Messages messages;
     BIG_cl_Fat::ReadUserId();
-    EXPECT_TRUE(messages.Saw("ReadUserId : Cannot read user id"));
+    EXPECT_TRUE(messages.bContains("ReadUserId : Cannot read user id"));
 }
 
 TEST_F(FatKeys, NewFilesGetNewKeys) {

@@ -10,6 +10,7 @@
 #include "BIGfile/BIG_DataHandles.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FatHeader.h"
+#include "BIGfile/BIG_FileEntry.h"
 #include "BIGfile/BIG_ReducedFileEntry.h"
 #include "fat_test_support.h"
 #include "platform/FaultInjection.h"
@@ -79,7 +80,7 @@ TEST(FatRead, RoundTripOfWhatTheWriterStored) {
     EXPECT_STREQ(name, "00000102.key");
     fat.GetKeyFileName(fat.ul_GetFileIndex(0x102), name, 5);
     EXPECT_STREQ(name, "0000");
-    EXPECT_EQ(messages.Size(), 0u) << messages.All();
+    EXPECT_EQ(messages.Count(), 0u) << messages.All();
     fat.File().eClose();
 }
 
@@ -102,13 +103,13 @@ TEST(FatRead, KeyLookupReports) {
     ASSERT_TRUE(OpenBigfile(fat, path, true));
     Messages messages;
     EXPECT_EQ(fat.ul_GetFileIndex(0xFFFFFFFF, true), BIG_cl_Fat::kNoFile);
-    EXPECT_EQ(messages.Size(), 0u);
+    EXPECT_EQ(messages.Count(), 0u);
     EXPECT_EQ(fat.ul_GetFileIndex(0x11, false), BIG_cl_Fat::kNoFile);
-    EXPECT_EQ(messages.Size(), 0u);
+    EXPECT_EQ(messages.Count(), 0u);
     EXPECT_EQ(fat.ul_GetFileIndex(0x11, true), BIG_cl_Fat::kNoFile);
-    EXPECT_TRUE(messages.Saw("File can't be found for key 00000011"));
+    EXPECT_TRUE(messages.bContains("File can't be found for key 00000011"));
     EXPECT_EQ(fat.ul_GetFileKey(BIG_cl_Fat::kNoFile), BIG_cl_Fat::kNoKey);
-    EXPECT_TRUE(messages.Saw("ul_GetFileKey : Invalid index"));
+    EXPECT_TRUE(messages.bContains("ul_GetFileKey : Invalid index"));
 }
 
 // Layout with an alignment of 2048 bytes: F at 2048, 1000 entries put D at
@@ -136,8 +137,8 @@ TEST(FatRead, AlignmentShiftElevenLaysOutTablesAndConvertsPositions) {
     };
     const Case cases[] = {{3, 0, 768}, {0xFFFFFFFF, 0, 0xFFFFFFFF}, {3, 1, 3}, {0x06000003, 2, 0x06000003}};
     for (const Case& c : cases) {
-        Patch32(path, 2048 + 0 * 96 + 0, c.disk);
-        Patch8(path, 2048 + 0 * 96 + 13, c.storage);
+        Patch32(path, 2048 + BIG_st_FileEntry::kOffPos, c.disk);  // file entry 0 at F = 2048
+        Patch8(path, 2048 + BIG_st_FileEntry::kOffStorageFlags, c.storage);
         BIG_cl_Fat fat;
         ASSERT_TRUE(OpenBigfile(fat, path, true));
         const uint32_t index = fat.ul_GetFileIndex(0x10);
@@ -155,7 +156,7 @@ TEST(FatRead, AlignmentShiftBelowThreeKeepsTheContainersAlignment) {
     BIG_cl_Fat fat;
     fat.File().SetAlignmentShift(4);  // whatever it held before stays
     ASSERT_TRUE(OpenBigfile(fat, path, true));
-    EXPECT_TRUE(messages.Saw("Failed to set content alignment"));
+    EXPECT_TRUE(messages.bContains("Failed to set content alignment"));
     EXPECT_EQ(fat.File().uc_GetAlignmentShift(), 4);
     EXPECT_EQ(fat.oGetFatPos().ull_GetByteOffset(), 128u);
     EXPECT_EQ(fat.oGetDirPos().ull_GetByteOffset(), 128u + 4 * 96);
@@ -178,9 +179,9 @@ TEST(FatRead, PositionValidityAtTheDataEnd) {
     EXPECT_FALSE(fat.oGetFileOffset(index).bIsNone());
     e->ul_Pos = dataSize;
     EXPECT_FALSE(fat.bIsFilePositionValid(index));
-    EXPECT_EQ(messages.Size(), 0u);
+    EXPECT_EQ(messages.Count(), 0u);
     EXPECT_TRUE(fat.oGetFileOffset(index).bIsNone());
-    EXPECT_TRUE(messages.Saw("has an invalid position in FAT! Your BF must be corrupted!"));
+    EXPECT_TRUE(messages.bContains("has an invalid position in FAT! Your BF must be corrupted!"));
     EXPECT_EQ(fat.ul_GetFileSize(index), 0u);
     e->ul_Pos = 0xFFFFFFFF;
     EXPECT_FALSE(fat.bIsFilePositionValid(index));
@@ -222,7 +223,7 @@ TEST(FatRead, FileTableIsReadInOneReadUpTo32768Entries) {
             EXPECT_FALSE(fat.ReadFat(true));
             EXPECT_EQ(PLT::InjectedFailures(PLT::FaultOp::eRead), 1u) << c.files;
             PLT::ClearFaults();
-            EXPECT_TRUE(messages.Saw("Failed reading BF!"));
+            EXPECT_TRUE(messages.bContains("Failed reading BF!"));
         }
     }
 }
@@ -288,7 +289,7 @@ TEST(FatRead, ReducedTableReadsOnlyOnAReadOnlyContainer) {
         BIG_cl_Fat fat;
         ASSERT_EQ(fat.File().eOpen(path, false, true, false), BIG::eFile_Ok);
         EXPECT_FALSE(fat.ReadFat(true));
-        EXPECT_TRUE(messages.Saw("Unable to read reduced FAT in read/write mode"));
+        EXPECT_TRUE(messages.bContains("Unable to read reduced FAT in read/write mode"));
     }
     BIG_cl_Fat fat;
     ASSERT_TRUE(OpenBigfile(fat, path, true));
@@ -357,9 +358,9 @@ TEST(FatRead, DataInMemoryHandles) {
     fat.SetDataInMemory(a, ha);
     EXPECT_EQ(fat.ul_GetDataAttachCount(), 1u);
     EXPECT_EQ(fat.ul_GetFileIndexFromData(ha), a);
-    EXPECT_EQ(messages.Size(), 0u);
+    EXPECT_EQ(messages.Count(), 0u);
     fat.SetDataInMemory(a, hb);
-    EXPECT_TRUE(messages.Saw("trying to set data on a file (a.ini) that already have data associated"));
+    EXPECT_TRUE(messages.bContains("trying to set data on a file (a.ini) that already have data associated"));
     EXPECT_EQ(fat.ul_GetFileIndexFromData(ha), BIG_cl_Fat::kNoFile);
     EXPECT_EQ(fat.ul_GetFileIndexFromData(hb), a);
     EXPECT_EQ(BIG::DataHandles::p_Get(fat.ul_GetDataInMemory(a)), &objectB);

@@ -87,7 +87,7 @@ TEST_F(FatWrite, FileNamesAndListOrder) {
     const uint16_t b = m_fat.uw_CreateDir("b", 0);
     EXPECT_EQ(m_fat.DirEntry(a).uw_NextSibling, b);  // appended after the last sibling ("Temp", then a)
     EXPECT_EQ(m_fat.uw_CreateDir(std::string(53, 'c').c_str(), 0), BIG_cl_Fat::kNoDir);
-    EXPECT_TRUE(messages.Saw("uw_CreateDir : Directory name is too long"));
+    EXPECT_TRUE(messages.bContains("uw_CreateDir : Directory name is too long"));
     const uint16_t y = m_fat.uw_CreateDirPath("/A/x/y");
     EXPECT_EQ(y, m_fat.FindSubDir("y", m_fat.FindSubDir("x", a)));
     EXPECT_EQ(m_fat.uw_CreateDirPath("/a/x/y"), m_fat.uw_CreateDirPath("//A//X/Y/"));
@@ -190,7 +190,7 @@ TEST_F(FatWrite, DirectoryGrowthAndLimits) {
     big.ComputeNewFileAndDirCount(1, &files, &dirs);
     EXPECT_EQ(files, 0u);
     EXPECT_EQ(dirs, 0);
-    EXPECT_TRUE(messages.Saw("couldn't increase bigfile size, internal limit reached"));
+    EXPECT_TRUE(messages.bContains("couldn't increase bigfile size, internal limit reached"));
     big.ComputeNewFileAndDirCount(0, &files, &dirs);
     EXPECT_EQ(files, 1u + 131072u);
     EXPECT_EQ(dirs, 0xFFFF);
@@ -208,7 +208,7 @@ TEST_F(FatWrite, WriteFaultReachesTheErrorReporter) {
     PLT::ClearFaults();
     ERR_SetMainWindow(false);
     EXPECT_EQ(m_fat.ul_GetWriteErrorCount(), 1u);
-    EXPECT_TRUE(messages.Saw("Write error. Maybe the disk is full")) << messages.All();
+    EXPECT_TRUE(messages.bContains("Write error. Maybe the disk is full")) << messages.All();
     // The failed save is not taken for stored: saving again writes it.
     EXPECT_EQ(m_fat.FileEntry(index).ul_Checksum, 0u);
     m_fat.SaveFile(index, "content", 7);
@@ -228,7 +228,7 @@ TEST_F(FatWrite, CleanCompactsAfterDeletions) {
     EXPECT_EQ(m_fat.ul_GetFileIndex(0x200, false), BIG_cl_Fat::kNoFile);
     Messages messages;
     m_fat.Clean();
-    EXPECT_EQ(messages.Size(), 0u) << messages.All();
+    EXPECT_EQ(messages.Count(), 0u) << messages.All();
     const uint64_t after = m_fat.File().oGetFileContentEnd().ull_GetByteOffset();
     EXPECT_LE(after, before - 3000);
     EXPECT_EQ(m_fat.FileEntry(index[1]).ul_Pos, 0u);
@@ -250,7 +250,7 @@ TEST_F(FatWrite, CleanDropsACorruptContent) {
     m_fat.pst_GetFileEntry(b)->ul_Pos = m_fat.FileEntry(a).ul_Pos;  // both claim the same bytes
     Messages messages;
     m_fat.Clean();
-    EXPECT_TRUE(messages.Saw("The file //b.ini is corrupted. Its content has been deleted"))
+    EXPECT_TRUE(messages.bContains("The file //b.ini is corrupted. Its content has been deleted"))
         << messages.All();
     EXPECT_EQ(m_fat.FileEntry(b).ul_Pos, 0xFFFFFFFFu);
     EXPECT_EQ(Content(m_fat, a), "aaaa");

@@ -104,7 +104,7 @@ TEST(BigKeyHolder, IndexOutsideTheFilesIsReported) {
     holder.SetRecording(true);
     HashTestAssertions asserts;
     holder.RecordLoad(3, 10, false, {0xC3, kListed, 1});
-    EXPECT_EQ(asserts.CountOf("Index outside array range in ARR_cl_TArray::"), 1u);
+    EXPECT_EQ(asserts.Count("Index outside array range in ARR_cl_TArray::"), 1u);
     EXPECT_TRUE(holder.Keys().empty());
 }
 

@@ -24,38 +24,11 @@
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "platform/Clock.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
-class LoadLogCapture {
-public:
-    LoadLogCapture() {
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(record.text);
-        });
-    }
-    ~LoadLogCapture() { ERR_RemoveLogListener(m_id); }
-    int Count(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        int n = 0;
-        for (const auto& line : m_lines)
-            n += line.find(text) != std::string::npos;
-        return n;
-    }
-    std::string All() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::string all;
-        for (const auto& line : m_lines)
-            all += line + "\n";
-        return all;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    int m_id;
-};
+using LoadLogCapture = test_support::LogCapture;
 
 std::vector<uint8_t> Content(const std::vector<uint32_t>& refs, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> out;

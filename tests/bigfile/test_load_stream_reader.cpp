@@ -11,31 +11,11 @@
 #include "BIGfile/LoadOrdering/BIG_LoadOrderManager.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
-class StreamLogCapture {
-public:
-    StreamLogCapture() {
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(record.text);
-        });
-    }
-    ~StreamLogCapture() { ERR_RemoveLogListener(m_id); }
-    int Count(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        int n = 0;
-        for (const auto& line : m_lines)
-            n += line.find(text) != std::string::npos;
-        return n;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    int m_id;
-};
+using StreamLogCapture = test_support::LogCapture;
 
 std::vector<uint8_t> Content(const std::vector<uint32_t>& refs, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> out;

@@ -9,31 +9,13 @@
 #include "BIGfile/BIG_Pos.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
-// Collects the assertion lines logged while it lives.
-class PosAssertLog {
-public:
-    PosAssertLog() {
-        ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            if (record.level == ERR_Level_Assert)
-                m_lines.push_back(record.text);
-        });
-    }
-    ~PosAssertLog() { ERR_RemoveLogListener(m_id); }
-    size_t Count(const std::string& message) const {
-        size_t n = 0;
-        for (const std::string& line : m_lines)
-            n += line.find(message) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    size_t Size() const { return m_lines.size(); }
-
-private:
-    int m_id = -1;
-    std::vector<std::string> m_lines;
+// Assertions only.
+struct PosAssertLog : test_support::LogCapture {
+    PosAssertLog() : LogCapture({ERR_Level_Assert}) {}
 };
 
 const char* const kAligned = "Value not properly aligned!";
@@ -64,7 +46,7 @@ TEST(BigPosConstruction, ByteOffsetsMapToUnitsOrReport) {
             PosAssertLog log;
             const BIG_POS pos(c.bytes);
             EXPECT_EQ(pos.ul_GetValue(), c.value);
-            EXPECT_EQ(log.Size(), c.message ? 1u : 0u);
+            EXPECT_EQ(log.Count(), c.message ? 1u : 0u);
             if (c.message)
                 EXPECT_EQ(log.Count(c.message), 1u);
             else
@@ -74,7 +56,7 @@ TEST(BigPosConstruction, ByteOffsetsMapToUnitsOrReport) {
             PosAssertLog log;
             const BIG_Offset offset(c.bytes);
             EXPECT_EQ(offset.ul_GetValue(), c.value);
-            EXPECT_EQ(log.Size(), c.message ? 1u : 0u);
+            EXPECT_EQ(log.Count(), c.message ? 1u : 0u);
         }
     }
 }
@@ -96,7 +78,7 @@ TEST(BigPosArithmetic, AddSubtractAndCompare) {
     EXPECT_LT(p, p + o);
     EXPECT_EQ((o + o).ull_GetByteOffset(), 48u);
     EXPECT_EQ((o - o).ul_GetValue(), 0u);
-    EXPECT_EQ(log.Size(), 0u);
+    EXPECT_EQ(log.Count(), 0u);
 }
 
 TEST(BigPosArithmetic, LeavingTheRangeReportsAndGivesNone) {
@@ -119,11 +101,11 @@ TEST(BigPosArithmetic, LeavingTheRangeReportsAndGivesNone) {
     EXPECT_EQ(log.Count(kTooBig), 2u);
 
     // A none operand propagates without a second report.
-    const size_t before = log.Size();
+    const size_t before = log.Count();
     EXPECT_TRUE((BIG_POS() + big).bIsNone());
     EXPECT_TRUE((BIG_POS() - big).bIsNone());
     EXPECT_TRUE((small - BIG_POS()).bIsNone());
-    EXPECT_EQ(log.Size(), before);
+    EXPECT_EQ(log.Count(), before);
 }
 
 TEST(BigPosAlign, RoundsToThePowerOfTwo) {

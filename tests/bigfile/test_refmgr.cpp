@@ -25,6 +25,7 @@
 #include "ERRor/ERR_Log.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -46,37 +47,7 @@ void WriteAll(const std::string& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Assertion, warning and error lines raised while it lives (any thread).
-class RefMessages {
-public:
-    RefMessages() {
-        ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& r) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(r.text);
-        });
-    }
-    ~RefMessages() { ERR_RemoveLogListener(m_id); }
-    bool Saw(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const std::string& line : m_lines)
-            if (line.find(text) != std::string::npos)
-                return true;
-        return false;
-    }
-    std::string All() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::string out;
-        for (const std::string& line : m_lines)
-            out += line + "\n";
-        return out;
-    }
-
-private:
-    int m_id = -1;
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-};
+using RefMessages = test_support::LogCapture;
 
 // A clock that moves 10 s at every reading: the yield rule and the
 // notification interval never hold anything back.
@@ -276,7 +247,7 @@ TEST_F(RefMgrTest, CountThatDoesNotFitTheContentKeepsTheReferencesThatFit) {
     RefMessages messages;
     auto manager = Run();
     EXPECT_EQ(Node(*manager, 0xA0).References, (KeyCountVector{{0xB0, 2}}));
-    EXPECT_TRUE(messages.Saw("lists 1000 references but its content holds 4")) << messages.All();
+    EXPECT_TRUE(messages.bContains("lists 1000 references but its content holds 4")) << messages.All();
 }
 
 TEST_F(RefMgrTest, IdxRoundTripTrustsAnUntouchedBigfileAndRereadsOnlyChanges) {
@@ -391,7 +362,7 @@ TEST_F(RefMgrTest, MalformedIdxFilesFallBackToFullIndexing) {
         ASSERT_TRUE(manager->bStart());
         ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
         ExpectSameGraph(manager->Snapshot(), expected);
-        EXPECT_TRUE(messages.Saw(c.message)) << messages.All();
+        EXPECT_TRUE(messages.bContains(c.message)) << messages.All();
         EXPECT_EQ(log.States(), (std::vector<uint32_t>{1, 2, 4, 5, 6}));
         EXPECT_EQ(manager->ull_GetFilesRead(), 4u);
         manager.reset();
@@ -468,7 +439,7 @@ TEST_F(RefMgrTest, InactiveInSettingsStartsNothing) {
     // Not even watching the table: a save adds nothing.
     SaveRefs(0xA0, {0xB0});
     EXPECT_EQ(manager.GetPendingCount(), 0u);
-    EXPECT_FALSE(messages.Saw("Starting files indexation"));
+    EXPECT_FALSE(messages.bContains("Starting files indexation"));
     EXPECT_FALSE(fs::exists(m_idx));
 }
 
@@ -476,7 +447,7 @@ TEST_F(RefMgrTest, StartIsLogged) {
     Build(SmallBigfile());
     RefMessages messages;
     auto manager = Run();
-    EXPECT_TRUE(messages.Saw("Starting files indexation..."));
+    EXPECT_TRUE(messages.bContains("Starting files indexation..."));
 }
 
 // The clock stands still unless the worker sleeps; sleeps are counted.
@@ -597,7 +568,7 @@ TEST_F(RefMgrTest, FailedSaveKeepsThePreviousIdxFileAndLeavesNoTemporary) {
     manager->Resume();
     ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
     PLT::ClearFaults();
-    EXPECT_TRUE(messages.Saw("Can not create indexation file.")) << messages.All();
+    EXPECT_TRUE(messages.bContains("Can not create indexation file.")) << messages.All();
     EXPECT_EQ(ReadAll(m_idx), first);
     EXPECT_FALSE(fs::exists(m_idx + ".tmp"));
 
@@ -614,7 +585,7 @@ TEST_F(RefMgrTest, ResumeWithoutPauseIsReported) {
     RefMessages messages;
     ReferenceManager manager(*m_fat, FastOptions());
     manager.Resume();
-    EXPECT_TRUE(messages.Saw("BIG::ReferenceManager must be paused to use 'Resume'!"));
+    EXPECT_TRUE(messages.bContains("BIG::ReferenceManager must be paused to use 'Resume'!"));
     manager.Pause();
     manager.Pause();  // nested on one thread
     EXPECT_EQ(manager.ul_GetPauseCount(), 2u);

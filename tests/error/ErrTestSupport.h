@@ -10,26 +10,12 @@
 #include "ERRor/ERR_Log.h"
 #include "ERRor/ERR_LogFile.h"
 #include "ERRor/ERR_MessageBox.h"
+#include "tests/support/LogCapture.h"
 
-// Collects every record handed to the listeners while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& r) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_records.push_back(r);
-        });
-    }
-    ~LogCapture() { ERR_RemoveLogListener(m_id); }
-    std::vector<ERR_st_LogRecord> Records() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_records;
-    }
-
-private:
-    int m_id;
-    std::mutex m_mutex;
-    std::vector<ERR_st_LogRecord> m_records;
+// Every record handed to the listeners while it lives; the interactive mode
+// stays as the test set it.
+struct LogCapture : test_support::LogCapture {
+    LogCapture() : test_support::LogCapture({}, Mode::kKeep) {}
 };
 
 // Puts the process switches back to a known state around each test: automatic

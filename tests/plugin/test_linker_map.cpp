@@ -14,6 +14,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "plugin/OVI_LinkerConvert.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -68,22 +69,9 @@ std::vector<uint8_t> MapBytes(uint32_t version, uint32_t count, const std::vecto
     return bytes;
 }
 
-// Collects the assertions raised while it lives, answering them automatically.
-class LinkerAssertions {
-public:
-    LinkerAssertions() {
-        ERR_SetInteractive(false);
-        m_id = ERR_AddLogListener([this](const ERR_st_LogRecord& record) {
-            if (record.level == ERR_Level_Assert)
-                m_texts.push_back(record.text);
-        });
-    }
-    ~LinkerAssertions() { ERR_RemoveLogListener(m_id); }
-    size_t Count() const { return m_texts.size(); }
-
-private:
-    int m_id = 0;
-    std::vector<std::string> m_texts;
+// Assertions only.
+struct LinkerAssertions : test_support::LogCapture {
+    LinkerAssertions() : LogCapture({ERR_Level_Assert}) {}
 };
 
 TEST(LinkerMap, EncodedSizeFollowsLinkCount) {
