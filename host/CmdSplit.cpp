@@ -14,7 +14,11 @@
 #include "host/Command.h"
 #include "host/ExitCode.h"
 #include "host/PluginLoader.h"
+#include "host/SplitRunReports.h"
+#include "host/SplitSummary.h"
+#include "platform/Clock.h"
 #include "platform/File.h"
+#include "platform/OutputCapture.h"
 #include "platform/Terminal.h"
 #include "plugin/OVI_ReportFormat.h"
 #include "orvex/OVC_Interface.h"
@@ -270,6 +274,7 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
     }
 
     int32_t status = OVC_Status_Failure;
+    SplitRunOutcome outcome;
     std::string startDir = PLT::CurrentDirectory();
     {
         PluginObjects objects;
@@ -295,10 +300,24 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         if (PLT::IsStderrTerminal())
             PLT::SetStatusLine("splitting " + settings.s_Bigfile + ": starting");
 
-        status = objects.tool->eInit(objects.params);
-        if (status == OVC_Status_Success)
-            status = objects.tool->eRun();
-        objects.tool->eDeinit();
+        // The plug-in's lines go on to standard output; its "phase" lines are also kept.
+        PhaseLines phases;
+        const double started = PLT::MonotonicSeconds();
+        {
+            PLT::StdoutCapture* self = nullptr;
+            PLT::StdoutCapture capture([&](std::string_view text) {
+                self->Forward(text);
+                phases.Feed(text);
+            });
+            self = &capture;
+            status = objects.tool->eInit(objects.params);
+            if (status == OVC_Status_Success)
+                status = objects.tool->eRun();
+            objects.tool->eDeinit();
+        }
+        outcome.l_Status = status;
+        outcome.phases = phases.Phases();
+        outcome.d_RunSeconds = PLT::MonotonicSeconds() - started;
         if (PLT::IsStderrTerminal())
             PLT::SetStatusLine(std::string());
         std::fflush(stdout);
@@ -307,6 +326,9 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
     }
     if (!settings.s_WorkDir.empty())
         PLT::ChangeDirectory(startDir);
+    if (!bWriteSplitRunReports(settings, selected, settings.s_SummaryJson, outcome, out, err) &&
+        status == OVC_Status_Success)
+        status = OVC_Status_Failure;
     return ExitCodeForStatus(status);
 }
 

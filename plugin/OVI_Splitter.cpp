@@ -11,6 +11,7 @@
 
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FileEntry.h"
+#include "platform/Clock.h"
 #include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_FileName.h"
 #include "plugin/OVI_ReportProgress.h"
@@ -115,19 +116,30 @@ int32_t OVI_Splitter::eRun() {
         mo_Linker.Init(mul_FileCount);
 
     const std::string cachePath(OVI_TextOf(mo_Params.msz_RefsCachePath));
+    double phaseStart = PLT::MonotonicSeconds();
+    auto endPhase = [&phaseStart](const char* phase, double excluded) {
+        const double now = PLT::MonotonicSeconds();
+        OVC_OutputString("info", kPhaseTag, kPhaseLine, phase, now - phaseStart - excluded);
+        phaseStart = now;
+    };
     OVI_BeginStep("mapping references", mul_FileCount);
     if (!cachePath.empty())
         _ReadRefsFile(cachePath);
     else
         _ScanFiles(mul_FileCount);
     OVI_EndStep();
+    endPhase("scan", 0);
 
     BankRegistry::Instance().ResolveAll();
     _BuildClosures();
     if (mo_Params.mb_Replace)
         _LoadReplacement();
     _GatherCommonKeys();
+    endPhase("closures", 0);
+    md_CompressSeconds = 0;
     _CreateBigFiles();
+    endPhase("writing", md_CompressSeconds);
+    OVC_OutputString("info", kPhaseTag, kPhaseLine, "compression", md_CompressSeconds);
     _eWriteFinalReport(mb_ReportMissing);
     BankRegistry::Instance().Clear();
     OVC_OutputString("info", "session", "Splitter Session Complete");

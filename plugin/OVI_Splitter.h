@@ -109,6 +109,11 @@ public:
     static constexpr const char* kCommonName = "Marlin";
     static constexpr const char* kSingleName = "dlc";
     static constexpr const char* kLinkerMap = "linker_pc.map";
+    // The "info" lines that give the wall time of each phase of eRun:
+    // "scan 1.250000 s", then closures, writing (the gzip copies excluded)
+    // and compression.
+    static constexpr const char* kPhaseTag = "phase";
+    static constexpr const char* kPhaseLine = "%s %.6f s";
 
     OVI_Splitter();
     ~OVI_Splitter() override;
@@ -148,6 +153,8 @@ public:
     // True for a name that may become an output folder and file name: not
     // empty, at most 63 characters, no '/', '\\' or NUL, not "." or "..".
     static bool bIsSafeOutputName(std::string_view name);
+    // One of the seven keys put into the common output unless the DLC flag is set.
+    static bool bIsBuiltInCommonKey(uint32_t key);
 
 protected:
     // ---- side inputs (OVI_SplitterInputs.cpp) ------------------------------------
@@ -236,6 +243,8 @@ protected:
     std::set<uint32_t> mst_GmKeys;
     // Set by a successful eInit, cleared by eDeinit: eRun needs an open bigfile.
     bool mb_Initialised = false;
+    // Wall time of the gzip copies of this run, for the "phase" lines.
+    double md_CompressSeconds = 0;
     // Smallest size word of a type-126 file seen in this session.
     uint32_t mul_SmallestReplacementSize = 0xFFFFFFFF;
 };

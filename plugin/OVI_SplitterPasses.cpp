@@ -37,6 +37,11 @@ constexpr BuiltInKey kBuiltInCommonKeys[] = {
 
 }  // namespace
 
+bool OVI_Splitter::bIsBuiltInCommonKey(uint32_t key) {
+    return std::any_of(std::begin(kBuiltInCommonKeys), std::end(kBuiltInCommonKeys),
+                       [key](const BuiltInKey& builtIn) { return builtIn.ul_Key == key; });
+}
+
 bool OVI_Splitter::bIsSoundType(uint32_t type) {
     return std::find(std::begin(kSoundTypes), std::end(kSoundTypes), type) != std::end(kSoundTypes);
 }

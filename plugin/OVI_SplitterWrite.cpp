@@ -13,6 +13,7 @@
 #include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_File.h"
+#include "platform/Clock.h"
 #include "plugin/OVI_Gzip.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Splitter.h"
@@ -200,8 +201,11 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     }
 
     bool gzip = false;
-    if (mo_Params.mb_Compress)
+    if (mo_Params.mb_Compress) {
+        const double started = PLT::MonotonicSeconds();
         gzip = _bCompressBigFile(buildPath);
+        md_CompressSeconds += PLT::MonotonicSeconds() - started;
+    }
     // An older copy beside the new bigfile would no longer match it: it goes
     // before the new bigfile takes its place, so that a new .big never
     // stands beside an old .gz.

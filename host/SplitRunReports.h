@@ -1,0 +1,32 @@
+// The split's own summary files, written after the run: the JSON summary
+// (--summary-json PATH, and split-summary.json in the work folder with
+// --report) and, with --report, split-report.html in the work folder. See
+// SplitSummary.h for the schema and SplitReportHtml.h for the page.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/CmdSplit.h"
+
+namespace HOST {
+
+struct SplitRunOutcome {
+    int32_t l_Status = 0;
+    std::map<std::string, double> phases;  // from the plug-in's "phase" lines
+    double d_RunSeconds = 0;
+    std::vector<std::string> problems;
+};
+
+// Called from the folder the split started in (the paths of `settings` are
+// taken from there), once the plug-in's session has ended. `summaryJson` is
+// the --summary-json path (empty: none). False, after a message on `err`,
+// when a file that was asked for could not be written.
+bool bWriteSplitRunReports(const SplitSettings& settings, const std::vector<WorldFile>& selected,
+                           const std::string& summaryJson, const SplitRunOutcome& outcome, std::ostream& out,
+                           std::ostream& err);
+
+}  // namespace HOST

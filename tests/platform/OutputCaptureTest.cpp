@@ -1,0 +1,34 @@
+#include "platform/OutputCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace PLT {
+namespace {
+
+TEST(StdoutCaptureTest, TakesStdioWritesUntilItEndsAndNests) {
+    ::testing::internal::CaptureStdout();
+    std::string outer;
+    std::string inner;
+    {
+        StdoutCapture capture([&](std::string_view text) { outer.append(text); });
+        ASSERT_TRUE(capture.bActive());
+        std::printf("one %d\n", 1);
+        {
+            StdoutCapture nested([&](std::string_view text) { inner.append(text); });
+            std::fwrite("two", 1, 3, stdout);
+        }
+        std::fputs("three\n", stdout);
+        capture.Forward("forwarded\n");
+    }
+    std::printf("after\n");
+    std::fflush(stdout);
+    EXPECT_EQ(outer, "one 1\nthree\n");
+    EXPECT_EQ(inner, "two");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "forwarded\nafter\n");
+}
+
+}  // namespace
+}  // namespace PLT
