@@ -1,5 +1,6 @@
 #include "BIGfile/BIG_Fat.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "BIGfile/BIG_Init.h"
@@ -59,17 +60,29 @@ bool BIG_cl_Fat::bReadAt(BIG::File& file, BIG_POS pos, void* buffer, uint32_t co
     return true;
 }
 
-void BIG_cl_Fat::WriteAtOrThrow(BIG_POS pos, const void* buffer, uint32_t count, uint64_t extra) {
+BIG::Status BIG_cl_Fat::eWriteAt(BIG_POS pos, const void* buffer, uint32_t count, uint64_t extra) {
     if (mb_NoWrite)
-        return;
+        return BIG::Status::Ok();
     uint32_t error;
     {
         PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
         error = m_pFile->eWrite(pos, buffer, count, extra);
     }
-    if (error != BIG::eFile_Ok)
-        throw BIG_cl_WriteError();
+    if (error != BIG::eFile_Ok) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s: writing %u bytes at byte %llu failed (container error %u)",
+                      m_pFile->GetPath().c_str(), count,
+                      static_cast<unsigned long long>(pos.ull_GetByteOffset() + extra), error);
+        return BIG::Status::IOError(text);
+    }
     mb_Written = true;
+    return BIG::Status::Ok();
+}
+
+void BIG_cl_Fat::Raise(const BIG::Status& status) {
+    m_lastEdit = status;
+    if (status.eKind() == BIG::StatusKind::eIOError)
+        ReportError(kWriteErrorCode, false);
 }
 
 void BIG_cl_Fat::ClearTables() {

@@ -20,11 +20,13 @@
 // directories, keys, storing contents, growing and compacting the tables, the
 // header and version-information writer, change observers.
 //
-// Errors: operations report through the assertion facility and answer with a
-// failure value (0xFFFFFFFF for files, 0xFFFF for directories, false, nothing
-// stored). Container write failures travel inside the write side as a thrown
-// BIG_cl_WriteError (code 1) and end in ReportError ("Write error. Maybe the
-// disk is full"). Counts, links and positions read from a bigfile are checked
+// Errors: the write side carries every outcome as a BIG::Status. The
+// specified operations keep their signatures, answer with a failure value
+// (0xFFFFFFFF for files, 0xFFFF for directories, false, nothing stored) and
+// raise a container write failure in one place (Raise: "Write error. Maybe
+// the disk is full"); their outcome stays readable as LastEditStatus(). An
+// edit that fails leaves the bigfile on disk and the table in memory as they
+// were before it. Counts, links and positions read from a bigfile are checked
 // before they are used: a corrupt bigfile gives an error, never a crash.
 //
 // Threads: every access to the container is made under the table's lock (a
@@ -49,19 +51,12 @@
 #include "BIGfile/BIG_HashTable.h"
 #include "BIGfile/BIG_KeyHolder.h"
 #include "BIGfile/BIG_Pos.h"
+#include "BIGfile/BIG_Status.h"
 #include "platform/Thread.h"
 
 namespace BIG {
 class FBuff;
 }
-
-// The only error that container writes throw inside the write side.
-class BIG_cl_WriteError : public std::runtime_error {
-public:
-    static constexpr uint32_t kCode = 1;
-    BIG_cl_WriteError() : std::runtime_error("bigfile write error") {}
-    uint32_t ul_Code() const { return kCode; }
-};
 
 // Save-mode bookkeeping: the state of a file before its first save in modes 1 and 2.
 struct BIG_st_FileCRC {
@@ -247,6 +242,10 @@ public:
     PLT::CriticalSection& Lock() { return m_lock; }
     // Number of write failures handed to ReportError.
     uint32_t ul_GetWriteErrorCount() const { return mul_WriteErrors; }
+    // Outcome of the last editing operation (Create, ul_CreateFile, uw_CreateDir,
+    // bDeleteFile, SaveFile and the store operations built on it, the entry and
+    // header writers, growth, Clean). Ok when it succeeded.
+    const BIG::Status& LastEditStatus() const { return m_lastEdit; }
 
     // ---- write side -----------------------------------------------------------------
     // Lays out an empty bigfile in the open, writable container: root "/",
@@ -282,6 +281,21 @@ public:
     void ComputeNewFileAndDirCount(int which, uint32_t* newFileCount, uint16_t* newDirCount) const;
     bool bIncreaseFatSize(uint32_t newFileCount, uint16_t newDirCount);
 
+    // Status-returning cores of the operations above: they raise nothing for a
+    // write failure (the specified operations do, through Raise) and leave the
+    // table and the bigfile as they were when they fail.
+    BIG::Status eCreate(uint32_t fileCount, uint16_t dirCount, uint32_t packageWord, uint8_t headerByte);
+    BIG::Status eCreateFile(const char* name, uint32_t time, uint16_t dir, uint32_t key, uint32_t* index);
+    BIG::Status eCreateDir(const char* name, uint16_t parent, uint16_t* index);
+    BIG::Status eDeleteFile(uint32_t index);
+    BIG::Status eSaveFile(uint32_t index, const void* buffer, uint32_t size);
+    BIG::Status eIncreaseFatSize(uint32_t newFileCount, uint16_t newDirCount);
+    BIG::Status eClean();
+    BIG::Status eWriteFileEntry(uint32_t index);
+    BIG::Status eWriteDirEntry(uint16_t index);
+    BIG::Status eWriteFatHeader(BIG::File* container = nullptr, bool linearized = false,
+                                bool reduced = false);
+
     // Writers. Failures are reported, never thrown to the caller.
     void WriteFileEntry(uint32_t index);
     void WriteDirEntry(uint16_t index);
@@ -295,6 +309,8 @@ public:
 
     int AddWarnCallback(BIG_tdpfn_WarnCallback callback, void* user);
     void RemoveWarnCallback(int slot);
+    // Code of a container write failure, the only code the writers report.
+    static constexpr uint32_t kWriteErrorCode = 1;
     void ReportError(uint32_t code, bool reportOnce);
 
     void SetLocalChange(bool on) { mb_LocalChange = on; }
@@ -310,12 +326,20 @@ public:
 protected:
     // Container access under the lock. Reads report "Failed reading BF!".
     bool bReadAt(BIG::File& file, BIG_POS pos, void* buffer, uint32_t count, uint64_t extra = 0);
-    // Throws BIG_cl_WriteError on failure.
-    void WriteAtOrThrow(BIG_POS pos, const void* buffer, uint32_t count, uint64_t extra = 0);
+    // A write that reports a failure may still have landed (the container
+    // refreshes its segment headers after the bytes): undo by writing the old
+    // record back, never by assuming nothing changed.
+    BIG::Status eWriteAt(BIG_POS pos, const void* buffer, uint32_t count, uint64_t extra = 0);
+    // Puts `old` back into the entry, in memory and (best effort) on disk.
+    void RestoreFileEntry(uint32_t index, const BIG_st_FileEntry& old);
+    // The one place where a failed edit is raised: a write failure goes to
+    // ReportError ("Write error. Maybe the disk is full"); the other kinds were
+    // raised where they arose. Records the outcome as LastEditStatus.
+    void Raise(const BIG::Status& status);
     uint8_t uc_Shift() const;
     uint64_t ull_AlignUp(uint64_t bytes) const;
     // The table as it is on disk for a full rewrite (non-persisted entries as zeros).
-    void WriteWholeTablesOrThrow();
+    BIG::Status eWriteWholeTables();
     void EncodeFileEntryForDisk(uint32_t index, uint8_t* out) const;
     void EncodeDirEntryForDisk(uint16_t index, uint8_t* out) const;
     // `next`, or the first entry after it in its chain that is written to disk.
@@ -333,7 +357,7 @@ protected:
     void RepairTempDir();
     uint32_t ul_FindFreeFile();
     uint16_t uw_FindFreeDir();
-    bool bGrow(int which);
+    BIG::Status eGrow(int which);
     // Last file of a directory's chain, kNoFile for an empty one; false for a broken chain.
     bool bFindLastFile(uint16_t dir, uint32_t* last) const;
     bool bFindLastSubDir(uint16_t parent, uint16_t* last) const;
@@ -352,11 +376,12 @@ protected:
     // Content length and place of a file, with the range checked against the
     // container. False after a report for a corrupt entry.
     bool bGetStoredLength(uint32_t index, uint32_t* length);
-    void WriteFatHeaderOrThrow(BIG::File* container, bool linearized, bool reduced);
     void WriteVersionInfoXml(bool linearized) const;
     uint32_t ul_FileTableCrc() const;
-    // Moves `length + 4` bytes from one place of the data area to another.
-    void CopyContentOrThrow(BIG_POS from, BIG_POS to, uint32_t bytes);
+    // Copies `bytes` bytes from one place of the data area to another; `kept`
+    // (when given) receives the bytes of a copy made in one piece, so that a
+    // caller can put them back.
+    BIG::Status eCopyContent(BIG_POS from, BIG_POS to, uint32_t bytes, std::vector<uint8_t>* kept = nullptr);
     uint64_t ull_DataEndBytes();
 
     std::unique_ptr<BIG::FileEd> m_pFile;
@@ -414,6 +439,7 @@ protected:
     std::function<bool(uint32_t)> m_fileCheck;
     bool mb_ReportErrors = true;
     uint32_t mul_WriteErrors = 0;
+    BIG::Status m_lastEdit;
 
     struct WarnSlot {
         BIG_tdpfn_WarnCallback pfn = nullptr;

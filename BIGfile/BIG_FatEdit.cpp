@@ -17,20 +17,19 @@ constexpr uint32_t kCreatedFlags = BIG_st_FileEntry::kFlagLinkMask;  // 0x000F00
 }  // namespace
 
 bool BIG_cl_Fat::Create(uint32_t fileCount, uint16_t dirCount, uint32_t packageWord, uint8_t headerByte) {
+    const BIG::Status status = eCreate(fileCount, dirCount, packageWord, headerByte);
+    Raise(status);
+    return status.bOk();
+}
+
+BIG::Status BIG_cl_Fat::eCreate(uint32_t fileCount, uint16_t dirCount, uint32_t packageWord,
+                                uint8_t headerByte) {
     if (!m_pFile->bIsOpen() || m_pFile->bIsReadOnly()) {
         ERR_X_Raise("Assert", "BIG_cl_Fat::Create : the bigfile is not open for writing");
-        return false;
+        return BIG::Status::InvalidArgument("the bigfile is not open for writing");
     }
     if (dirCount < kMinDirCount)
         dirCount = kMinDirCount;
-    mul_PackageWord = packageWord;
-    muc_HeaderByte = headerByte;
-    ms_ClientName.clear();
-    ms_Label.clear();
-    mul_LastSubmittedCL = mul_SyncedCL = mul_ReferenceCL = 0;
-    mb_Reduced = false;
-    muc_HeaderFlags = 0;
-
     const uint64_t start = m_pFile->oGetFileContentStart().ull_GetByteOffset();
     const uint64_t fat = ull_AlignUp(start + kHeaderSize);
     const uint64_t dir = ull_AlignUp(fat + static_cast<uint64_t>(fileCount) * kFileEntrySize);
@@ -39,8 +38,15 @@ bool BIG_cl_Fat::Create(uint32_t fileCount, uint16_t dirCount, uint32_t packageW
         ERR_X_RaisePrintf("Assert",
                           "BIG_cl_Fat::Create : %u files and %u directories do not fit in a bigfile",
                           fileCount, dirCount);
-        return false;
+        return BIG::Status::InvalidArgument("the tables do not fit in a bigfile");
     }
+    mul_PackageWord = packageWord;
+    muc_HeaderByte = headerByte;
+    ms_ClientName.clear();
+    ms_Label.clear();
+    mul_LastSubmittedCL = mul_SyncedCL = mul_ReferenceCL = 0;
+    mb_Reduced = false;
+    muc_HeaderFlags = 0;
 
     ClearTables();
     mast_File.assign(fileCount, BIG_st_FileEntry::Zeroed());  // "BIG_cl_Fat : File FAT"
@@ -61,23 +67,17 @@ bool BIG_cl_Fat::Create(uint32_t fileCount, uint16_t dirCount, uint32_t packageW
     BIG_CopyTextField(root.sz_Name, sizeof root.sz_Name, "/");
     muw_TempDirIndex = kNoDir;
     ms_DataRoot = kDefaultDataRoot;
-    const uint32_t errorsBefore = mul_WriteErrors;
-    try {
-        WriteFatHeaderOrThrow(nullptr, false, false);
-        WriteWholeTablesOrThrow();
-    } catch (const BIG_cl_WriteError& error) {
-        ReportError(error.ul_Code(), false);
-        return false;
-    }
+    // Tables first, header last: a bigfile whose header is written is whole.
+    BIG::Status status = eWriteWholeTables();
+    if (!status.bOk())
+        return status;
     // "Temp" goes in after the tables are on disk, so its entry lands on a table that exists.
-    muw_TempDirIndex = uw_CreateDir(kTempDirName, kRootDir);
-    try {
-        WriteFatHeaderOrThrow(nullptr, false, false);
-    } catch (const BIG_cl_WriteError& error) {
-        ReportError(error.ul_Code(), false);
-        return false;
-    }
-    return muw_TempDirIndex != kNoDir && mul_WriteErrors == errorsBefore;
+    uint16_t temp = kNoDir;
+    status = eCreateDir(kTempDirName, kRootDir, &temp);
+    if (!status.bOk())
+        return status;
+    muw_TempDirIndex = temp;
+    return eWriteFatHeader(nullptr, false, false);
 }
 
 uint32_t BIG_cl_Fat::ul_FindFreeFile() {
@@ -105,17 +105,34 @@ uint16_t BIG_cl_Fat::uw_FindFreeDir() {
 }
 
 uint32_t BIG_cl_Fat::ul_CreateFile(const char* name, uint32_t time, uint16_t dir, uint32_t key) {
+    uint32_t index = kNoFile;
+    Raise(eCreateFile(name, time, dir, key, &index));
+    return index;
+}
+
+BIG::Status BIG_cl_Fat::eCreateFile(const char* name, uint32_t time, uint16_t dir, uint32_t key,
+                                    uint32_t* out) {
+    *out = kNoFile;
     const char* dot = name != nullptr ? std::strrchr(name, '.') : nullptr;
     const size_t stem = name == nullptr  ? 0
                         : dot != nullptr ? static_cast<size_t>(dot - name)
                                          : std::strlen(name);
     if (name == nullptr || stem > BIG_st_FileEntry::kMaxNameLength) {
         ERR_X_Raise("EditorAssertEx", "ul_CreateFile : Invalid file name");
-        return kNoFile;
+        return BIG::Status::InvalidArgument("invalid file name");
     }
     if (dir >= muw_DirCount || !mast_Dir[dir].bIsUsed()) {
         ERR_X_RaisePrintf("EditorAssertEx", "ul_CreateFile : Invalid directory %u", dir);
-        return kNoFile;
+        return BIG::Status::InvalidArgument("invalid directory");
+    }
+    if (key != 0 && key != kNoKey) {
+        // A second entry under a key could never be found by it.
+        const uint32_t owner = m_keyIndex.Find(key);
+        if (owner != BIG_cl_HashTable::kNone) {
+            ERR_X_RaisePrintf("EditorAssertEx", "ul_CreateFile : Key %08x is already used by %s", key,
+                              GetFileName(owner).c_str());
+            return BIG::Status::InvalidArgument("key already used");
+        }
     }
     PreEdit();
     if (time == 0)
@@ -125,24 +142,26 @@ uint32_t BIG_cl_Fat::ul_CreateFile(const char* name, uint32_t time, uint16_t dir
     const std::string nameCopy(name);
     uint32_t index = ul_FindFreeFile();
     if (index == kNoFile) {
-        if (!bGrow(0))
-            return kNoFile;
+        const BIG::Status grown = eGrow(0);
+        if (!grown.bOk())
+            return grown;
         index = ul_FindFreeFile();
         if (index == kNoFile) {
             ERR_X_Raise("EditorAssertEx", "ul_CreateFile : Unable to create a new file");
-            return kNoFile;
+            return BIG::Status::InvalidArgument("no free file entry");
         }
     }
     uint32_t last = kNoFile;
     if (!bFindLastFile(dir, &last))
-        return kNoFile;
+        return BIG::Status::Corrupt("broken file chain");
     if (key == 0 || key == kNoKey) {
         key = ul_GetNewKey();
         if (key == kNoKey)
-            return kNoFile;  // a file nobody can find by key is not made
+            return BIG::Status::InvalidArgument("no key");  // a file nobody can find by key is not made
     }
 
     BIG_st_FileEntry& e = mast_File[index];
+    const BIG_st_FileEntry freeEntry = e;
     char ext[4];
     e = BIG_st_FileEntry();
     SplitFileName(e.sz_Name, ext, nameCopy.c_str());
@@ -162,67 +181,103 @@ uint32_t BIG_cl_Fat::ul_CreateFile(const char* name, uint32_t time, uint16_t dir
     else if ((e.ul_Flags & BIG_st_FileEntry::kFlagSameAsReference) != 0)
         e.ul_State = (e.ul_State & ~BIG_st_FileEntry::kMarkMask) | kMarkCreated;
     e.ul_Flags &= ~BIG_st_FileEntry::kFlagSameAsReference;
-    WriteFileEntry(index);
 
-    if (last == kNoFile) {
-        mast_Dir[dir].ul_FirstFile = index;
-        WriteDirEntry(dir);
-    } else {
-        mast_File[last].ul_NextFile = index;
-        WriteFileEntry(last);
+    // The entry first, then the link to it: until the link is written the
+    // directory on disk does not list the new file. A write that reports a
+    // failure may still have landed, so each failure writes the old record back.
+    BIG::Status status = eWriteFileEntry(index);
+    if (status.bOk()) {
+        if (last == kNoFile) {
+            mast_Dir[dir].ul_FirstFile = index;
+            status = eWriteDirEntry(dir);
+            if (!status.bOk()) {
+                mast_Dir[dir].ul_FirstFile = kNoFile;
+                eWriteDirEntry(dir);
+            }
+        } else {
+            mast_File[last].ul_NextFile = index;
+            status = eWriteFileEntry(last);
+            if (!status.bOk()) {
+                mast_File[last].ul_NextFile = kNoFile;
+                eWriteFileEntry(last);
+            }
+        }
+    }
+    if (!status.bOk()) {
+        RestoreFileEntry(index, freeEntry);
+        return status;
     }
     if (dir < maul_LastFileOfDir.size())
         maul_LastFileOfDir[dir] = index;
     m_keyIndex.Add(index, key);
     if (bWatchesAll() || (mast_Dir[dir].uc_Flags & BIG_st_DirEntry::kFlagWatched) != 0)
         Notify(dir, index, key, kEventFileCreated);
-    return index;
+    *out = index;
+    return BIG::Status::Ok();
 }
 
 uint16_t BIG_cl_Fat::uw_CreateDir(const char* name, uint16_t parent) {
+    uint16_t index = kNoDir;
+    Raise(eCreateDir(name, parent, &index));
+    return index;
+}
+
+BIG::Status BIG_cl_Fat::eCreateDir(const char* name, uint16_t parent, uint16_t* out) {
+    *out = kNoDir;
     if (name == nullptr || name[0] == '\0') {
         ERR_X_Raise("Assert", "uw_CreateDir : Invalid directory name");
-        return kNoDir;
+        return BIG::Status::InvalidArgument("invalid directory name");
     }
     if (std::strlen(name) > BIG_st_DirEntry::kMaxNameLength) {
         ERR_X_Raise("Assert", "uw_CreateDir : Directory name is too long");
-        return kNoDir;
+        return BIG::Status::InvalidArgument("directory name too long");
     }
     if (parent >= muw_DirCount || !mast_Dir[parent].bIsUsed()) {
         ERR_X_RaisePrintf("Assert", "uw_CreateDir : Invalid parent directory %u", parent);
-        return kNoDir;
+        return BIG::Status::InvalidArgument("invalid parent directory");
     }
     PreEdit();
     const std::string nameCopy(name);
     uint16_t index = uw_FindFreeDir();
     if (index == kNoDir) {
-        if (!bGrow(1))
-            return kNoDir;
+        const BIG::Status grown = eGrow(1);
+        if (!grown.bOk())
+            return grown;
         index = uw_FindFreeDir();
         if (index == kNoDir) {
             ERR_X_Raise("Assert", "uw_CreateDir : Unable to create a new directory");
-            return kNoDir;
+            return BIG::Status::InvalidArgument("no free directory entry");
         }
     }
     uint16_t last = kNoDir;
     if (!bFindLastSubDir(parent, &last))
-        return kNoDir;
+        return BIG::Status::Corrupt("broken directory chain");
 
     BIG_st_DirEntry& d = mast_Dir[index];
+    const BIG_st_DirEntry freeEntry = d;
     d = BIG_st_DirEntry();
     BIG_CopyTextField(d.sz_Name, sizeof d.sz_Name, nameCopy.c_str());
     d.uw_Parent = parent;
-    WriteDirEntry(index);
-    if (last == kNoDir) {
-        mast_Dir[parent].uw_FirstSubDir = index;
-        WriteDirEntry(parent);
-    } else {
-        mast_Dir[last].uw_NextSibling = index;
-        WriteDirEntry(last);
+    BIG::Status status = eWriteDirEntry(index);
+    if (status.bOk()) {
+        const uint16_t owner = last == kNoDir ? parent : last;
+        uint16_t& link = last == kNoDir ? mast_Dir[parent].uw_FirstSubDir : mast_Dir[last].uw_NextSibling;
+        link = index;
+        status = eWriteDirEntry(owner);
+        if (!status.bOk()) {
+            link = kNoDir;
+            eWriteDirEntry(owner);
+        }
+    }
+    if (!status.bOk()) {
+        d = freeEntry;
+        eWriteDirEntry(index);  // best effort: the old free entry again
+        return status;
     }
     if (bWatchesAll() || (mast_Dir[parent].uc_Flags & BIG_st_DirEntry::kFlagWatched) != 0)
         Notify(index, kNoFile, kNoKey, kEventDirCreated);
-    return index;
+    *out = index;
+    return BIG::Status::Ok();
 }
 
 uint16_t BIG_cl_Fat::uw_CreateDirPath(const char* path) {
@@ -254,86 +309,131 @@ uint16_t BIG_cl_Fat::uw_CreateDirPath(const char* path) {
 bool BIG_cl_Fat::bDeleteFile(uint32_t index) {
     if (index >= mul_FileCount || mast_File[index].ul_Key == 0)
         return false;
+    const BIG::Status status = eDeleteFile(index);
+    Raise(status);
+    return status.bOk();
+}
+
+BIG::Status BIG_cl_Fat::eDeleteFile(uint32_t index) {
+    if (index >= mul_FileCount || mast_File[index].ul_Key == 0)
+        return BIG::Status::NotFound("no such file");
     PreEdit();
     BIG_st_FileEntry& e = mast_File[index];
+    const BIG_st_FileEntry before = e;
     const uint16_t dir = e.uw_Dir;
     const uint32_t key = e.ul_Key;
+    // Unlink first, then free the entry: a failure in between leaves an entry
+    // that no directory lists, never a list that leads into a freed entry.
+    uint32_t predecessor = kNoFile;
+    bool linkedFromDir = false;
     if (dir < muw_DirCount) {
         if (mast_Dir[dir].ul_FirstFile == index) {
-            mast_Dir[dir].ul_FirstFile = e.ul_NextFile;
-            WriteDirEntry(dir);
+            linkedFromDir = true;
         } else {
             uint32_t f = mast_Dir[dir].ul_FirstFile;
             for (uint32_t steps = 0; f < mul_FileCount && steps < mul_FileCount; ++steps) {
                 if (mast_File[f].ul_NextFile == index) {
-                    mast_File[f].ul_NextFile = e.ul_NextFile;
-                    WriteFileEntry(f);
+                    predecessor = f;
                     break;
                 }
                 f = mast_File[f].ul_NextFile;
             }
         }
     }
-    maul_LastFileOfDir.clear();
-    m_keyIndex.Remove(index, key);
-    if (e.ul_DataInMemory != 0)
-        m_dataIndex.Remove(index, e.ul_DataInMemory);
-    const bool watched =
-        bWatchesAll() || (e.ul_Flags & BIG_st_FileEntry::kFlagWatched) != 0 ||
-        (dir < muw_DirCount && (mast_Dir[dir].uc_Flags & BIG_st_DirEntry::kFlagWatched) != 0);
+    auto relink = [&](uint32_t next) -> BIG::Status {
+        if (linkedFromDir) {
+            mast_Dir[dir].ul_FirstFile = next;
+            return eWriteDirEntry(dir);
+        }
+        if (predecessor != kNoFile) {
+            mast_File[predecessor].ul_NextFile = next;
+            return eWriteFileEntry(predecessor);
+        }
+        return BIG::Status::Ok();
+    };
+    BIG::Status status = relink(e.ul_NextFile);
+    if (!status.bOk()) {
+        relink(index);  // memory back to the chain as it is on disk
+        return status;
+    }
     e = BIG_st_FileEntry::Zeroed();
     e.ul_Pos = BIG_st_FileEntry::kNone;
     e.ul_NextFile = kNoFile;
-    WriteFileEntry(index);
+    status = eWriteFileEntry(index);
+    if (!status.bOk()) {
+        RestoreFileEntry(index, before);
+        relink(index);  // best effort: listed again, as before
+        return status;
+    }
+    maul_LastFileOfDir.clear();
+    m_keyIndex.Remove(index, key);
+    if (before.ul_DataInMemory != 0)
+        m_dataIndex.Remove(index, before.ul_DataInMemory);
+    const bool watched =
+        bWatchesAll() || (before.ul_Flags & BIG_st_FileEntry::kFlagWatched) != 0 ||
+        (dir < muw_DirCount && (mast_Dir[dir].uc_Flags & BIG_st_DirEntry::kFlagWatched) != 0);
     if (watched)
         Notify(dir, index, key, kEventFileDeleted);
-    return true;
+    return BIG::Status::Ok();
 }
 
 void BIG_cl_Fat::WriteFileEntry(uint32_t index) {
+    Raise(eWriteFileEntry(index));
+}
+
+void BIG_cl_Fat::RestoreFileEntry(uint32_t index, const BIG_st_FileEntry& old) {
+    mast_File[index] = old;
+    eWriteFileEntry(index);
+}
+
+BIG::Status BIG_cl_Fat::eWriteFileEntry(uint32_t index) {
     if (index >= mul_FileCount)
-        return;
-    try {
-        if (!mast_File[index].bIsPersisted()) {
-            // The entry itself is never written, but the stored chain skips it:
-            // rewrite whatever links to it on disk.
-            const uint16_t dir = mast_File[index].uw_Dir;
-            if (dir >= muw_DirCount)
-                return;
-            uint32_t owner = kNoFile;
-            uint32_t f = mast_Dir[dir].ul_FirstFile;
-            for (uint32_t steps = 0; f < mul_FileCount && f != index && steps < mul_FileCount; ++steps) {
-                if (mast_File[f].bIsPersisted())
-                    owner = f;
-                f = mast_File[f].ul_NextFile;
-            }
-            if (owner == kNoFile) {
-                WriteDirEntry(dir);
-                return;
-            }
-            index = owner;
+        return BIG::Status::InvalidArgument("file index outside the table");
+    if (!mast_File[index].bIsPersisted()) {
+        // The entry itself is never written, but the stored chain skips it:
+        // rewrite whatever links to it on disk.
+        const uint16_t dir = mast_File[index].uw_Dir;
+        if (dir >= muw_DirCount)
+            return BIG::Status::Ok();
+        uint32_t owner = kNoFile;
+        uint32_t f = mast_Dir[dir].ul_FirstFile;
+        for (uint32_t steps = 0; f < mul_FileCount && f != index && steps < mul_FileCount; ++steps) {
+            if (mast_File[f].bIsPersisted())
+                owner = f;
+            f = mast_File[f].ul_NextFile;
         }
-        uint8_t raw[BIG_st_FileEntry::kEncodedSize];
-        EncodeFileEntryForDisk(index, raw);
-        WriteAtOrThrow(mo_FatPos, raw, sizeof raw, static_cast<uint64_t>(index) * kFileEntrySize);
-    } catch (const BIG_cl_WriteError& error) {
-        ReportError(error.ul_Code(), false);
+        if (owner == kNoFile)
+            return eWriteDirEntry(dir);
+        index = owner;
     }
+    uint8_t raw[BIG_st_FileEntry::kEncodedSize];
+    EncodeFileEntryForDisk(index, raw);
+    return eWriteAt(mo_FatPos, raw, sizeof raw, static_cast<uint64_t>(index) * kFileEntrySize);
 }
 
 void BIG_cl_Fat::WriteDirEntry(uint16_t index) {
-    if (index >= muw_DirCount)
-        return;
-    try {
-        uint8_t raw[BIG_st_DirEntry::kEncodedSize];
-        EncodeDirEntryForDisk(index, raw);
-        WriteAtOrThrow(mo_DirPos, raw, sizeof raw, static_cast<uint64_t>(index) * kDirEntrySize);
-    } catch (const BIG_cl_WriteError& error) {
-        ReportError(error.ul_Code(), false);
-    }
+    Raise(eWriteDirEntry(index));
 }
 
-void BIG_cl_Fat::WriteWholeTablesOrThrow() {
+BIG::Status BIG_cl_Fat::eWriteDirEntry(uint16_t index) {
+    if (index >= muw_DirCount)
+        return BIG::Status::InvalidArgument("directory index outside the table");
+    uint8_t raw[BIG_st_DirEntry::kEncodedSize];
+    EncodeDirEntryForDisk(index, raw);
+    return eWriteAt(mo_DirPos, raw, sizeof raw, static_cast<uint64_t>(index) * kDirEntrySize);
+}
+
+BIG::Status BIG_cl_Fat::eWriteWholeTables() {
+    // The directory table first: when the tables grow it lands on space that
+    // the old tables do not use, and the file table after it covers the rest.
+    std::vector<uint8_t> dirs(static_cast<size_t>(muw_DirCount) * kDirEntrySize);
+    for (uint16_t i = 0; i < muw_DirCount; ++i)
+        EncodeDirEntryForDisk(i, dirs.data() + static_cast<size_t>(i) * kDirEntrySize);
+    if (!dirs.empty()) {
+        const BIG::Status status = eWriteAt(mo_DirPos, dirs.data(), static_cast<uint32_t>(dirs.size()));
+        if (!status.bOk())
+            return status;
+    }
     // In pieces of the read chunk, so that a table of any size needs bounded memory.
     std::vector<uint8_t> raw(static_cast<size_t>(std::min(std::max(mul_FileCount, 1u), kFileReadChunk)) *
                              kFileEntrySize);
@@ -341,15 +441,13 @@ void BIG_cl_Fat::WriteWholeTablesOrThrow() {
         const uint32_t n = std::min(mul_FileCount - done, kFileReadChunk);
         for (uint32_t i = 0; i < n; ++i)
             EncodeFileEntryForDisk(done + i, raw.data() + static_cast<size_t>(i) * kFileEntrySize);
-        WriteAtOrThrow(mo_FatPos, raw.data(), n * kFileEntrySize,
-                       static_cast<uint64_t>(done) * kFileEntrySize);
+        const BIG::Status status =
+            eWriteAt(mo_FatPos, raw.data(), n * kFileEntrySize, static_cast<uint64_t>(done) * kFileEntrySize);
+        if (!status.bOk())
+            return status;
         done += n;
     }
-    std::vector<uint8_t> dirs(static_cast<size_t>(muw_DirCount) * kDirEntrySize);
-    for (uint16_t i = 0; i < muw_DirCount; ++i)
-        EncodeDirEntryForDisk(i, dirs.data() + static_cast<size_t>(i) * kDirEntrySize);
-    if (!dirs.empty())
-        WriteAtOrThrow(mo_DirPos, dirs.data(), static_cast<uint32_t>(dirs.size()));
+    return BIG::Status::Ok();
 }
 
 void BIG_cl_Fat::SetMark(uint32_t index, uint32_t mark) {
@@ -429,6 +527,6 @@ void BIG_cl_Fat::ReportError(uint32_t code, bool reportOnce) {
         return;
     if (reportOnce)
         mb_ReportErrors = false;
-    if (code == BIG_cl_WriteError::kCode)
+    if (code == kWriteErrorCode)
         ERR_i_MessageBox("Write error. Maybe the disk is full", "Error", ERR_MB_OK);
 }

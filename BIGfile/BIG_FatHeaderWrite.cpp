@@ -55,16 +55,12 @@ uint32_t BIG_cl_Fat::ul_FileTableCrc() const {
 }
 
 void BIG_cl_Fat::WriteFatHeader(BIG::File* container, bool linearized, bool reduced) {
-    try {
-        WriteFatHeaderOrThrow(container, linearized, reduced);
-    } catch (const BIG_cl_WriteError& error) {
-        ReportError(error.ul_Code(), false);
-    }
+    Raise(eWriteFatHeader(container, linearized, reduced));
 }
 
-void BIG_cl_Fat::WriteFatHeaderOrThrow(BIG::File* container, bool linearized, bool reduced) {
+BIG::Status BIG_cl_Fat::eWriteFatHeader(BIG::File* container, bool linearized, bool reduced) {
     if (mb_NoWrite)
-        return;
+        return BIG::Status::Ok();
     BIG::File& file = container != nullptr ? *container : *m_pFile;
     BIG_st_FatHeader h;
     h.uw_FormatNb = muw_FormatNb;
@@ -94,11 +90,11 @@ void BIG_cl_Fat::WriteFatHeaderOrThrow(BIG::File* container, bool linearized, bo
                                : static_cast<uint32_t>(BIG::eFile_NotOpen);
     }
     if (error != BIG::eFile_Ok)
-        throw BIG_cl_WriteError();
+        return BIG::Status::IOError(file.GetPath() + ": the bigfile header cannot be written");
     mb_Written = true;
 
     if (ms_ClientName.empty())
-        return;
+        return BIG::Status::Ok();
     const std::string& path = file.GetPath();
     if (PLT::FileExists(path))
         PLT::WriteStream(path, kClientStream, ms_ClientName);
@@ -112,6 +108,7 @@ void BIG_cl_Fat::WriteFatHeaderOrThrow(BIG::File* container, bool linearized, bo
     });
     if (file.bIsOpen())
         WriteVersionInfoXml(linearized);
+    return BIG::Status::Ok();
 }
 
 bool BIG_cl_Fat::GetVersionInfoXmlFileFullPath(const char* name, std::string* out) const {

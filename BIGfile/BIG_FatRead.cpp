@@ -271,14 +271,26 @@ bool BIG_cl_Fat::bReadDirTable() {
 void BIG_cl_Fat::RepairTempDir() {
     if (muw_TempDirIndex != 0 && muw_TempDirIndex < muw_DirCount && mast_Dir[muw_TempDirIndex].bIsUsed())
         return;
-    // A read-only bigfile gets its "Temp" directory in memory only.
-    mb_NoWrite = m_pFile->bIsReadOnly();
     muw_TempDirIndex = kNoDir;
+    if (m_pFile->bIsReadOnly()) {
+        // A read-only bigfile gets its "Temp" directory in memory only, and only
+        // in a free entry: it never grows or moves anything.
+        if (uw_FindFreeDir() == kNoDir) {
+            ERR_LogPrintf(ERR_Level_Warning, ERR_Cat_Others,
+                          "%s: the Temp directory is missing and the directory table is full; it is not "
+                          "repaired in a read-only open.\n",
+                          m_pFile->GetPath().c_str());
+            return;
+        }
+        mb_NoWrite = true;
+        muw_TempDirIndex = uw_CreateDir(kTempDirName, kRootDir);
+        mb_NoWrite = false;
+        return;
+    }
     const uint16_t temp = uw_CreateDir(kTempDirName, kRootDir);
     muw_TempDirIndex = temp;
     if (temp != kNoDir)
         WriteFatHeader();
-    mb_NoWrite = false;
 }
 
 void BIG_cl_Fat::ScanLooseKeyFiles() {

@@ -31,18 +31,22 @@ uint64_t BIG_cl_Fat::ull_DataEndBytes() {
 }
 
 void BIG_cl_Fat::SaveFile(uint32_t index, const void* buffer, uint32_t size) {
+    Raise(eSaveFile(index, buffer, size));
+}
+
+BIG::Status BIG_cl_Fat::eSaveFile(uint32_t index, const void* buffer, uint32_t size) {
     if (index >= mul_FileCount || mast_File[index].ul_Key == 0) {
         ERR_X_Raise("AssertExIgnore", "Bad FileIndex, cannot save");
-        return;
+        return BIG::Status::InvalidArgument("bad file index");
     }
     if (buffer == nullptr && size != 0)
-        return;
+        return BIG::Status::InvalidArgument("no content");
     BIG_st_FileEntry& e = mast_File[index];
     const uint32_t crc = ulCrc32(buffer, size);
     // Unchanged only when there is stored content to compare with: a new entry's
     // checksum is 0, which is also the checksum of an empty content.
     if (crc == e.ul_Checksum && bIsFilePositionValid(index))
-        return;
+        return BIG::Status::Ok();
     // Restored when the content cannot be written, so that a retry is not taken for "unchanged".
     const BIG_st_FileEntry before = e;
     const size_t crcCount = m_fileCRCs.size();
@@ -116,36 +120,63 @@ void BIG_cl_Fat::SaveFile(uint32_t index, const void* buffer, uint32_t size) {
         if (end >= BIG_POS::kByteLimit) {
             ERR_X_RaisePrintf("Assert", "SaveFile : the bigfile is full, %s is not saved", e.sz_Name);
             e = before;
-            return;
+            return BIG::Status::InvalidArgument("the bigfile is full");
         }
         places.push_back(static_cast<uint32_t>(end >> 3));
     }
+    auto at = [&](uint32_t place) { return BIG_POS::FromValue(mo_DataPos.ul_GetValue() + place); };
+
+    // What an in-place save overwrites, so that a failure can put it back: every
+    // copy and the entry then agree on the old content again.
+    std::vector<uint8_t> old;
+    if (!toEnd) {
+        old.resize(static_cast<size_t>(oldLength) + 4);
+        if (!bReadAt(*m_pFile, at(places[0]), old.data(), static_cast<uint32_t>(old.size()))) {
+            e = before;
+            m_fileCRCs.resize(crcCount);
+            return BIG::Status::IOError(GetFileName(index) + ": its stored content cannot be read");
+        }
+    }
+    // Every copy written so far, and the one whose write failed, get the old bytes back.
+    auto restore = [&](size_t touched) {
+        for (size_t k = 0; k < touched; ++k)
+            eWriteAt(at(places[k]), old.data(), static_cast<uint32_t>(old.size()));
+    };
 
     std::vector<uint8_t> stored(static_cast<size_t>(size) + 4);
     BIG::Endian::Put32(stored.data(), size);
     if (size != 0)
         std::memcpy(stored.data() + 4, buffer, size);
-    try {
+    BIG::Status status;
+    size_t written = 0;
+    {
         PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
-        for (uint32_t place : places)
-            WriteAtOrThrow(BIG_POS::FromValue(mo_DataPos.ul_GetValue() + place), stored.data(),
-                           static_cast<uint32_t>(stored.size()));
-    } catch (const BIG_cl_WriteError& error) {
+        for (; written < places.size() && status.bOk(); ++written)
+            status = eWriteAt(at(places[written]), stored.data(), static_cast<uint32_t>(stored.size()));
+    }
+    if (status.bOk()) {
+        if (toEnd) {
+            // Moved to the end: the content is now an ordinary one of this bigfile.
+            e.ul_Pos = places[0];
+            e.uc_StorageFlags &= static_cast<uint8_t>(
+                ~(BIG_st_FileEntry::kStorageCopyList | BIG_st_FileEntry::kStoragePackage));
+        }
+        status = eWriteFileEntry(index);
+    }
+    if (!status.bOk()) {
+        if (!toEnd)
+            restore(written);
+        const bool entryTouched = written == places.size();
         e = before;
+        if (entryTouched)
+            eWriteFileEntry(index);  // the entry write may have landed: the old one again
         m_fileCRCs.resize(crcCount);
-        ReportError(error.ul_Code(), false);
-        return;
+        return status;
     }
-    if (toEnd) {
-        // Moved to the end: the content is now an ordinary one of this bigfile.
-        e.ul_Pos = places[0];
-        e.uc_StorageFlags &=
-            static_cast<uint8_t>(~(BIG_st_FileEntry::kStorageCopyList | BIG_st_FileEntry::kStoragePackage));
-    }
-    WriteFileEntry(index);
     if (bWatchesAll() || (e.ul_Flags & BIG_st_FileEntry::kFlagWatched) != 0 ||
         (e.uw_Dir < muw_DirCount && (mast_Dir[e.uw_Dir].uc_Flags & BIG_st_DirEntry::kFlagWatched) != 0))
         Notify(e.uw_Dir, index, e.ul_Key, kEventFileSaved);
+    return BIG::Status::Ok();
 }
 
 void BIG_cl_Fat::PrepareSaveBuffer(uint32_t size) {

@@ -38,7 +38,7 @@ using Waiter = BIG_cl_AsynchronousIO::Waiter;
 BIG_cl_AsynchronousIOManager::BIG_cl_AsynchronousIOManager() : m_pImpl(std::make_unique<Impl>()) {
     Impl& impl = *m_pImpl;
     impl.po_Self = this;
-    impl.bufferManager.SetMaxCommitSize(0, BIG::kMaxReadSize);
+    impl.bufferManager.SetMaxCommitSize(0, BIG::kReadBufferSize);
     impl.bufferManager.SetMaxCommitSize(1, 0);
     impl.pDevice = std::make_unique<PLT::AsyncReadDevice>("AsyncIO::Device");
     impl.thread.Start("AsynchronousIOManager::ReadLauncher", [&impl] { impl.LauncherLoop(); });
@@ -374,7 +374,7 @@ void BIG_cl_AsynchronousIOManager::DeactivateLoadOrdering(uint32_t ulQueueId, bo
         impl.aLoadOrdering[ulQueueId] = false;
     if (impl.bufferManager.ul_GetAllocated(1) == 0)
         impl.bufferManager.SetMaxCommitSize(1, 0);
-    impl.bufferManager.SetMaxCommitSize(0, BIG::kMaxReadSize);
+    impl.bufferManager.SetMaxCommitSize(0, BIG::kReadBufferSize);
 }
 
 bool BIG_cl_AsynchronousIOManager::bIsLoadOrderingActive(uint32_t ulQueueId) const {

@@ -61,9 +61,13 @@ inline constexpr uint32_t kQueueCount = 7;
 inline constexpr uint32_t kMaxCallbacks = 4;
 // Callback index of a request that nobody waits for.
 inline constexpr uint32_t kNoCallback = 7;
-// Largest content that a read buffer of group 0 can hold (the group's initial
-// maximum commit size).
+// Largest content that a read of one file may ask for.
 inline constexpr uint32_t kMaxReadSize = 10485760;
+// Commit size of the read buffers of group 0: the largest content, its length
+// prefix and the widening of the read to whole blocks of the read granularity
+// at both ends (65536 bytes each), so that every content that passes the size
+// check fits its aligned read.
+inline constexpr uint32_t kReadBufferSize = kMaxReadSize + 2 * 65536;
 
 // Completion of a read request. pData carries one reference that the callee
 // owns (release it with pData->Release()); it is null when the read failed

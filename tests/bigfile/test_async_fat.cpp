@@ -20,6 +20,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -54,7 +55,7 @@ protected:
         ERR_SetInteractive(false);
         m_dir = std::filesystem::temp_directory_path() /
                 ("orvex-asyncfat-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
-                 std::to_string(std::rand()));
+                 std::to_string(PLT::CurrentProcessId()) + "-" + std::to_string(std::rand()));
         std::filesystem::create_directories(m_dir);
         m_path = (m_dir / "test.bf").string();
         m_samples = {
@@ -258,7 +259,8 @@ namespace {
 TEST(AsyncFatStartup, LibraryStartMakesTheManagerAndTheAsynchronousGlobalTable) {
     ERR_SetInteractive(false);
     const std::string registry = (std::filesystem::temp_directory_path() /
-                                  ("orvex-asyncfat-registry-" + std::to_string(std::rand()) + ".ini"))
+                                  ("orvex-asyncfat-registry-" + std::to_string(PLT::CurrentProcessId()) +
+                                   "-" + std::to_string(std::rand()) + ".ini"))
                                      .string();
     setenv("MARLIN_REGISTRY", registry.c_str(), 1);
     ASSERT_TRUE(BIG_InitLibrary());
@@ -274,6 +276,86 @@ TEST(AsyncFatStartup, LibraryStartMakesTheManagerAndTheAsynchronousGlobalTable) 
     EXPECT_EQ(BIG_cl_AsynchronousFat::po_GetInstance(), nullptr);
     unsetenv("MARLIN_REGISTRY");
     std::filesystem::remove(registry);
+}
+
+}  // namespace
+
+namespace {
+
+// Every content that passes the size check loads, whatever the aligned read around it
+// adds: sizes at the limit, at several places of the read blocks.
+TEST(AsyncFatLimit, ContentsUpToTheSizeLimitLoadWhole) {
+    ERR_SetInteractive(false);
+    AsyncFatLog log;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("orvex-asyncfat-limit-" + std::to_string(PLT::CurrentProcessId()) +
+                                       "-" + std::to_string(std::rand()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "limit.bf").string();
+    struct Case {
+        const char* name;
+        uint32_t key;
+        uint32_t size;
+    };
+    const Case cases[] = {
+        {"pad.bin", 0x200, 70000},  // shifts the next content off a block boundary
+        {"under.bin", 0x201, 10485000},      {"limit.bin", 0x202, 10485760},
+        {"limitless4.bin", 0x203, 10485756}, {"odd.bin", 0x204, 10485759},
+    };
+    {
+        BIG_cl_Fat writer;
+        ASSERT_EQ(writer.File().eCreate(path, false, 0xC0000000, true), BIG::eFile_Ok);
+        ASSERT_TRUE(writer.Create(16, 4, 0, 1));
+        for (const Case& c : cases) {
+            const uint32_t index = writer.ul_CreateFile(c.name, 1000, 0, c.key);
+            ASSERT_NE(index, BIG_cl_Fat::kNoFile);
+            const std::string content = WithRefs({}, Payload(c.size - 4, static_cast<char>(c.key)));
+            writer.SaveFile(index, content.data(), static_cast<uint32_t>(content.size()));
+        }
+        writer.File().eFlush();
+        writer.File().eClose();
+    }
+    {
+        auto manager = std::make_unique<BIG_cl_AsynchronousIOManager>();
+        auto fat = std::make_unique<BIG_cl_AsynchronousFat>(manager.get());
+        ASSERT_EQ(fat->File().eOpen(path, true, true, true), BIG::eFile_Ok);
+        ASSERT_TRUE(fat->ReadFat(true));
+        std::vector<std::string> delivered;
+        const int callback = manager->i_RegisterCallback([&](BIG::FBuff* data, bool failed, uint32_t) {
+            delivered.emplace_back(
+                failed || data == nullptr
+                    ? std::string()
+                    : std::string(reinterpret_cast<const char*>(data->pc_GetData()), data->ul_GetSize()));
+            if (data != nullptr)
+                data->Release();
+        });
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            const uint32_t index = fat->ul_GetFileIndex(c.key, false);
+            const std::string payload = Payload(c.size - 4, static_cast<char>(c.key));
+            BIG_st_FileData data;
+            ASSERT_TRUE(fat->bGetFileData(index, &data));
+            EXPECT_EQ(data.ul_DataSize, c.size - 4);
+            EXPECT_TRUE(std::string(reinterpret_cast<const char*>(data.pu8_Data), data.ul_DataSize) ==
+                        payload);
+            data.po_Buffer->Release();
+
+            delivered.clear();
+            ASSERT_TRUE(fat->bStartContentRead(index, c.size, 1, static_cast<uint32_t>(callback), 2, false));
+            for (int i = 0; i < 20000 && delivered.empty(); ++i) {
+                manager->TreatFinishedReads();
+                if (delivered.empty())
+                    manager->WaitForReadEnd(2);
+            }
+            ASSERT_EQ(delivered.size(), 1u);
+            EXPECT_EQ(delivered[0].size(), size_t{c.size} + 4);
+            EXPECT_TRUE(delivered[0].size() > 8 && delivered[0].compare(8, std::string::npos, payload) == 0);
+        }
+        EXPECT_FALSE(log.bContains("eAlignOffsets failed!"));
+        EXPECT_FALSE(log.bContains("Failure isn't actually handled"));
+        fat->File().eClose();
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/Process.h"
+
 namespace test_support {
 
 class TempFolder {
@@ -21,7 +23,10 @@ public:
         for (char& c : name)
             if (c == '/')
                 c = '_';
-        m_path = std::filesystem::temp_directory_path() / (name + "_" + std::to_string(std::rand()));
+        // The process id keeps apart the same test run by several checkouts at once
+        // (rand() without a seed gives every process the same number).
+        m_path = std::filesystem::temp_directory_path() /
+                 (name + "_" + std::to_string(PLT::CurrentProcessId()) + "_" + std::to_string(std::rand()));
         std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
     }
