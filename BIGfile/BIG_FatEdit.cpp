@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_Init.h"
 #include "BIGfile/BIG_TextField.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_MessageBox.h"
@@ -112,6 +113,8 @@ uint32_t BIG_cl_Fat::ul_CreateFile(const char* name, uint32_t time, uint16_t dir
 
 BIG::Status BIG_cl_Fat::eCreateFile(const char* name, uint32_t time, uint16_t dir, uint32_t key,
                                     uint32_t* out) {
+    // The indexation thread reads the entries and contents this edit changes.
+    BIG_cl_ReferenceManagerPause pause(false);
     *out = kNoFile;
     const char* dot = name != nullptr ? std::strrchr(name, '.') : nullptr;
     const size_t stem = name == nullptr  ? 0
@@ -223,6 +226,8 @@ uint16_t BIG_cl_Fat::uw_CreateDir(const char* name, uint16_t parent) {
 }
 
 BIG::Status BIG_cl_Fat::eCreateDir(const char* name, uint16_t parent, uint16_t* out) {
+    // The indexation thread reads the entries and contents this edit changes.
+    BIG_cl_ReferenceManagerPause pause(false);
     *out = kNoDir;
     if (name == nullptr || name[0] == '\0') {
         ERR_X_Raise("Assert", "uw_CreateDir : Invalid directory name");
@@ -315,6 +320,8 @@ bool BIG_cl_Fat::bDeleteFile(uint32_t index) {
 }
 
 BIG::Status BIG_cl_Fat::eDeleteFile(uint32_t index) {
+    // The indexation thread reads the entries and contents this edit changes.
+    BIG_cl_ReferenceManagerPause pause(false);
     if (index >= mul_FileCount || mast_File[index].ul_Key == 0)
         return BIG::Status::NotFound("no such file");
     PreEdit();

@@ -68,13 +68,13 @@ BIG::Status BIG_cl_Fat::eCopyContent(BIG_POS from, BIG_POS to, uint32_t bytes, s
         const uint32_t n = std::min(bytes - done, kCopyChunk);
         if (!bReadAt(*m_pFile, from, chunk.data(), n, done))
             return BIG::Status::IOError(m_pFile->GetPath() + ": a content to move cannot be read");
+        if (kept != nullptr && bytes <= kCopyChunk)
+            *kept = chunk;  // before the write, which may land over the source and still fail
         const BIG::Status status = eWriteAt(to, chunk.data(), n, done);
         if (!status.bOk())
             return status;
         done += n;
     }
-    if (kept != nullptr && bytes <= kCopyChunk)
-        *kept = std::move(chunk);
     return BIG::Status::Ok();
 }
 
@@ -330,17 +330,23 @@ BIG::Status BIG_cl_Fat::eClean() {
                 Progress(1, dataSize != 0 ? static_cast<float>(to) / static_cast<float>(dataSize) : 1.0f,
                          text.c_str(), "Cleaning bigfile...");
             }
+            // The entry on disk names the old place until it is rewritten: when the
+            // copy ran over the old bytes and then something failed, they go back.
+            // (A move of more than one copy piece over itself cannot be undone.)
             std::vector<uint8_t> kept;
+            auto giveBack = [&] {
+                if (to + length + 4 > from && !kept.empty())
+                    eWriteAt(at(item.pos), kept.data(), static_cast<uint32_t>(kept.size()));
+            };
             BIG::Status status = eCopyContent(at(item.pos), BIG_POS(dataStart + to), length + 4, &kept);
-            if (!status.bOk())
+            if (!status.bOk()) {
+                giveBack();
                 return finish(status);
+            }
             e.ul_Pos = static_cast<uint32_t>(to >> 3);
             status = eWriteFileEntry(item.index);
             if (!status.bOk()) {
-                // The entry on disk still names the old place: give it its bytes back
-                // where the copy ran over them.
-                if (to + length + 4 > from && !kept.empty())
-                    eWriteAt(at(item.pos), kept.data(), static_cast<uint32_t>(kept.size()));
+                giveBack();
                 BIG_st_FileEntry old = e;
                 old.ul_Pos = item.pos;
                 RestoreFileEntry(item.index, old);

@@ -169,6 +169,14 @@ void BIG_cl_Fat::WriteVersionInfoXml(bool linearized) const {
 }
 
 void BIG_cl_Fat::SetPackageId(uint16_t id) {
+    const uint32_t old = mul_PackageWord;
     mul_PackageWord = (static_cast<uint32_t>(id) << 16) | (mul_PackageWord & 0xFFFF);
-    WriteFatHeader();
+    const BIG::Status status = eWriteFatHeader(nullptr, false, false);
+    if (!status.bOk()) {
+        // The table keeps matching the bigfile: the old word, and its header again
+        // in case the failed write landed.
+        mul_PackageWord = old;
+        eWriteFatHeader(nullptr, false, false);
+    }
+    Raise(status);
 }

@@ -107,6 +107,9 @@ BIG_cl_BigfileList* BIG_pst_GetBigfileList() {
 
 void SDK_DeinitBeforeBigfileClosed() {
     BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+    // The reference manager reads pending changes through the bigfile and saves
+    // its IDX file: it stops while the bigfile is still open.
+    Call(hooks.destroyReferenceManager);
     if (!hooks.hasLoadManager || !hooks.hasLoadManager()) {
         ERR_X_Raise("Assert", "Load Manager is NULL on SDK_DeinitBeforeBigfileClosed.\n");
         return;
@@ -129,6 +132,10 @@ void BIG_AfterBigfileRead(BIG_cl_Fat& fat) {
 
 void BIG_PauseReferenceManager() {
     Call(BIG_LibraryHooks().pauseReferenceManager);
+}
+
+void BIG_HoldReferenceManager() {
+    Call(BIG_LibraryHooks().holdReferenceManager);
 }
 
 void BIG_ResumeReferenceManager() {

@@ -72,6 +72,10 @@ struct BIG_st_LibraryHooks {
     // count and wait for its lock / release both.
     std::function<void()> pauseReferenceManager;
     std::function<void()> resumeReferenceManager;
+    // Any other edit of the table (create, save, delete): the worker waits at
+    // a safe point for its duration, without immediate mode. Resumed by
+    // resumeReferenceManager.
+    std::function<void()> holdReferenceManager;
 };
 
 // The process-wide hook table.
@@ -100,7 +104,9 @@ bool BIG_bIsLibraryStarted();
 BIG_cl_Fat* BIG_pst_GetGlobalFat();
 BIG_cl_BigfileList* BIG_pst_GetBigfileList();
 
-// Must run before the bigfile is closed.
+// Must run before the bigfile is closed: stops the reference manager (which
+// applies its pending changes and saves its IDX file while the bigfile can
+// still be read), deactivates the load order and empties the duplicated-files table.
 void SDK_DeinitBeforeBigfileClosed();
 // After a bigfile has been opened and read into `fat`: the duplicated-files
 // table is loaded when key 0x1000 is present, then the reference manager starts.
@@ -110,10 +116,17 @@ void BIG_AfterBigfileRead(BIG_cl_Fat& fat);
 // Pauses nest; every pause needs its resume.
 void BIG_PauseReferenceManager();
 void BIG_ResumeReferenceManager();
-// Scoped pause.
+// The pause of a table edit that does not move the tables.
+void BIG_HoldReferenceManager();
+// Scoped pause: the tables move (growth), or an entry or content changes.
 class BIG_cl_ReferenceManagerPause {
 public:
-    BIG_cl_ReferenceManagerPause() { BIG_PauseReferenceManager(); }
+    explicit BIG_cl_ReferenceManagerPause(bool tablesMove = true) {
+        if (tablesMove)
+            BIG_PauseReferenceManager();
+        else
+            BIG_HoldReferenceManager();
+    }
     ~BIG_cl_ReferenceManagerPause() { BIG_ResumeReferenceManager(); }
     BIG_cl_ReferenceManagerPause(const BIG_cl_ReferenceManagerPause&) = delete;
     BIG_cl_ReferenceManagerPause& operator=(const BIG_cl_ReferenceManagerPause&) = delete;

@@ -140,8 +140,11 @@ void ReferenceManager::Stop() {
         !mb_SavedComplete || mull_SavedGeneration != m_changeGeneration.load() || bHasPending();
     if (!stale)
         return;
+    // Pending changes are read from the bigfile: once it is closed every read
+    // fails and a changed file would be saved as referring to nothing. Then the
+    // stale IDX file goes, and the next run indexes again.
     bool saved = false;
-    if (mb_GraphBuilt) {
+    if (mb_GraphBuilt && m_fat.File().bIsOpen()) {
         ApplyPending(false);
         saved = bSave(false);
     }
@@ -482,6 +485,10 @@ void ReferenceManager::InstallLibraryHooks() {
             manager->SetImmediateMode(true);
             manager->Pause();
         }
+    };
+    hooks.holdReferenceManager = [] {
+        if (ReferenceManager* manager = po_Get())
+            manager->Pause();
     };
     hooks.resumeReferenceManager = [] {
         ReferenceManager* manager = po_Get();

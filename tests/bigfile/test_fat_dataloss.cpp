@@ -106,7 +106,8 @@ TEST_F(FatDataLoss, AGrowthThatFailsLeavesTheOldBigfileOnDiskAndInMemory) {
         ASSERT_TRUE(OpenBigfile(again, path, true)) << messages.All();
         EXPECT_EQ(again.ul_GetFileCount(), count);
         EXPECT_EQ(again.uw_GetDirCount(), dirs);
-        EXPECT_EQ(again.ul_GetFileIndex(0x200, false), BIG_cl_Fat::kNoFile) << fat.LastEditStatus().ToString();
+        EXPECT_EQ(again.ul_GetFileIndex(0x200, false), BIG_cl_Fat::kNoFile)
+            << fat.LastEditStatus().ToString();
         ExpectContents(again, files);
     }
     EXPECT_GT(failures, 5u);
@@ -115,7 +116,8 @@ TEST_F(FatDataLoss, AGrowthThatFailsLeavesTheOldBigfileOnDiskAndInMemory) {
 TEST_F(FatDataLoss, AReadOnlyOpenNeverGrowsOrMovesAnything) {
     const std::vector<Expected> files = {{0x100, "12345"}, {0x101, "second file"}};
     const std::string path = m_tmp.File("ro.bf");
-    ASSERT_TRUE(MakeBigfile(path, 8, 2, {{"", "a.bin", 0x100, "12345"}, {"", "b.bin", 0x101, "second file"}}));
+    ASSERT_TRUE(
+        MakeBigfile(path, 8, 2, {{"", "a.bin", 0x100, "12345"}, {"", "b.bin", 0x101, "second file"}}));
     // "Temp" index past the directory table, which the root and "Temp" fill.
     Patch16(path, BIG_st_FatHeader::kOffTempDirIndex, 2);
     const Bytes before = ReadAll(path);

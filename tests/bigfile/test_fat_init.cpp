@@ -83,8 +83,10 @@ TEST_F(FatInit, DeinitBeforeCloseNeedsTheLoadManagers) {
     BIG_LibraryHooks().hasLoadOrderManager = [] { return true; };
     BIG_LibraryHooks().deactivateLoadOrder = [this] { m_order.push_back("deactivate"); };
     BIG_LibraryHooks().resetDuplicatedFiles = [this] { m_order.push_back("reset dup"); };
+    m_order.clear();
     SDK_DeinitBeforeBigfileClosed();
-    EXPECT_EQ(m_order, (std::vector<std::string>{"deactivate", "reset dup"}));
+    // The reference manager stops (and saves) while the bigfile can still be read.
+    EXPECT_EQ(m_order, (std::vector<std::string>{"destroy refs", "deactivate", "reset dup"}));
 }
 
 TEST_F(FatInit, AfterReadingTheDuplicatedFilesAreLoadedWhenPresent) {
@@ -106,11 +108,20 @@ TEST_F(FatInit, AfterReadingTheDuplicatedFilesAreLoadedWhenPresent) {
     }
 }
 
-TEST_F(FatInit, GrowthPausesTheReferenceManager) {
+TEST_F(FatInit, EveryEditPausesTheReferenceManagerAndGrowthMovesTablesUnderItsOwnPause) {
     int paused = 0;
     int maxPaused = 0;
     int resumes = 0;
-    BIG_LibraryHooks().pauseReferenceManager = [&] { maxPaused = std::max(maxPaused, ++paused); };
+    int holds = 0;
+    int growthPauses = 0;
+    BIG_LibraryHooks().pauseReferenceManager = [&] {
+        ++growthPauses;
+        maxPaused = std::max(maxPaused, ++paused);
+    };
+    BIG_LibraryHooks().holdReferenceManager = [&] {
+        ++holds;
+        maxPaused = std::max(maxPaused, ++paused);
+    };
     BIG_LibraryHooks().resumeReferenceManager = [&] {
         --paused;
         ++resumes;
@@ -119,15 +130,24 @@ TEST_F(FatInit, GrowthPausesTheReferenceManager) {
     BIG_cl_Fat fat;
     ASSERT_EQ(fat.File().eCreate(tmp.File("g.bf"), false, 0xC0000000, true), BIG::eFile_Ok);
     ASSERT_TRUE(fat.Create(1, 4, 0, 1));
+    holds = resumes = 0;  // "Temp" is made by Create
     std::vector<std::string> progress;
     fat.SetProgressCallback([&](int mode, float, const char* text, const char*) {
         progress.push_back(std::to_string(mode) + (text != nullptr ? text : ""));
     });
     ASSERT_NE(fat.ul_CreateFile("a.ini", 0, 0, 0x10), BIG_cl_Fat::kNoFile);
-    EXPECT_EQ(resumes, 0);
-    ASSERT_NE(fat.ul_CreateFile("b.ini", 0, 0, 0x11), BIG_cl_Fat::kNoFile);  // the table is full: it grows
-    EXPECT_EQ(maxPaused, 1);
+    EXPECT_EQ(holds, 1);
+    EXPECT_EQ(growthPauses, 0);
     EXPECT_EQ(resumes, 1);
+    ASSERT_NE(fat.ul_CreateFile("b.ini", 0, 0, 0x11), BIG_cl_Fat::kNoFile);  // the table is full: it grows
+    EXPECT_EQ(growthPauses, 1);
+    EXPECT_EQ(maxPaused, 2) << "the growth pause nests in the edit's";
+    EXPECT_EQ(resumes, 3);
+    EXPECT_EQ(paused, 0);
+    fat.SaveFile(0, "x", 1);
+    ASSERT_TRUE(fat.bDeleteFile(0));
+    EXPECT_EQ(holds, 4);
+    EXPECT_EQ(resumes, 5);
     EXPECT_EQ(paused, 0);
     EXPECT_EQ(progress,
               (std::vector<std::string>{"0Increasing the size of the bigfile. Please wait...", "2"}));

@@ -284,6 +284,27 @@ TEST_F(RefMgrTest, IdxRoundTripTrustsAnUntouchedBigfileAndRereadsOnlyChanges) {
     }
 }
 
+TEST_F(RefMgrTest, StopAfterTheBigfileClosedSavesNoGraphItCannotRead) {
+    Build(SmallBigfile());
+    auto busy = std::make_shared<std::atomic<bool>>(false);
+    ReferenceManager::Options options = FastOptions();
+    options.loadManagerBusy = [busy] { return busy->load(); };
+    auto manager = Run(options);
+    ASSERT_TRUE(fs::exists(m_idx));
+    // A change the worker holds back while the game loads; then the bigfile closes first.
+    busy->store(true);
+    SaveRefs(0xA0, {0xB0, 0xD0});
+    m_fat->File().eFlush();
+    m_fat->File().eClose();
+    manager->Stop();
+    manager.reset();
+
+    Reopen();
+    auto next = Run();
+    EXPECT_EQ(Node(*next, 0xA0).References, (KeyCountVector{{0xB0, 1}, {0xD0, 1}}));
+    EXPECT_EQ(Node(*next, 0xD0).ReferencedBy, (KeyCountVector{{0xA0, 1}}));
+}
+
 TEST_F(RefMgrTest, BigfileWrittenAfterTheIdxFileIsReadAgain) {
     Build(SmallBigfile());
     { Run(); }
@@ -596,6 +617,39 @@ TEST_F(RefMgrTest, ResumeWithoutPauseIsReported) {
     manager.Resume();
     EXPECT_EQ(manager.ul_GetPauseCount(), 0u);
     EXPECT_EQ(manager.GetEntryCount(), 0u) << "the main lock is free again";
+}
+
+TEST_F(RefMgrTest, EditsWhileTheBigfileIsIndexedLeaveTheGraphOfTheEditedBigfile) {
+    std::vector<FileRecipe> files;
+    for (uint32_t k = 0; k < 300; ++k)
+        files.push_back({0x1000 + k, {0x1000 + (k + 1) % 300, 0x1000 + (k * 7) % 300}});
+    Build(files, 512);
+    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+    const BIG_st_LibraryHooks saved = hooks;
+    ReferenceManager::SetCreationOptions(FastOptions());
+    ReferenceManager::InstallLibraryHooks();
+    ReferenceManager* manager = ReferenceManager::po_Create(*m_fat);
+    ASSERT_NE(manager, nullptr);
+    // Every edit pauses the worker for its duration, whatever state it is in.
+    for (uint32_t k = 0; k < 300; k += 3) {
+        SaveRefs(0x1000 + k, {0x1000 + (k + 2) % 300});
+        const std::string name = "n" + std::to_string(k) + ".bin";
+        const uint32_t added = m_fat->ul_CreateFile(name.c_str(), 1000, BIG_cl_Fat::kRootDir, 0x5000 + k);
+        ASSERT_NE(added, BIG_cl_Fat::kNoFile);
+        SaveRefs(0x5000 + k, {0x1000 + k});
+        if (k % 2 == 0) {
+            ASSERT_TRUE(m_fat->bDeleteFile(added));  // nobody refers to it
+        }
+    }
+    ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
+    const std::vector<FileInfos> live = manager->Snapshot();
+    ReferenceManager::Destroy();
+    hooks = saved;
+
+    fs::remove(m_idx);
+    fs::remove(m_idx + ".backup");
+    auto fresh = Run();
+    ExpectSameGraph(live, fresh->Snapshot());
 }
 
 TEST_F(RefMgrTest, TableGrowthPausesTheWorker) {
