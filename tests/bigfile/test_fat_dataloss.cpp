@@ -128,7 +128,7 @@ TEST_F(FatDataLoss, AReadOnlyOpenNeverGrowsOrMovesAnything) {
     EXPECT_EQ(fat.ul_GetFileCount(), 8u);
     ExpectContents(fat, files);
     EXPECT_EQ(fat.ul_GetFileSize(fat.ul_GetFileIndex(0x100, false)), 5u);
-    EXPECT_TRUE(messages.Saw("not repaired in a read-only open")) << messages.All();
+    EXPECT_TRUE(messages.bContains("not repaired in a read-only open")) << messages.All();
     fat.File().eClose();
     EXPECT_EQ(ReadAll(path), before);
 }
@@ -220,7 +220,7 @@ TEST_F(FatDataLoss, ASecondFileUnderAKeyAlreadyUsedIsRefused) {
     ASSERT_TRUE(OpenBigfile(fat, path, false));
     Messages messages;
     EXPECT_EQ(fat.ul_CreateFile("second.ini", 0, 0, 0x100), BIG_cl_Fat::kNoFile);
-    EXPECT_TRUE(messages.Saw("ul_CreateFile : Key 00000100 is already used by first.ini")) << messages.All();
+    EXPECT_TRUE(messages.bContains("ul_CreateFile : Key 00000100 is already used by first.ini")) << messages.All();
     EXPECT_EQ(fat.LastEditStatus().eKind(), BIG::StatusKind::eInvalidArgument);
     EXPECT_EQ(fat.ul_CountUsedFiles(), 1u);
     fat.File().eClose();
