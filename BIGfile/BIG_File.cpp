@@ -73,13 +73,13 @@ bool File::bOpenSegmentFiles(const std::string& name, FileSegment* segment, uint
     const PLT::FileHandle h = PLT::OpenFile(name, m_bReadOnly ? PLT::Access::eRead : PLT::Access::eReadWrite,
                                             PLT::Disposition::eOpenExisting);
     if (h == PLT::kInvalidFile) {
-        ShowMessage("Error opening " + name, kOpenTitle);
+        ShowOpenProblem("Error opening " + name);
         *error = eFile_CannotOpen;
         return false;
     }
     const uint32_t e = eReadFileHeader(h, segment, false);
     if (e != eFile_Ok) {
-        ShowMessage(HeaderReadMessage(name), kOpenTitle);
+        ShowOpenProblem(HeaderReadMessage(name));
         PLT::CloseFile(h);
         *error = e;
         return false;
@@ -88,7 +88,7 @@ bool File::bOpenSegmentFiles(const std::string& name, FileSegment* segment, uint
         segment->h_AsyncFile = PLT::OpenFile(name, PLT::Access::eRead, PLT::Disposition::eOpenExisting,
                                              PLT::Caching::eUnbuffered);
         if (segment->h_AsyncFile == PLT::kInvalidFile) {
-            ShowMessage("Error opening " + name + " in asynchronous mode!", kOpenTitle);
+            ShowOpenProblem("Error opening " + name + " in asynchronous mode!");
             CloseSegment(segment);
             *error = eFile_CannotOpen;
             return false;
@@ -105,6 +105,7 @@ uint32_t File::eOpen(const std::string& path, bool readOnly, bool acceptSmallFil
     m_sPath = path;
     m_bReadOnly = readOnly;
     m_bAsynchronous = asynchronous;
+    m_sOpenProblem.clear();
 
     const PLT::FileHandle h = PLT::OpenFile(path, readOnly ? PLT::Access::eRead : PLT::Access::eReadWrite,
                                             PLT::Disposition::eOpenExisting);
@@ -121,7 +122,7 @@ uint32_t File::eOpen(const std::string& path, bool readOnly, bool acceptSmallFil
     FileSegment first;
     uint32_t e = eReadFileHeader(h, &first, true);
     if (e != eFile_Ok) {
-        ShowMessage(HeaderReadMessage(path), kOpenTitle);
+        ShowOpenProblem(HeaderReadMessage(path));
         PLT::CloseFile(h);
         return eResult(e);
     }
@@ -129,7 +130,7 @@ uint32_t File::eOpen(const std::string& path, bool readOnly, bool acceptSmallFil
         first.h_AsyncFile = PLT::OpenFile(path, PLT::Access::eRead, PLT::Disposition::eOpenExisting,
                                           PLT::Caching::eUnbuffered);
         if (first.h_AsyncFile == PLT::kInvalidFile) {
-            ShowMessage("Error opening " + path + " in asynchronous mode!", kOpenTitle);
+            ShowOpenProblem("Error opening " + path + " in asynchronous mode!");
             PLT::CloseFile(h);
             return eResult(eFile_CannotOpen);
         }
@@ -151,10 +152,9 @@ uint32_t File::eValidateSegments() {
     const size_t expected = m_ucHeaderSegmentCount;
     const size_t opened = m_aSegments.size();
     if (opened != expected) {
-        ShowMessage("Error opening " + m_sPath + ".\n" +
+        ShowOpenProblem("Error opening " + m_sPath + ".\n" +
                         "The number of segment files opened does not match!\n" +
-                        "(expected:" + std::to_string(expected) + " opened:" + std::to_string(opened) + ")",
-                    kOpenTitle);
+                        "(expected:" + std::to_string(expected) + " opened:" + std::to_string(opened) + ")");
         eClose();
         return eFile_BadSegmentHeader;
     }
@@ -166,15 +166,38 @@ uint32_t File::eValidateSegments() {
         // The content of a segment must also stay within the 32-bit local offsets.
         const bool localFits = s.o_ContentBase.ull_GetByteOffset() + (end - start) <= kLocalLimit;
         if (start != previousEnd || end < start || !localFits) {
-            ShowMessage("Error opening " + m_sPath + ".\n" + "Segment data for segment " + std::to_string(i) +
-                            " is invalid!\n",
-                        kOpenTitle);
+            ShowOpenProblem("Error opening " + m_sPath + ".\n" + "Segment data for segment " +
+                            std::to_string(i) + " is invalid!\n");
             eClose();
             return eFile_BadSegmentHeader;
         }
         previousEnd = end;
     }
+    // Only now may the claims size anything: a header that names content its
+    // file does not hold would have readers allocate for bytes that are not there.
+    for (size_t i = 0; i < opened; ++i) {
+        const FileSegment& s = m_aSegments[i];
+        const uint64_t claimed = s.o_End.ull_GetByteOffset() - s.o_Start.ull_GetByteOffset();
+        if (claimed == 0)
+            continue;  // an empty segment claims nothing past its header
+        const uint64_t localEnd = s.o_ContentBase.ull_GetByteOffset() + claimed;
+        uint64_t size = 0;
+        if (!bSegmentFileHolds(static_cast<uint16_t>(i), localEnd, &size)) {
+            const std::string name = i == 0 ? m_sPath : SegmentFileName(m_sPath, static_cast<unsigned>(i));
+            ShowOpenProblem("Error opening " + m_sPath + ".\n" + "Segment " + std::to_string(i) +
+                            " claims content up to byte " + std::to_string(localEnd) + " of " + name +
+                            (size != 0 ? ", which holds " + std::to_string(size) + " bytes!\n"
+                                       : ", which is shorter!\n"));
+            eClose();
+            return eFile_BadSegmentHeader;
+        }
+    }
     return eFile_Ok;
+}
+
+bool File::bSegmentFileHolds(uint16_t index, uint64_t localEnd, uint64_t* size) {
+    *size = 0;
+    return PLT::GetFileSize(m_aSegments[index].h_File, size) && *size >= localEnd;
 }
 
 uint32_t File::eClose() {
@@ -544,6 +567,11 @@ uint32_t File::eFlush() {
 
 uint32_t File::eSetEndOfFile(BIG_POS) {
     return eResult(eFile_NotSupported);
+}
+
+void File::ShowOpenProblem(const std::string& text) {
+    m_sOpenProblem = text;
+    ShowMessage(text, kOpenTitle);
 }
 
 void File::ShowMessage(const std::string& text, const std::string&) {

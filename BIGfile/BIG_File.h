@@ -140,6 +140,9 @@ public:
     uint16_t uw_GetSegmentCount() const { return static_cast<uint16_t>(m_aSegments.size()); }
     const FileSegment& GetSegment(uint16_t index) const { return m_aSegments.at(index); }
     uint32_t ul_GetLastError() const { return m_ulLastError; }
+    // What the last failed open showed through ShowMessage (empty when it
+    // showed nothing), for callers that report the failure in their own words.
+    const std::string& GetOpenProblem() const { return m_sOpenProblem; }
     const std::string& GetPath() const { return m_sPath; }
     bool bIsReadOnly() const { return m_bReadOnly; }
     bool bIsAsynchronous() const { return m_bAsynchronous; }
@@ -164,8 +167,15 @@ protected:
     // Checks shared by eRead/eWrite: open, buffer, alignment.
     uint32_t eCheckTransfer(BIG_POS position, const void* buffer);
     bool bIsAligned(BIG_POS position) const;
-    // Validation of a freshly opened set (contiguity, count); shows the messages.
+    // Shows an open failure with the open title and keeps its text.
+    void ShowOpenProblem(const std::string& text);
+    // Validation of a freshly opened set (contiguity, count, and every claimed
+    // range present in its segment file); shows the messages.
     uint32_t eValidateSegments();
+    // Whether the file of segment `index` holds its bytes up to local offset
+    // `localEnd`; `*size` gets the file's size when it can be known (else 0).
+    // A header is only a claim: nothing may be sized from it unchecked.
+    virtual bool bSegmentFileHolds(uint16_t index, uint64_t localEnd, uint64_t* size);
     // Local byte offset of global byte offset g in segment `s`, or false on overflow.
     static bool bLocalOffset(const FileSegment& s, uint64_t g, uint64_t* local);
     // Index of the segment holding global byte g, or -1.
@@ -198,6 +208,7 @@ protected:
     uint32_t m_ulMergeThreshold = kDefaultGranularity;
     uint32_t m_ulLastError = eFile_Ok;
     std::string m_sPath;
+    std::string m_sOpenProblem;
 };
 
 // The container owned by the bigfile table: adds truncation and segment files
@@ -233,6 +244,7 @@ public:
 private:
     struct Remote;  // Tarn neighbourhood, target name, remote path and per-segment files
 
+    bool bSegmentFileHolds(uint16_t index, uint64_t localEnd, uint64_t* size) override;
     uint32_t eOpenRemote(const std::string& path, bool acceptSmallFile);
     uint32_t eOpenRemoteSegment(const std::string& remotePath, bool first, bool acceptSmallFile);
     void ReleaseRemote();

@@ -11,7 +11,6 @@ namespace BIG {
 
 namespace {
 
-constexpr const char* kOpenTitle = "Error opening big file!";
 constexpr const char* kNotOpened = "The file is not opened!";
 constexpr const char* kInvalidParam = "Invalid input parameter!";
 constexpr const char* kNotForLocation = "Not implemented for this file location!";
@@ -101,6 +100,7 @@ uint32_t FileEd::eOpen(const std::string& path, bool readOnly, bool acceptSmallF
     m_ulLocation = location;
     m_sPath = path;
     m_bReadOnly = readOnly;
+    m_sOpenProblem.clear();
     m_bAsynchronous = false;  // remote segments have no unbuffered handles
     const uint32_t e = eOpenRemote(path, acceptSmallFile);
     if (e != eFile_Ok && !bIsOpen())
@@ -134,7 +134,7 @@ uint32_t FileEd::eOpenRemoteSegment(const std::string& remotePath, bool first, b
     PLT::Tarn::RemoteFilePtr file(target ? target->OpenFile(remotePath) : nullptr);
     if (!file) {
         if (!first)
-            ShowMessage("Error opening " + remotePath, kOpenTitle);
+            ShowOpenProblem("Error opening " + remotePath);
         return eFile_CannotOpen;
     }
     if (!acceptSmallFile) {
@@ -145,13 +145,23 @@ uint32_t FileEd::eOpenRemoteSegment(const std::string& remotePath, bool first, b
     FileSegment segment;
     const uint32_t e = eReadTarnFileHeader(file.get(), &segment, first);
     if (e != eFile_Ok) {
-        ShowMessage("Error reading " + (first ? m_sPath : remotePath) + "\n(Error reading segment header)",
-                    kOpenTitle);
+        ShowOpenProblem("Error reading " + (first ? m_sPath : remotePath) +
+                        "\n(Error reading segment header)");
         return e;
     }
     m_aSegments.push_back(segment);
     m_pRemote->apo_Files.push_back(file.release());
     return eFile_Ok;
+}
+
+bool FileEd::bSegmentFileHolds(uint16_t index, uint64_t localEnd, uint64_t* size) {
+    if (!bIsRemote())
+        return File::bSegmentFileHolds(index, localEnd, size);
+    // The remote layer tells no sizes: a file that holds the last claimed byte is long enough.
+    *size = 0;
+    uint8_t probe = 0;
+    return index < m_pRemote->apo_Files.size() && localEnd != 0 &&
+           m_pRemote->apo_Files[index]->Read(localEnd - 1, &probe, 1) == 1;
 }
 
 uint32_t FileEd::eReadTarnFileHeader(PLT::Tarn::RemoteFile* file, FileSegment* out, bool first) {

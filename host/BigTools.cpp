@@ -130,6 +130,13 @@ std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* er
                                          /*asynchronous=*/false);
     if (e != 0) {
         *error = "cannot open bigfile " + path + " (container error " + std::to_string(e) + ")";
+        // The container's own words say which segment or claim is wrong.
+        std::string problem = fat->File().GetOpenProblem();
+        std::replace(problem.begin(), problem.end(), '\n', ' ');
+        while (!problem.empty() && problem.back() == ' ')
+            problem.pop_back();
+        if (!problem.empty())
+            *error += ": " + problem;
         return nullptr;
     }
     if (!fat->ReadFat(true)) {

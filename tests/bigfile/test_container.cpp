@@ -469,6 +469,79 @@ TEST_F(ContainerTest, InconsistentSegmentHeadersFailWith3) {
     file.eClose();
 }
 
+// What one segment file of a hand-made set holds: its size and the range its
+// header claims.
+struct ClaimedSegment {
+    uint64_t fileSize;
+    uint64_t start;
+    uint64_t end;
+};
+
+TEST_F(ContainerTest, ClaimsBeyondTheSegmentFilesFailWith3BeforeAnythingIsSized) {
+    constexpr uint64_t k4G = uint64_t{1} << 32;
+    const struct {
+        const char* what;
+        std::vector<ClaimedSegment> segments;
+        uint32_t expected;
+        const char* message;  // expected in the log when refused
+    } cases[] = {
+        {"90 KB claiming an end at 4 GiB",
+         {{92160, 0, k4G - 2048}},
+         3,
+         "Segment 0 claims content up to byte 4294967296 of "},
+        {"eight 48-byte files claiming 32 GiB",
+         {{48, 0, k4G - 2048},
+          {48, k4G - 2048, 2 * (k4G - 2048)},
+          {48, 2 * (k4G - 2048), 3 * (k4G - 2048)},
+          {48, 3 * (k4G - 2048), 4 * (k4G - 2048)},
+          {48, 4 * (k4G - 2048), 5 * (k4G - 2048)},
+          {48, 5 * (k4G - 2048), 6 * (k4G - 2048)},
+          {48, 6 * (k4G - 2048), 7 * (k4G - 2048)},
+          {48, 7 * (k4G - 2048), 8 * (k4G - 2048)}},
+         3,
+         ", which holds 48 bytes!"},
+        {"last segment one byte short",
+         {{2048 + 4000, 0, 4000}, {2048 + 999, 4000, 5000}},
+         3,
+         "Segment 1 claims content up to byte 3048 of "},
+        {"first segment short, second honest",
+         {{2048 + 100, 0, 4000}, {2048 + 1000, 4000, 5000}},
+         3,
+         ", which holds 2148 bytes!"},
+        {"every claim held", {{2048 + 4000, 0, 4000}, {2048 + 1000, 4000, 5000}}, 0, nullptr},
+        {"empty segments claim nothing", {{48, 0, 0}, {48, 0, 0}}, 0, nullptr},
+        {"bytes past the claim are padding", {{8192, 0, 4000}}, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = Path("claims.bf");
+        for (size_t i = 0; i < c.segments.size(); ++i) {
+            BIG_st_SegmentHeader h;
+            h.uc_SegmentCount = static_cast<uint8_t>(c.segments.size());
+            h.uc_SegmentIndex = static_cast<uint8_t>(i);
+            h.ul_MaxSegmentSize = 0xC0000000;
+            h.ull_ContentBase = 2048;
+            h.ull_Start = c.segments[i].start;
+            h.ull_End = c.segments[i].end;
+            h.ull_SetStamp = 42;
+            Bytes bytes(c.segments[i].fileSize, 0);
+            uint8_t header[48];
+            h.EncodeTo(header);
+            std::memcpy(bytes.data(), header, sizeof header);
+            WriteAll(i == 0 ? path : BIG::File::SegmentFileName(path, static_cast<unsigned>(i)), bytes);
+        }
+        m_messages.Clear();
+        BIG::FileEd file;
+        EXPECT_EQ(file.eOpen(path, true, true, false), c.expected);
+        EXPECT_EQ(file.bIsOpen(), c.expected == 0);
+        if (c.message != nullptr) {
+            EXPECT_TRUE(m_messages.bSaw(c.message));
+        }
+        if (file.bIsOpen())
+            file.eClose();
+    }
+}
+
 TEST_F(ContainerTest, HeaderCountOfZeroFailsValidation) {
     Bytes bytes = SingleSegmentFile(4096);
     bytes[BIG_st_SegmentHeader::kOffSegmentCount] = 0;
@@ -739,6 +812,22 @@ TEST_F(RemoteContainerTest, AppendsGrowNewSegmentsOnTheSameTarget) {
     ASSERT_EQ(local.eRead(BIG_POS(4000), back.data(), 1000), 0u);
     EXPECT_EQ(back, data);
     local.eClose();
+}
+
+TEST_F(RemoteContainerTest, ClaimBeyondARemoteSegmentFailsWith3) {
+    std::vector<Bytes> written;
+    {
+        BIG::File local;
+        BuildSegmented(&local, (m_dir / "dev" / "world.bf").string(), 4096, 10, 1000, &written);
+        local.eClose();
+    }
+    const fs::path last = m_dir / "dev" / "world.big2";
+    fs::resize_file(last, fs::file_size(last) - 2048);
+    BIG::FileEd file;
+    EXPECT_EQ(file.eOpen("world.bf", true, false, false, BIG::FileEd::kLocationRemote), 3u);
+    EXPECT_FALSE(file.bIsOpen());
+    EXPECT_FALSE(file.bIsRemote());
+    EXPECT_TRUE(m_messages.bSaw("Segment 2 claims content up to byte 4048 of world.big2, which is shorter!"));
 }
 
 TEST_F(RemoteContainerTest, MissingRemoteSegmentIsNamed) {

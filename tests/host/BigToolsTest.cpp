@@ -234,4 +234,23 @@ TEST_F(BigToolsTest, VerifyReportsDamagedContent) {
     EXPECT_NE(problems[0].find("checksum mismatch"), std::string::npos);
 }
 
+TEST_F(BigToolsTest, OpenNamesASegmentClaimBeyondTheFile) {
+    const std::string big = MakeSample();
+    std::string bytes;
+    ASSERT_TRUE(PLT::ReadWholeFile(big, &bytes));
+    // The header's end (offset 0x20) moves to 4 GiB past a 2048-byte content base.
+    const uint64_t end = (uint64_t{1} << 32) - 2048;
+    for (int b = 0; b < 8; ++b)
+        bytes[0x20 + b] = static_cast<char>(end >> (8 * b));
+    ASSERT_TRUE(PLT::WriteWholeFile(big, bytes.data(), bytes.size()));
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(big, &error);
+    EXPECT_FALSE(fat);
+    EXPECT_NE(error.find("container error 3"), std::string::npos) << error;
+    EXPECT_NE(error.find("Segment 0 claims content up to byte 4294967296 of " + big + ", which holds " +
+                         std::to_string(bytes.size()) + " bytes!"),
+              std::string::npos)
+        << error;
+}
+
 }  // namespace
