@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/FaultInjection.h"
+#include "platform/internal/MemoryFiles.h"
 #include "platform/internal/SysError.h"
 
 namespace PLT {
@@ -238,6 +239,9 @@ FileHandle OpenFile(const std::string& path, Access access, Disposition disposit
         FailInjected();
         return kInvalidFile;
     }
+    if (detail::IsMemoryPath(path)) {
+        return detail::OpenMemoryPath(path, access, disposition);
+    }
     int flags = O_CLOEXEC | (access == Access::eRead ? O_RDONLY : O_RDWR);
     switch (disposition) {
         case Disposition::eOpenExisting:
@@ -380,6 +384,9 @@ bool SetFileEnd(FileHandle file, uint64_t size) {
 }
 
 bool FileExists(const std::string& path) {
+    if (detail::IsMemoryPath(path)) {
+        return detail::MemoryPathExists(path);
+    }
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
@@ -390,6 +397,9 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool GetPathSize(const std::string& path, uint64_t* size) {
+    if (detail::IsMemoryPath(path)) {
+        return detail::MemoryPathStat(path, size, nullptr);
+    }
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
         return Fail();
@@ -399,6 +409,13 @@ bool GetPathSize(const std::string& path, uint64_t* size) {
 }
 
 bool GetPathTimes(const std::string& path, uint64_t* modifiedNs, uint64_t* changedNs) {
+    if (detail::IsMemoryPath(path)) {
+        if (!detail::MemoryPathStat(path, nullptr, modifiedNs)) {
+            return false;
+        }
+        *changedNs = *modifiedNs;
+        return true;
+    }
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
         return Fail();
@@ -412,6 +429,9 @@ bool GetPathTimes(const std::string& path, uint64_t* modifiedNs, uint64_t* chang
 }
 
 bool RemoveFile(const std::string& path) {
+    if (detail::IsMemoryPath(path)) {
+        return detail::RemoveMemoryPath(path);
+    }
     return unlink(path.c_str()) == 0 || Fail();
 }
 
@@ -422,6 +442,9 @@ bool RemoveDirectory(const std::string& path) {
 bool RenameFile(const std::string& from, const std::string& to) {
     if (ShouldFail(FaultOp::eRename)) {
         return FailInjected();
+    }
+    if (detail::IsMemoryPath(from) && detail::IsMemoryPath(to)) {
+        return detail::RenameMemoryPath(from, to);
     }
     return rename(from.c_str(), to.c_str()) == 0 || Fail();
 }
@@ -545,6 +568,9 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
 }
 
 bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+    if (detail::IsMemoryPath(path)) {
+        return SetMemoryFile(path, data, size);  // replaced whole, as the rename below does
+    }
     const std::string temp = TempNameFor(path);
     struct stat old;
     const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0666;

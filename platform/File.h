@@ -88,6 +88,22 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
 
+// In-memory files, so that tests and fuzzers feed raw bytes through the real
+// file paths without touching the disk. A path that starts with kMemoryPrefix
+// names a file whose bytes live in memory: every call above works on it as on
+// a disk file (its handles are ordinary descriptors), opening one that was
+// never set fails as an absent file, and creating one makes it. The namespace
+// exists only once SetMemoryFile has been called; other paths never change.
+inline constexpr const char kMemoryPrefix[] = "memory:";
+// Creates or replaces the memory file at `path` (which must start with
+// kMemoryPrefix) with a copy of the bytes. Handles still open on the old
+// content see the new one, as with a file rewritten in place.
+bool SetMemoryFile(const std::string& path, const void* data, size_t size);
+// A handle to a nameless file holding a copy of the bytes; CloseFile frees it.
+FileHandle OpenMemoryFile(const void* data, size_t size);
+// Forgets every memory file (open handles keep their bytes until closed).
+void ClearMemoryFiles();
+
 // Error codes beyond errno's (negative so they never collide).
 inline constexpr int kErrShortRead = -1000;  // end of file before `size` bytes
 inline constexpr int kErrInjected = -1001;   // a fault made by FaultInjection.h

@@ -332,6 +332,68 @@ TEST_F(FileTest, DirectoriesListSortedAndMakeDirectoryReportsExisting) {
     EXPECT_FALSE(MakeDirectories(m_dir / "a/below-a-file"));
 }
 
+// Memory files take every path and handle call a disk file takes, and a
+// handle to one sees the bytes without any file on disk.
+TEST_F(FileTest, MemoryFilesBehaveAsFilesWithoutTouchingTheDisk) {
+    const std::string data = Pattern(5000, 3);
+    const std::string path = std::string(kMemoryPrefix) + "set/world.bf";
+    EXPECT_FALSE(SetMemoryFile("world.bf", data.data(), data.size()));  // outside the namespace
+    EXPECT_EQ(LastError(), EINVAL);
+    ASSERT_TRUE(SetMemoryFile(path, data.data(), data.size()));
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    uint64_t size = 0;
+    ASSERT_TRUE(GetPathSize(path, &size));
+    EXPECT_EQ(size, data.size());
+
+    FileHandle f = OpenFile(path, Access::eRead, Disposition::eOpenExisting, Caching::eUnbuffered);
+    ASSERT_NE(f, kInvalidFile);
+    std::string back(100, '\0');
+    ASSERT_TRUE(ReadAt(f, 4900, back.data(), back.size()));
+    EXPECT_EQ(back, data.substr(4900));
+    EXPECT_FALSE(ReadAt(f, 4901, back.data(), back.size()));
+    EXPECT_EQ(LastError(), kErrShortRead);
+    EXPECT_FALSE(WriteAt(f, 0, "x", 1));  // opened for reading only
+
+    // New content reaches handles already open, as a file rewritten in place.
+    ASSERT_TRUE(SetMemoryFile(path, "abc", 3));
+    ASSERT_TRUE(GetFileSize(f, &size));
+    EXPECT_EQ(size, 3u);
+    CloseFile(f);
+
+    // Creating in the namespace makes a file, writes land in memory, and the
+    // whole-file helpers, rename and remove follow.
+    const std::string made = std::string(kMemoryPrefix) + "set/world.big1";
+    EXPECT_EQ(OpenFile(made, Access::eReadWrite, Disposition::eOpenExisting), kInvalidFile);
+    EXPECT_EQ(LastError(), ENOENT);
+    f = OpenFile(made, Access::eReadWrite, Disposition::eCreateAlways);
+    ASSERT_NE(f, kInvalidFile);
+    ASSERT_TRUE(WriteAt(f, 10, "hello", 5));
+    ASSERT_TRUE(Flush(f));
+    CloseFile(f);
+    std::string whole;
+    ASSERT_TRUE(ReadWholeFile(made, &whole));
+    EXPECT_EQ(whole, std::string(10, '\0') + "hello");
+    ASSERT_TRUE(WriteWholeFile(made, "new", 3));
+    const std::string moved = std::string(kMemoryPrefix) + "moved";
+    ASSERT_TRUE(RenameFile(made, moved));
+    EXPECT_FALSE(FileExists(made));
+    ASSERT_TRUE(ReadWholeFile(moved, &whole));
+    EXPECT_EQ(whole, "new");
+    EXPECT_TRUE(RemoveFile(moved));
+    EXPECT_FALSE(RemoveFile(moved));
+
+    // A nameless memory file.
+    f = OpenMemoryFile(data.data(), data.size());
+    ASSERT_NE(f, kInvalidFile);
+    ASSERT_TRUE(GetFileSize(f, &size));
+    EXPECT_EQ(size, data.size());
+    CloseFile(f);
+
+    ClearMemoryFiles();
+    EXPECT_FALSE(FileExists(path));
+}
+
 TEST_F(FileTest, ChangeDirectoryRoundTrip) {
     const std::string before = CurrentDirectory();
     ASSERT_FALSE(before.empty());
