@@ -166,11 +166,12 @@ void ReferenceManager::WorkerMain() {
 void ReferenceManager::WorkerLoop() {
     while (!bStopRequested()) {
         if (m_state.load() == State_Complete) {
-            std::unique_lock<PLT::Mutex> lock(m_pendingLock);
+            PLT::ScopedLock<PLT::Mutex> lock(m_pendingLock);
             mb_Idle = m_pending.empty();
             if (mb_Idle)
                 m_wake.notify_all();
-            m_wake.wait(lock, [this] { return !m_pending.empty() || bStopRequested(); });
+            while (m_pending.empty() && !bStopRequested())
+                m_wake.wait(m_pendingLock);
             mb_Idle = false;
             if (bStopRequested())
                 break;
@@ -387,10 +388,15 @@ size_t ReferenceManager::GetPendingCount() {
 }
 
 bool ReferenceManager::bWaitUntilComplete(uint32_t timeoutMs) {
-    std::unique_lock<PLT::Mutex> lock(m_pendingLock);
-    return m_wake.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-        return (mb_Idle && m_pending.empty() && m_state.load() == State_Complete) || !m_workerRunning.load();
-    }) && m_workerRunning.load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    PLT::ScopedLock<PLT::Mutex> lock(m_pendingLock);
+    // A loop rather than a predicate, so that the analysis sees the lock held.
+    for (;;) {
+        if ((mb_Idle && m_pending.empty() && m_state.load() == State_Complete) || !m_workerRunning.load())
+            return m_workerRunning.load();
+        if (m_wake.wait_until(m_pendingLock, deadline) == std::cv_status::timeout)
+            return mb_Idle && m_pending.empty() && m_state.load() == State_Complete && m_workerRunning.load();
+    }
 }
 
 // ---- progress -----------------------------------------------------------------------

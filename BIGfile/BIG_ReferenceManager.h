@@ -109,8 +109,10 @@ public:
     // thread; the thread that paused resumes. The main lock stays taken
     // between them: the graph queries that take it (bGetInfos...) must not be
     // called by the pausing thread meanwhile; use pst_Find.
-    void Pause();
-    void Resume();
+    // Outside the thread-safety analysis: the first Pause of a thread takes the
+    // main lock and its last Resume gives it back, a hand-over it cannot follow.
+    void Pause() PLT_NO_THREAD_SAFETY_ANALYSIS;
+    void Resume() PLT_NO_THREAD_SAFETY_ANALYSIS;
     uint32_t ul_GetPauseCount() const { return m_pauseCount.load(); }
     // While set, the worker does not yield to the game; cleared when a batch
     // of work is finished.
@@ -171,20 +173,20 @@ private:
     void WorkerMain();
     void WorkerLoop();
     // Yield rule; false when a stop was asked. Main lock held.
-    bool bYieldToGame();
+    bool bYieldToGame() PLT_REQUIRES(m_mainLock);
     void Sleep(uint32_t ms);
     // One step of the state machine. Main lock held.
-    void Step();
+    void Step() PLT_REQUIRES(m_mainLock);
     void SetState(uint32_t state);
     // Inside long steps: gives the main lock to a pauser and waits for the
     // resume. False when a stop was asked.
-    bool bPausePoint();
+    bool bPausePoint() PLT_REQUIRES(m_mainLock);
     bool bStopRequested() const { return m_stop.load(std::memory_order_relaxed); }
 
     bool bLoad();
     bool bIsBigfileOlderThan(uint64_t idxModifiedNs) const;
-    void IndexAll();
-    void ApplyPending(bool honourStop);
+    void IndexAll() PLT_REQUIRES(m_mainLock);
+    void ApplyPending(bool honourStop) PLT_REQUIRES(m_mainLock);
     bool bSave(bool honourStop);
     void ComputeStatistics();
     void RemoveAbsentEntries();
@@ -253,8 +255,8 @@ private:
     // Pending list and the worker's wake-up, guarded by m_pendingLock.
     PLT::Mutex m_pendingLock;
     std::condition_variable_any m_wake;
-    std::vector<PendingChange> m_pending;
-    bool mb_Idle = false;
+    std::vector<PendingChange> m_pending PLT_GUARDED_BY(m_pendingLock);
+    bool mb_Idle PLT_GUARDED_BY(m_pendingLock) = false;
 
     PLT::Mutex m_listenerLock;
     struct Listener {
@@ -262,8 +264,8 @@ private:
         RefProgressListener fn;
         void* user;
     };
-    std::vector<Listener> m_listeners;
-    int mi_NextListenerId = 1;
+    std::vector<Listener> m_listeners PLT_GUARDED_BY(m_listenerLock);
+    int mi_NextListenerId PLT_GUARDED_BY(m_listenerLock) = 1;
 
     PLT::Thread m_thread;
 };

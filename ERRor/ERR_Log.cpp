@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <atomic>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "platform/DebugOutput.h"
+#include "platform/Thread.h"
 
 namespace {
 
@@ -21,9 +21,9 @@ const char* const kCategoryNames[ERR_Cat_Count] = {
 };
 
 struct ListenerQueue {
-    std::mutex mutex;
-    std::vector<std::pair<int, ERR_LogListener>> listeners;
-    int nextId = 1;
+    PLT::Mutex mutex;
+    std::vector<std::pair<int, ERR_LogListener>> listeners PLT_GUARDED_BY(mutex);
+    int nextId PLT_GUARDED_BY(mutex) = 1;
 };
 
 // Never destroyed at exit: threads and static destructors may still log then.
@@ -79,7 +79,7 @@ void ERR_Log(uint32_t level, uint32_t category, const char* text) {
 
     ERR_st_LogRecord record{level, category, std::string(text, CutLength(text, ERR_kMaxLogText))};
     ListenerQueue& queue = Queue();
-    std::lock_guard<std::mutex> lock(queue.mutex);
+    PLT::ScopedLock<PLT::Mutex> lock(queue.mutex);
     t_inListener = true;
     try {
         for (auto& entry : queue.listeners)
@@ -104,7 +104,7 @@ void ERR_LogPrintf(uint32_t level, uint32_t category, const char* format, ...) {
 
 int ERR_AddLogListener(ERR_LogListener listener) {
     ListenerQueue& queue = Queue();
-    std::lock_guard<std::mutex> lock(queue.mutex);
+    PLT::ScopedLock<PLT::Mutex> lock(queue.mutex);
     int id = queue.nextId++;
     queue.listeners.emplace_back(id, std::move(listener));
     return id;
@@ -116,7 +116,7 @@ void ERR_ReleaseLogListeners() {
 
 void ERR_RemoveLogListener(int id) {
     ListenerQueue& queue = Queue();
-    std::lock_guard<std::mutex> lock(queue.mutex);
+    PLT::ScopedLock<PLT::Mutex> lock(queue.mutex);
     for (auto it = queue.listeners.begin(); it != queue.listeners.end(); ++it) {
         if (it->first == id) {
             queue.listeners.erase(it);
