@@ -4,6 +4,7 @@
 #include <chrono>
 #include <deque>
 #include <unordered_set>
+#include <vector>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIO.h"
 #include "BIGfile/AsynchronousIO/BIG_BufferManager.h"
@@ -431,12 +432,17 @@ bool BIG_cl_AsynchronousIOManager::Impl::bLaunchOne() {
     if (target == nullptr) {
         // The bigfile went away: its requests can never be read.
         ERR_X_RaisePrintf("Assert", "Bigfile at index %lu is null", static_cast<unsigned long>(bfIdx));
+        // Collected, then failed here: the thread-safety analysis does not see
+        // the lock held inside the lambda.
+        std::vector<BIG::Request*> lost;
         table->RemoveIf([&](BIG::Request* request) {
             if (request->bIsPending())
                 return false;
-            aFailed.push_back(Waiter{request, queueId});
+            lost.push_back(request);
             return true;
         });
+        for (BIG::Request* request : lost)
+            aFailed.push_back(Waiter{request, queueId});
         NotifyEvent();
         return true;
     }

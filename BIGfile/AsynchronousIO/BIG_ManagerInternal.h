@@ -77,7 +77,7 @@ struct BIG_cl_AsynchronousIOManager::Impl {
     BIG::FBuff* po_MakeData(BIG_cl_AsynchronousIO* po_Buffer, uint64_t ullStart, uint32_t ulSize);
     void DeliverFailures();
     void SettleRead(BIG_cl_AsynchronousIO* po_Buffer);
-    void GatherCovered(BIG_cl_AsynchronousIO* po_Buffer);
-    void ExtractWaiting(BIG_cl_AsynchronousIO* po_Buffer);
-    void ReturnUndelivered(BIG_cl_AsynchronousIO* po_Buffer);
+    void GatherCovered(BIG_cl_AsynchronousIO* po_Buffer) PLT_REQUIRES(mutex);
+    void ExtractWaiting(BIG_cl_AsynchronousIO* po_Buffer) PLT_REQUIRES(mutex);
+    void ReturnUndelivered(BIG_cl_AsynchronousIO* po_Buffer) PLT_REQUIRES(mutex);
 };
