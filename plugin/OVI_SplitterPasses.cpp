@@ -277,7 +277,8 @@ void OVI_Splitter::_CreateBigFiles() {
         if (_bMakeOutput(single, kSingleName, static_cast<uint32_t>(mmap_Records.size()))) {
             pass(kCommonLogName, [&] { _CreateCommon(list, single); });
             _EndPass(kCommonNotGood, "");
-            for (const auto& [root, unused] : mmap_Roots) {
+            for (const auto& entry : mmap_Roots) {
+                const uint32_t root = entry.first;  // a plain name: clang 14 lambdas cannot capture bindings
                 mmap_Closures[root].insert(root);
                 pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, single); });
                 _EndPass(kWorldNotGood, single.s_Name);
@@ -295,7 +296,8 @@ void OVI_Splitter::_CreateBigFiles() {
                     write(common);
             }
         }
-        for (const auto& [root, unused] : mmap_Roots) {
+        for (const auto& entry : mmap_Roots) {
+            const uint32_t root = entry.first;
             KeySet& closure = mmap_Closures[root];
             closure.insert(root);
             const std::string name = _WorldOutputName(root);
