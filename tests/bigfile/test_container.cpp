@@ -535,7 +535,7 @@ TEST_F(ContainerTest, ClaimsBeyondTheSegmentFilesFailWith3BeforeAnythingIsSized)
         EXPECT_EQ(file.eOpen(path, true, true, false), c.expected);
         EXPECT_EQ(file.bIsOpen(), c.expected == 0);
         if (c.message != nullptr) {
-            EXPECT_TRUE(m_messages.bSaw(c.message));
+            EXPECT_TRUE(m_messages.bContains(c.message));
         }
         if (file.bIsOpen())
             file.eClose();
@@ -827,7 +827,8 @@ TEST_F(RemoteContainerTest, ClaimBeyondARemoteSegmentFailsWith3) {
     EXPECT_EQ(file.eOpen("world.bf", true, false, false, BIG::FileEd::kLocationRemote), 3u);
     EXPECT_FALSE(file.bIsOpen());
     EXPECT_FALSE(file.bIsRemote());
-    EXPECT_TRUE(m_messages.bSaw("Segment 2 claims content up to byte 4048 of world.big2, which is shorter!"));
+    EXPECT_TRUE(
+        m_messages.bContains("Segment 2 claims content up to byte 4048 of world.big2, which is shorter!"));
 }
 
 TEST_F(RemoteContainerTest, MissingRemoteSegmentIsNamed) {
