@@ -22,7 +22,8 @@ constexpr uint32_t kWaitStepMs = 1000;
 bool bParseKey(std::string digits, uint32_t* key) {
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
         digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    if (digits.empty() || digits.size() > 8 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         return false;
     *key = static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
     return true;
@@ -32,14 +33,15 @@ std::string Describe(BIG_cl_Fat& fat, uint32_t key) {
     char text[16];
     std::snprintf(text, sizeof text, "%08X", key);
     const uint32_t index = fat.ul_GetFileIndex(key, false);
-    return std::string(text) + "  " + (index != BIG_cl_Fat::kNoFile ? fat.GetFilePath(index) : "(not in the bigfile)");
+    return std::string(text) + "  " +
+           (index != BIG_cl_Fat::kNoFile ? fat.GetFilePath(index) : "(not in the bigfile)");
 }
 
 void PrintPairs(BIG_cl_Fat& fat, const char* title, const BIG::KeyCountVector& pairs) {
     std::cout << title << " (" << pairs.size() << "):\n";
     for (const BIG::KeyCount& pair : pairs)
-        std::cout << "  " << Describe(fat, pair.ul_Key) << (pair.ul_Count > 1 ? "  x" + std::to_string(pair.ul_Count) : "")
-                  << "\n";
+        std::cout << "  " << Describe(fat, pair.ul_Key)
+                  << (pair.ul_Count > 1 ? "  x" + std::to_string(pair.ul_Count) : "") << "\n";
 }
 
 int Run(const std::string& path, const std::string& keyText) {
@@ -66,7 +68,8 @@ int Run(const std::string& path, const std::string& keyText) {
         HOST::RefIndexStatus status(manager);
         manager.SetImmediateMode(true);
         if (!manager.bStart()) {
-            std::fprintf(stderr, "orvex refs: the reference manager is not active (./Marlin.ini, [%s] %s=0)\n",
+            std::fprintf(stderr,
+                         "orvex refs: the reference manager is not active (./Marlin.ini, [%s] %s=0)\n",
                          BIG::ReferenceManager::kProfileSection, BIG::ReferenceManager::kProfileKey);
             fat->File().eClose();
             return kExitFailure;

@@ -128,9 +128,11 @@ inline constexpr std::monostate kHostOnly{};
       SplitParams::kDefaultDirCountBase, "Directory table size base of the outputs")                       \
     X(Folder, s_WorkDir, "--work-dir", kHostOnly, {},                                                      \
       "Folder of refs.bin, logs and reports (default: here)")                                              \
-    X(File, s_Plugin, "--plugin", kHostOnly, {}, "The plug-in to load (default: as `orvex plugin` finds it)") \
+    X(File, s_Plugin, "--plugin", kHostOnly, {},                                                           \
+      "The plug-in to load (default: as `orvex plugin` finds it)")                                         \
     X(File, s_SummaryJson, "--summary-json", kHostOnly, {},                                                \
-      "Also write the run's JSON summary to this file (with --report also split-summary.json in the work folder)")
+      "Also write the run's JSON summary to this file (with --report also split-summary.json in the work " \
+      "folder)")
 
 // Every setting of a split, one member per row of ORVEX_SPLIT_OPTIONS.
 struct SplitSettings {

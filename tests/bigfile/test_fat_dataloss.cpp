@@ -220,7 +220,8 @@ TEST_F(FatDataLoss, ASecondFileUnderAKeyAlreadyUsedIsRefused) {
     ASSERT_TRUE(OpenBigfile(fat, path, false));
     Messages messages;
     EXPECT_EQ(fat.ul_CreateFile("second.ini", 0, 0, 0x100), BIG_cl_Fat::kNoFile);
-    EXPECT_TRUE(messages.bContains("ul_CreateFile : Key 00000100 is already used by first.ini")) << messages.All();
+    EXPECT_TRUE(messages.bContains("ul_CreateFile : Key 00000100 is already used by first.ini"))
+        << messages.All();
     EXPECT_EQ(fat.LastEditStatus().eKind(), BIG::StatusKind::eInvalidArgument);
     EXPECT_EQ(fat.ul_CountUsedFiles(), 1u);
     fat.File().eClose();

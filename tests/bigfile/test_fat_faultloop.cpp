@@ -42,7 +42,8 @@ std::string Copies(BIG_cl_Fat& fat, uint32_t positionWord) {
         std::string bytes;
         if (fat.File().eRead(at, raw, 4) == BIG::eFile_Ok) {
             bytes.resize(BIG::Endian::Get32(raw));
-            if (bytes.size() > 1u << 20 || fat.File().eRead(at, bytes.data(), static_cast<uint32_t>(bytes.size()), 4) != BIG::eFile_Ok)
+            if (bytes.size() > 1u << 20 ||
+                fat.File().eRead(at, bytes.data(), static_cast<uint32_t>(bytes.size()), 4) != BIG::eFile_Ok)
                 bytes = "<unreadable>";
         }
         out += (c != 0 ? "|" : "") + bytes;
@@ -181,7 +182,8 @@ TEST_F(FatFaultLoop, EveryEditLeavesAWholeBigfileWhateverCallFails) {
     const struct {
         PLT::FaultOp op;
         const char* name;
-    } kinds[] = {{PLT::FaultOp::eWrite, "write"}, {PLT::FaultOp::eFlush, "flush"}, {PLT::FaultOp::eRename, "rename"}};
+    } kinds[] = {
+        {PLT::FaultOp::eWrite, "write"}, {PLT::FaultOp::eFlush, "flush"}, {PLT::FaultOp::eRename, "rename"}};
     const Bytes roomy = ReadAll(m_roomy);
     const Bytes full = ReadAll(m_full);
     uint64_t total = 0;

@@ -60,7 +60,8 @@ TEST(OrvexRefs, IndexesShowsAKeyBothWaysAndLeavesAnIdxThatTheNextRunTrusts) {
     EXPECT_NE(first.out.find("indexation:       complete"), std::string::npos) << first.out;
     EXPECT_NE(first.out.find("files read:       3\n"), std::string::npos) << first.out;
     EXPECT_NE(first.out.find("refers to (1):\n  000000C0  //c.ini\n"), std::string::npos) << first.out;
-    EXPECT_NE(first.out.find("referred to by (1):\n  000000A0  //a.ini  x2\n"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("referred to by (1):\n  000000A0  //a.ini  x2\n"), std::string::npos)
+        << first.out;
     ASSERT_TRUE(std::filesystem::exists(temp.File("world.idx")));
 
     PLT::ProcessResult second = Refs({path});

@@ -64,8 +64,7 @@ std::string Gunzip(const fs::path& path) {
 
 bool bIsSegmentFile(const std::string& name) {
     const size_t dot = name.rfind(".big");
-    return dot != std::string::npos &&
-           name.find_first_not_of("0123456789", dot + 4) == std::string::npos;
+    return dot != std::string::npos && name.find_first_not_of("0123456789", dot + 4) == std::string::npos;
 }
 
 // The segment set stamp is drawn from the clock: zero it before hashing.
@@ -130,7 +129,8 @@ bool bRewrite(const std::string& from, const std::string& to, uint32_t maxSegmen
         if (from.ul_Key == 0 || !from.bIsPersisted())
             continue;
         const uint16_t dir = fat.uw_CreateDirPath(source->GetDirPath(from.uw_Dir).c_str());
-        const uint32_t index = fat.ul_CreateFile(source->GetFileName(i).c_str(), from.ul_Time, dir, from.ul_Key);
+        const uint32_t index =
+            fat.ul_CreateFile(source->GetFileName(i).c_str(), from.ul_Time, dir, from.ul_Key);
         ok = dir != BIG_cl_Fat::kNoDir && index != BIG_cl_Fat::kNoFile;
         if (!ok)
             break;
@@ -163,8 +163,8 @@ bool bRewrite(const std::string& from, const std::string& to, uint32_t maxSegmen
             app.U32(fat.FileEntry(index).ul_Pos);
             app.U32(fat.FileEntry(index).ul_Pos);
         }
-        const uint32_t table = fat.ul_CreateFile("copies.dup", 1000, BIG_cl_Fat::kRootDir,
-                                                 BIG_DuplicatedFilesManager::kFileKey);
+        const uint32_t table =
+            fat.ul_CreateFile("copies.dup", 1000, BIG_cl_Fat::kRootDir, BIG_DuplicatedFilesManager::kFileKey);
         ok = table != BIG_cl_Fat::kNoFile;
         if (ok) {
             fat.SaveFile(table, bytes.data(), static_cast<uint32_t>(bytes.size()));
@@ -234,7 +234,8 @@ protected:
         *bigfile = summary->s_BigfilePath;
         if (s.maxSegment != 0) {
             *bigfile = (*s_root / s.name / "segmented.big").string();
-            if (!bRewrite(summary->s_BigfilePath, *bigfile, s.maxSegment, s.copyListEvery, listedSizes, &error)) {
+            if (!bRewrite(summary->s_BigfilePath, *bigfile, s.maxSegment, s.copyListEvery, listedSizes,
+                          &error)) {
                 ADD_FAILURE() << error;
                 return false;
             }
@@ -263,15 +264,20 @@ TEST_F(SplitPinned, OutputsReportsAndLogsOfSeededSamplesKeepTheirChecksums) {
         {"segmented", 22, 3, 700, 1u << 20, 7},
     };
     const Scenario scenarios[] = {
-        {"every output, every report", "plain",
+        {"every output, every report",
+         "plain",
          {"--report", "--compress", "--linker", "--force-dir", "/Interface", "--gm", "--critical"},
          0xCCF93E7A},
         {"single", "plain", {"--single", "--report", "--compress"}, 0x5B315F5E},
         {"dlc", "plain", {"--dlc", "--report", "--gm"}, 0x709B59ED},
-        {"segmented source with copy lists", "segmented",
-         {"--report", "--compress", "--gm", "--critical"}, 0x477012BD},
-        {"segmented source, small headers, package id", "segmented",
-         {"--small-header", "--package-id", "7", "--package-word", "3", "--report"}, 0xCD9F90E2},
+        {"segmented source with copy lists",
+         "segmented",
+         {"--report", "--compress", "--gm", "--critical"},
+         0x477012BD},
+        {"segmented source, small headers, package id",
+         "segmented",
+         {"--small-header", "--package-id", "7", "--package-word", "3", "--report"},
+         0xCD9F90E2},
     };
 
     for (const Sample& sample : samples) {
@@ -283,11 +289,13 @@ TEST_F(SplitPinned, OutputsReportsAndLogsOfSeededSamplesKeepTheirChecksums) {
             if (std::string(scenario.sample) != sample.name)
                 continue;
             SCOPED_TRACE(scenario.name);
-            const fs::path dir = *s_root / (std::string(sample.name) + "_" + std::to_string(&scenario - scenarios));
+            const fs::path dir =
+                *s_root / (std::string(sample.name) + "_" + std::to_string(&scenario - scenarios));
             fs::create_directories(dir / "Data");
             fs::copy(summary.s_DataRoot, dir / "Data", fs::copy_options::recursive);
-            std::vector<std::string> args = {"split",      bigfile, "--data-root", (dir / "Data").string(),
-                                             "--work-dir", (dir / "work").string()};
+            std::vector<std::string> args = {"split",       bigfile,
+                                             "--data-root", (dir / "Data").string(),
+                                             "--work-dir",  (dir / "work").string()};
             for (const HOST::GenWorld& w : summary.worlds) {
                 args.push_back("--world");
                 args.push_back(w.s_Name);
