@@ -151,7 +151,9 @@ public:
     // corrupt; the table is then left empty or as far as it was read.
     bool ReadFat(bool clearData);
     // Reads and applies the header of `container` (null: the table's own).
-    // `outReduced` receives the header's ReducedFat byte.
+    // `outReduced` receives the header's ReducedFat byte. False when it cannot
+    // be read or its counts do not fit the container (nothing applied), or when
+    // its alignment shift is unusable (applied with the previous alignment).
     bool ReadFatHeader(uint8_t* outReduced = nullptr, BIG::File* container = nullptr);
 
     uint32_t ul_GetFileIndex(uint32_t key, bool reportMissing = true) const;
@@ -337,6 +339,9 @@ protected:
     // raised where they arose. Records the outcome as LastEditStatus.
     void Raise(const BIG::Status& status);
     uint8_t uc_Shift() const;
+    // A directory whose parent chain loops back on itself (the root counts when
+    // it names a parent), or kNoDir. Bounded: O(DirCount).
+    uint16_t uw_FindDirectoryLoop() const;
     uint64_t ull_AlignUp(uint64_t bytes) const;
     // The table as it is on disk for a full rewrite (non-persisted entries as zeros).
     BIG::Status eWriteWholeTables();

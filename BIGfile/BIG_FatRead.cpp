@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <sstream>
+#include <vector>
 
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FatHeader.h"
@@ -60,7 +61,9 @@ bool BIG_cl_Fat::ReadFatHeader(uint8_t* outReduced, BIG::File* container) {
         return false;
     }
 
-    if (header.uc_AlignmentShift < kMinAlignmentShift || header.uc_AlignmentShift > kMaxAlignmentShift) {
+    const bool shiftUsable =
+        header.uc_AlignmentShift >= kMinAlignmentShift && header.uc_AlignmentShift <= kMaxAlignmentShift;
+    if (!shiftUsable) {
         ERR_X_Raise("Assert",
                     "Failed to set content alignment, the big file is not compatible with this version of "
                     "Marlin!");
@@ -122,12 +125,16 @@ bool BIG_cl_Fat::ReadFatHeader(uint8_t* outReduced, BIG::File* container) {
     ms_DataRoot.assign(header.sz_DataRoot, strnlen(header.sz_DataRoot, kMaxDataRootLength));
     if (ms_DataRoot.empty())
         ms_DataRoot = kDefaultDataRoot;
-    return true;
+    // Applied as far as it goes, but positions counted in another unit than
+    // the writer's would point at the wrong bytes: no table is read with it.
+    return shiftUsable;
 }
 
 bool BIG_cl_Fat::ReadFat(bool clearData) {
-    if (!ReadFatHeader())
+    if (!ReadFatHeader()) {
+        ClearTables();
         return false;
+    }
     m_pFile->SetReadGranularity(kFileIoGranularity);
     m_pFile->SetMergeThreshold(kFileIoGranularity);
 
@@ -154,6 +161,13 @@ bool BIG_cl_Fat::ReadFat(bool clearData) {
         ClearTables();
         return false;
     }
+    const uint16_t loop = uw_FindDirectoryLoop();
+    if (loop != kNoDir) {
+        ERR_X_RaisePrintf("Assert", "Corrupt bigfile %s: directory %u lies in a loop of parent directories.",
+                          m_pFile->GetPath().c_str(), loop);
+        ClearTables();
+        return false;
+    }
 
     mul_FirstFreeFile = 0;
     for (uint32_t i = 0; i < mul_FileCount; ++i) {
@@ -171,6 +185,35 @@ bool BIG_cl_Fat::ReadFat(bool clearData) {
     RebuildIndexes();
     ScanLooseKeyFiles();
     return true;
+}
+
+uint16_t BIG_cl_Fat::uw_FindDirectoryLoop() const {
+    // Paths are made by walking parents until "none", so the root must name none
+    // either: a parent inside the table would lead the walk on, back to it.
+    if (mast_Dir[kRootDir].uw_Parent < muw_DirCount)
+        return kRootDir;
+    // Each walk stops at the first entry already settled, so every entry is
+    // stepped on once: O(DirCount) in all.
+    enum : uint8_t { kUnknown, kOnPath, kSettled };
+    std::vector<uint8_t> state(muw_DirCount, kUnknown);
+    state[kRootDir] = kSettled;
+    std::vector<uint16_t> path;
+    for (uint16_t d = 1; d < muw_DirCount; ++d) {
+        if (!mast_Dir[d].bIsUsed() || state[d] != kUnknown)
+            continue;
+        path.clear();
+        uint16_t at = d;
+        while (at < muw_DirCount && state[at] == kUnknown) {
+            state[at] = kOnPath;
+            path.push_back(at);
+            at = mast_Dir[at].uw_Parent;
+        }
+        if (at < muw_DirCount && state[at] == kOnPath)
+            return at;
+        for (uint16_t p : path)
+            state[p] = kSettled;
+    }
+    return kNoDir;
 }
 
 bool BIG_cl_Fat::bReadFileTable(bool clearData) {

@@ -226,6 +226,10 @@ std::string ErrorText(int error) {
             return "unexpected end of file";
         case kErrInjected:
             return "injected fault";
+        case kErrSymbolicLink:
+            return "it is a symbolic link, which is never followed here";
+        case kErrNotRegularFile:
+            return "not a regular file";
         default:
             break;
     }
@@ -255,8 +259,17 @@ FileHandle OpenFile(const std::string& path, Access access, Disposition disposit
     }
     bool direct = caching == Caching::eUnbuffered;
     for (;;) {
-        const int fd = open(path.c_str(), flags | (direct ? O_DIRECT : 0), 0666);
+        // Non-blocking only until the kind is known: opening a FIFO would
+        // otherwise wait for a writer forever.
+        const int fd = open(path.c_str(), flags | O_NONBLOCK | (direct ? O_DIRECT : 0), 0666);
         if (fd >= 0) {
+            struct stat st;
+            if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                close(fd);
+                detail::SetLastError(kErrNotRegularFile);
+                return kInvalidFile;
+            }
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             return fd;
         }
         if (errno == EINTR) {
@@ -265,6 +278,11 @@ FileHandle OpenFile(const std::string& path, Access access, Disposition disposit
         if (direct && errno == EINVAL) {
             direct = false;  // tmpfs and some others refuse O_DIRECT
             continue;
+        }
+        if (errno == ENXIO) {
+            // A FIFO without reader, a socket or an absent device: no file to write.
+            detail::SetLastError(kErrNotRegularFile);
+            return kInvalidFile;
         }
         Fail();
         return kInvalidFile;

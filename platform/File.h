@@ -39,6 +39,8 @@ int LastError();
 std::string ErrorText(int error);
 
 // Opens a file. Sharing is the OS default on Linux (everybody may share).
+// Only a regular file (or a symbolic link to one) is opened: anything else
+// fails with kErrNotRegularFile before it could block (a FIFO without writer).
 FileHandle OpenFile(const std::string& path, Access access, Disposition disposition,
                     Caching caching = Caching::eNormal);
 // Closing kInvalidFile does nothing. Never fails from the caller's view.
@@ -108,5 +110,7 @@ void ClearMemoryFiles();
 inline constexpr int kErrShortRead = -1000;  // end of file before `size` bytes
 inline constexpr int kErrInjected = -1001;   // a fault made by FaultInjection.h
 inline constexpr int kErrExists = 17;        // EEXIST
+inline constexpr int kErrSymbolicLink = -1002;   // a symbolic link where a file or folder should be
+inline constexpr int kErrNotRegularFile = -1003;  // a FIFO, device, socket or folder where a file should be
 
 }  // namespace PLT

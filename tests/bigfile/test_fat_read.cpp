@@ -155,12 +155,63 @@ TEST(FatRead, AlignmentShiftBelowThreeKeepsTheContainersAlignment) {
     Messages messages;
     BIG_cl_Fat fat;
     fat.File().SetAlignmentShift(4);  // whatever it held before stays
-    ASSERT_TRUE(OpenBigfile(fat, path, true));
+    ASSERT_EQ(fat.File().eOpen(path, true, true, false), 0u);
+    EXPECT_FALSE(fat.ReadFatHeader());
     EXPECT_TRUE(messages.bContains("Failed to set content alignment"));
     EXPECT_EQ(fat.File().uc_GetAlignmentShift(), 4);
     EXPECT_EQ(fat.oGetFatPos().ull_GetByteOffset(), 128u);
     EXPECT_EQ(fat.oGetDirPos().ull_GetByteOffset(), 128u + 4 * 96);
     EXPECT_EQ(fat.oGetDataPos().ull_GetByteOffset(), 128u + 4 * 96 + 4 * 64);
+    fat.File().eClose();
+}
+
+// Positions counted in a unit the writer did not use point at the wrong bytes:
+// no table is read with an alignment shift outside 3..31.
+TEST(FatRead, UnusableAlignmentShiftsAreRefused) {
+    TempFolder tmp;
+    const std::string path = tmp.File("world.bf");
+    for (const uint8_t shift : {0, 2, 32, 255}) {
+        ASSERT_TRUE(MakeBigfile(path, 4, 4, {{"", "a.ini", 0x10, "abc"}}));
+        Patch8(path, BIG_st_FatHeader::kOffAlignmentShift, shift);
+        Messages messages;
+        BIG_cl_Fat fat;
+        EXPECT_FALSE(OpenBigfile(fat, path, true)) << int(shift);
+        EXPECT_TRUE(messages.bContains("Failed to set content alignment")) << int(shift);
+        EXPECT_EQ(fat.ul_GetFileCount(), 0u);
+        fat.File().eClose();
+    }
+}
+
+// Directory parents that loop: paths could never be made, so the table is refused.
+TEST(FatRead, DirectoryLoopsAreRefused) {
+    TempFolder tmp;
+    const std::string path = tmp.File("world.bf");
+    const uint64_t dirTable = 128 + 8 * 96;
+    auto parentAt = [dirTable](uint16_t dir) { return dirTable + uint64_t{dir} * 64 + 4; };
+    struct Case {
+        const char* what;
+        std::vector<std::pair<uint16_t, uint16_t>> parents;  // directory, new parent
+        bool refused;
+    };
+    // Directories: 0 "/", 1 "Temp", 2 "a", 3 "b" (in "a").
+    const Case cases[] = {
+        {"untouched", {}, false},
+        {"a directory its own parent", {{3, 3}}, true},
+        {"two directories each other's parent", {{2, 3}}, true},
+        {"the root its own parent", {{0, 0}}, true},
+        {"the root under one of its subdirectories", {{0, 3}}, true},
+        {"a parent outside the table is no loop", {{3, 0x7000}}, false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(MakeBigfile(path, 8, 8, {{"/a/b", "x.ini", 0x10, "abc"}}));
+        for (const auto& [dir, parent] : c.parents)
+            Patch16(path, parentAt(dir), parent);
+        Messages messages;
+        BIG_cl_Fat fat;
+        EXPECT_EQ(OpenBigfile(fat, path, true), !c.refused) << c.what;
+        EXPECT_EQ(messages.bContains("loop of parent directories"), c.refused) << c.what;
+        fat.File().eClose();
+    }
 }
 
 // Valid positions lie strictly below the data size (content end - data start).
