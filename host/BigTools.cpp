@@ -3,170 +3,370 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
-#include <set>
-#include <unordered_set>
 
-#include <nlohmann/json.hpp>
-
-#include "BIGfile/BIG_ContentHead.h"
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
-#include "BIGfile/BIG_FBuff.h"
+#include "BIGfile/BIG_FatHeader.h"
+#include "BIGfile/BIG_SegmentHeader.h"
+#include "ERRor/ERR_Log.h"
+#include "host/BigToolsInternal.h"
 #include "platform/File.h"
-#include "platform/Process.h"
 
 namespace HOST::Tools {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using detail::ContentReader;
+using detail::Hex8;
+using detail::Json;
 
-constexpr int kManifestVersion = 1;
-constexpr const char* kManifestName = "manifest.json";
-// Formats from 40 on start every content with its reference table.
-constexpr uint16_t kFirstFormatWithRefs = BIG_st_ContentHead::kFirstFormatWithRefs;
-
-std::string Hex8(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08x", value);
-    return text;
-}
+// The alignment shifts a reader can use: positions are 8-byte units at least,
+// and a larger shift cannot describe a place that a 32-bit position reaches.
+constexpr unsigned kMinReadShift = 3;
+constexpr unsigned kMaxReadShift = 31;
+// Indentation of `ls --tree` stops growing here, so that a deep tree does not
+// print its depth squared in spaces.
+constexpr size_t kMaxTreeIndent = 64;
 
 bool bIsUsed(const BIG_st_FileEntry& e) {
     return e.ul_Key != 0;
 }
 
-bool bIsLink(const BIG_st_FileEntry& e) {
-    return (e.ul_Flags & BIG_st_FileEntry::kFlagLinkMask) == 0;
+std::string TypeText(uint8_t type) {
+    return BIG_Extensions::sz_Get(std::min<uint32_t>(type, BIG_Extensions::kCount - 1));
 }
 
-// Names of the directories from the root's child down to `dir`; false when the
-// parent chain is broken or loops (a corrupt table).
-bool bDirComponents(const BIG_cl_Fat& fat, uint16_t dir, std::vector<std::string>* out) {
-    out->clear();
-    const uint16_t count = fat.uw_GetDirCount();
-    uint32_t steps = 0;
-    while (dir != BIG_cl_Fat::kRootDir) {
-        if (dir >= count || ++steps > count)
-            return false;
-        const BIG_st_DirEntry& d = fat.DirEntry(dir);
-        out->emplace_back(d.sz_Name, strnlen(d.sz_Name, BIG_st_DirEntry::kNameSize));
-        dir = d.uw_Parent;
+uint64_t AlignUp(uint64_t value, unsigned shift) {
+    const uint64_t unit = uint64_t{1} << shift;
+    return (value + unit - 1) & ~(unit - 1);
+}
+
+// Keeps the assertion and error lines raised while it lives, so that a table
+// that cannot be read is explained by the reader's own words.
+class ReasonCapture {
+public:
+    ReasonCapture()
+        : m_id(ERR_AddLogListener([this](const ERR_st_LogRecord& r) {
+              if (ms_Reason.empty() && r.level >= ERR_Level_Error)
+                  ms_Reason = r.text;
+          })) {}
+    ~ReasonCapture() { ERR_RemoveLogListener(m_id); }
+    std::string Reason() const {
+        std::string r = ms_Reason;
+        while (!r.empty() && (r.back() == '\n' || r.back() == '.' || r.back() == ' '))
+            r.pop_back();
+        return r;
     }
-    std::reverse(out->begin(), out->end());
-    return true;
-}
 
-// The content length, or none when the entry has no readable content.
-Json SizeJson(BIG_cl_Fat& fat, uint32_t index) {
-    if (!fat.bIsFilePositionValid(index))
-        return nullptr;
-    const uint32_t size = fat.ul_GetFileSize(index);
-    if (size == 0xFFFFFFFF)
-        return nullptr;
-    return size;
-}
+private:
+    std::string ms_Reason;
+    int m_id;
+};
 
-uint32_t Crc32(const uint8_t* data, uint32_t size) {
-    if (size == 0)
-        return 0;
-    return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), data, size));
-}
-
-std::string JoinPath(const std::string& a, const std::string& b) {
-    if (a.empty())
-        return b;
-    return a.back() == '/' ? a + b : a + "/" + b;
-}
-
-bool bWriteFile(const std::string& path, const void* data, size_t size, std::string* error) {
-    if (!PLT::WriteWholeFile(path, data, size)) {
-        *error = "cannot write " + path + ": " + PLT::ErrorText(PLT::LastError());
-        return false;
-    }
-    return true;
-}
-
-// A relative path from a manifest stays inside the folder: no absolute path,
-// no "..", no empty or "." component.
-bool bIsSafeRelativePath(const std::string& path) {
-    if (path.empty() || path[0] == '/' || path.find('\\') != std::string::npos ||
-        path.find('\0') != std::string::npos)
-        return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        start = end + 1;
-    }
-    return true;
+bool bFail(OpenFailure kind, const std::string& text, std::string* error, OpenFailure* failure) {
+    *error = text;
+    *failure = kind;
+    return false;
 }
 
 }  // namespace
 
-std::string SafeComponent(const std::string& name) {
-    std::string out;
-    out.reserve(name.size());
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':')
-            out.push_back('_');
-        else
-            out.push_back(static_cast<char>(c));
+int ExitCodeFor(OpenFailure failure) {
+    switch (failure) {
+        case OpenFailure::eNone:
+            return 0;
+        case OpenFailure::eCannotOpen:
+            return 4;
+        case OpenFailure::eTablesUnreadable:
+            return 5;
     }
-    if (out.empty() || out == "." || out == "..")
-        out = std::string(out.size() + 1, '_');
-    return out;
+    return 4;
 }
 
-std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* error) {
+bool bDiagnoseBigfile(const std::string& path, std::string* error, OpenFailure* failure) {
+    using Kind = OpenFailure;
+    *failure = Kind::eNone;
+    BIG_st_SegmentHeader first;
+    std::vector<BIG_st_SegmentHeader> headers;
+    std::vector<uint64_t> sizes;
+    for (unsigned k = 0;; ++k) {
+        const std::string name = k == 0 ? path : BIG::File::SegmentFileName(path, k);
+        const PLT::FileHandle file = PLT::OpenFile(name, PLT::Access::eRead, PLT::Disposition::eOpenExisting);
+        if (file == PLT::kInvalidFile) {
+            const std::string why = PLT::ErrorText(PLT::LastError());
+            if (k == 0)
+                return bFail(Kind::eCannotOpen, "cannot open: " + why, error, failure);
+            return bFail(Kind::eTablesUnreadable,
+                         "segment " + std::to_string(k) + " of " + std::to_string(first.uc_SegmentCount) +
+                             " (" + name + ") cannot be opened: " + why,
+                         error, failure);
+        }
+        uint64_t size = 0;
+        uint8_t raw[BIG_st_SegmentHeader::kEncodedSize] = {};
+        BIG_st_SegmentHeader h;
+        const bool got =
+            PLT::GetFileSize(file, &size) && size >= sizeof raw && PLT::ReadAt(file, 0, raw, sizeof raw);
+        PLT::CloseFile(file);
+        if (!got || !BIG_st_SegmentHeader::bDecode(raw, sizeof raw, &h)) {
+            if (k == 0)
+                return bFail(Kind::eTablesUnreadable, "not a bigfile: no segment header", error, failure);
+            return bFail(Kind::eTablesUnreadable, "segment file " + name + " has no segment header", error,
+                         failure);
+        }
+        if (k == 0)
+            first = h;
+        if (h.uc_SegmentIndex != k || h.uc_SegmentCount != first.uc_SegmentCount ||
+            h.ull_SetStamp != first.ull_SetStamp)
+            return bFail(
+                Kind::eTablesUnreadable,
+                "segment file " + name + " does not belong to this bigfile (its header names segment " +
+                    std::to_string(h.uc_SegmentIndex) + " of " + std::to_string(h.uc_SegmentCount) + ")",
+                error, failure);
+        const uint64_t start = k == 0 ? 0 : headers.back().ull_End;
+        if (h.ull_Start != start || h.ull_End < h.ull_Start)
+            return bFail(Kind::eTablesUnreadable,
+                         "segment " + std::to_string(k) + " claims the range " + std::to_string(h.ull_Start) +
+                             " - " + std::to_string(h.ull_End) + ", which does not follow segment " +
+                             std::to_string(k == 0 ? 0 : k - 1),
+                         error, failure);
+        if (h.ull_ContentBase > size && k == 0)
+            return bFail(Kind::eTablesUnreadable,
+                         "truncated: the content of segment 0 starts at byte " +
+                             std::to_string(h.ull_ContentBase) + " but the file has " + std::to_string(size) +
+                             " bytes",
+                         error, failure);
+        headers.push_back(h);
+        sizes.push_back(size);
+        if (k + 1 >= first.uc_SegmentCount)
+            break;
+    }
+
+    // The bigfile header and the two tables, placed as the reader places them.
+    const BIG_st_SegmentHeader& s0 = headers[0];
+    const uint64_t contentEnd = headers.back().ull_End;
+    if (contentEnd < BIG_st_FatHeader::kEncodedSize || s0.ull_End < BIG_st_FatHeader::kEncodedSize)
+        return bFail(Kind::eTablesUnreadable,
+                     "truncated: the bigfile header ends at byte " +
+                         std::to_string(s0.ull_ContentBase + BIG_st_FatHeader::kEncodedSize) +
+                         " but the first segment holds content up to byte " +
+                         std::to_string(s0.ull_ContentBase + s0.ull_End),
+                     error, failure);
+    if (sizes[0] < s0.ull_ContentBase + BIG_st_FatHeader::kEncodedSize)
+        return bFail(Kind::eTablesUnreadable,
+                     "truncated: the bigfile header ends at byte " +
+                         std::to_string(s0.ull_ContentBase + BIG_st_FatHeader::kEncodedSize) +
+                         " but the file has " + std::to_string(sizes[0]) + " bytes",
+                     error, failure);
+    uint8_t raw[BIG_st_FatHeader::kEncodedSize] = {};
+    BIG_st_FatHeader header;
+    const PLT::FileHandle file = PLT::OpenFile(path, PLT::Access::eRead, PLT::Disposition::eOpenExisting);
+    const bool got = file != PLT::kInvalidFile && PLT::ReadAt(file, s0.ull_ContentBase, raw, sizeof raw);
+    PLT::CloseFile(file);
+    if (!got || !BIG_st_FatHeader::bDecode(raw, sizeof raw, &header))
+        return bFail(Kind::eTablesUnreadable,
+                     "the bigfile header at byte " + std::to_string(s0.ull_ContentBase) + " cannot be read",
+                     error, failure);
+    const unsigned shift = header.uc_AlignmentShift;
+    if (shift < kMinReadShift || shift > kMaxReadShift)
+        return bFail(Kind::eTablesUnreadable,
+                     "unusable alignment shift " + std::to_string(shift) + " in the bigfile header (byte " +
+                         std::to_string(s0.ull_ContentBase + BIG_st_FatHeader::kOffAlignmentShift) +
+                         "); readers take 3 to 31",
+                     error, failure);
+    // A segment may claim up to the next alignment unit past its last written
+    // 2048-byte block (the writer pads to 2048 and rounds the end to the unit);
+    // anything more is missing.
+    const uint64_t slack = shift > 11 ? (uint64_t{1} << shift) - 2048 : 0;
+    for (size_t k = 0; k < headers.size(); ++k) {
+        const BIG_st_SegmentHeader& h = headers[k];
+        const uint64_t claimed = h.ull_ContentBase + (h.ull_End - h.ull_Start);
+        if (h.ull_ContentBase > sizes[k] || claimed > sizes[k] + slack)
+            return bFail(Kind::eTablesUnreadable,
+                         "truncated: segment " + std::to_string(k) + " (" +
+                             (k == 0 ? path : BIG::File::SegmentFileName(path, static_cast<unsigned>(k))) +
+                             ") claims content up to byte " + std::to_string(claimed) + " but the file has " +
+                             std::to_string(sizes[k]) + " bytes",
+                         error, failure);
+    }
+    const bool reduced = (header.uc_ReducedFat & BIG_st_FatHeader::kReducedFatBit) != 0;
+    const uint64_t fat = AlignUp(BIG_st_FatHeader::kEncodedSize, shift);
+    const uint64_t fatEnd = fat + uint64_t{header.ul_FileCount} * (reduced ? 10 : BIG_cl_Fat::kFileEntrySize);
+    const uint64_t dir = AlignUp(fat + uint64_t{header.ul_FileCount} * BIG_cl_Fat::kFileEntrySize, shift);
+    const uint64_t dirEnd = dir + uint64_t{header.uw_DirCount} * BIG_cl_Fat::kDirEntrySize;
+    // In file bytes when the tables lie in the first segment, as a user can check them.
+    auto where = [&](uint64_t g) {
+        return headers.size() == 1 ? "byte " + std::to_string(s0.ull_ContentBase + g)
+                                   : "byte " + std::to_string(g) + " of the bigfile's content";
+    };
+    const std::string has = headers.size() == 1
+                                ? "the file has " + std::to_string(sizes[0]) + " bytes"
+                                : "its segments hold " + std::to_string(contentEnd) + " bytes";
+    if (fatEnd > contentEnd)
+        return bFail(Kind::eTablesUnreadable,
+                     "truncated: the file table (" + std::to_string(header.ul_FileCount) +
+                         " entries) ends at " + where(fatEnd) + " but " + has,
+                     error, failure);
+    if (!reduced && dirEnd > contentEnd)
+        return bFail(Kind::eTablesUnreadable,
+                     "truncated: the directory table (" + std::to_string(header.uw_DirCount) +
+                         " entries) ends at " + where(dirEnd) + " but " + has,
+                     error, failure);
+    return true;
+}
+
+std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* error, OpenFailure* failure) {
+    OpenFailure kind = OpenFailure::eNone;
+    if (failure == nullptr)
+        failure = &kind;
+    if (!bDiagnoseBigfile(path, error, failure))
+        return nullptr;
+    ReasonCapture reason;
     auto fat = std::make_unique<BIG_cl_Fat>();
     const uint32_t e = fat->File().eOpen(path, /*readOnly=*/true, /*acceptSmallFile=*/true,
                                          /*asynchronous=*/false);
     if (e != 0) {
-        *error = "cannot open bigfile " + path + " (container error " + std::to_string(e) + ")";
         // The container's own words say which segment or claim is wrong.
         std::string problem = fat->File().GetOpenProblem();
         std::replace(problem.begin(), problem.end(), '\n', ' ');
         while (!problem.empty() && problem.back() == ' ')
             problem.pop_back();
-        if (!problem.empty())
-            *error += ": " + problem;
+        if (problem.empty())
+            problem = reason.Reason();
+        *error = "the segment files cannot be opened together" +
+                 (problem.empty() ? std::string() : ": " + problem);
+        *failure = OpenFailure::eTablesUnreadable;
         return nullptr;
     }
     if (!fat->ReadFat(true)) {
-        *error = "cannot read the tables of " + path;
+        *error =
+            "the tables cannot be read" + (reason.Reason().empty() ? std::string() : ": " + reason.Reason());
+        *failure = OpenFailure::eTablesUnreadable;
         fat->File().eClose();
         return nullptr;
     }
     return fat;
 }
 
+std::string EscapeText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    const size_t n = text.size();
+    auto hex = [&out](unsigned char c) {
+        char code[8];
+        std::snprintf(code, sizeof code, "\\x%02x", c);
+        out += code;
+    };
+    for (size_t i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            switch (c) {
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                default:
+                    if (c < 0x20 || c == 0x7F)
+                        hex(c);
+                    else
+                        out.push_back(static_cast<char>(c));
+            }
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence kept whole; C1 controls (which terminals obey) and
+        // bytes that are not UTF-8 escaped.
+        const size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        bool valid = len != 0 && i + len <= n;
+        for (size_t k = 1; valid && k < len; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && len == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)
+            valid = false;
+        if (valid && detail::BytesJson(text.substr(i, len)).is_string()) {
+            out.append(text, i, len);
+            i += len;
+        } else {
+            hex(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string SafeComponent(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    auto escape = [&out](unsigned char c) {
+        char code[4];
+        std::snprintf(code, sizeof code, "%%%02X", c);
+        out += code;
+    };
+    const size_t n = name.size();
+    for (size_t i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x80) {
+            // Whole UTF-8 characters stay readable; stray bytes are escaped.
+            const size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+            if (len != 0 && i + len <= n && detail::BytesJson(name.substr(i, len)).is_string()) {
+                out.append(name, i, len);
+                i += len;
+            } else {
+                escape(c);
+                ++i;
+            }
+            continue;
+        }
+        if (c < 0x20 || c == 0x7F || c == '%' || c == '/' || c == '\\' || c == ':' || (i == 0 && c == '.'))
+            escape(c);
+        else
+            out.push_back(static_cast<char>(c));
+        ++i;
+    }
+    // "%" alone stands for the empty name: no other name is spelled so.
+    return out.empty() ? "%" : out;
+}
+
 void PrintInfo(BIG_cl_Fat& fat, const std::string& path, std::ostream& out) {
     BIG::File& file = fat.File();
     const uint64_t contentEnd = file.oGetFileContentEnd().ull_GetByteOffset();
     const uint64_t dataStart = fat.oGetDataPos().ull_GetByteOffset();
-    out << "bigfile:          " << path << "\n";
+    ContentReader contents(fat);
+    uint32_t copyListFiles = 0;
+    uint64_t copyPlaces = 0;
+    for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i) {
+        if (bIsUsed(fat.FileEntry(i)) && contents.bIsCopyList(i)) {
+            ++copyListFiles;
+            copyPlaces += BIG_DuplicatedFilesManager::ul_CopyCount(fat.FileEntry(i).ul_Pos);
+        }
+    }
+    out << "bigfile:          " << EscapeText(path) << "\n";
     out << "format:           " << fat.uw_GetFormatNb() << "\n";
     out << "files:            " << fat.ul_CountUsedFiles() << " used of " << fat.ul_GetFileCount()
         << " entries" << (fat.bIsReducedFat() ? " (reduced table)" : "") << "\n";
     out << "directories:      " << fat.uw_CountUsedDirs() << " used of " << fat.uw_GetDirCount()
         << " entries\n";
+    out << "copy-list files:  " << copyListFiles << " stored in " << copyPlaces << " places ("
+        << contents.ul_TableEntries() << " entries in the duplicated-files table)\n";
     out << "temp directory:   " << fat.uw_GetTempDirIndex() << "\n";
-    out << "alignment:        " << (1u << file.uc_GetAlignmentShift()) << " bytes (shift "
+    out << "alignment:        " << (uint64_t{1} << file.uc_GetAlignmentShift()) << " bytes (shift "
         << unsigned(file.uc_GetAlignmentShift()) << ")\n";
     out << "header flags:     0x" << Hex8(fat.uc_GetHeaderFlags()).substr(6) << "\n";
     out << "package word:     0x" << Hex8(fat.ul_GetPackageWord()) << " (package id "
         << (fat.ul_GetPackageWord() >> 16) << ")\n";
     out << "header byte:      " << unsigned(fat.uc_GetHeaderByte()) << "\n";
-    out << "data root:        " << fat.GetDataRoot() << "\n";
-    out << "label:            " << fat.GetLabel() << "\n";
-    out << "client name:      " << fat.GetClientName() << "\n";
+    out << "data root:        " << EscapeText(fat.GetDataRoot()) << "\n";
+    out << "label:            " << EscapeText(fat.GetLabel()) << "\n";
+    out << "client name:      " << EscapeText(fat.GetClientName()) << "\n";
     out << "changelists:      last submitted " << fat.ul_GetLastSubmittedCL() << ", synced "
         << fat.ul_GetSyncedCL() << ", reference " << fat.ul_GetReferenceCL() << "\n";
     out << "file table at:    " << fat.oGetFatPos().ull_GetByteOffset() << "\n";
@@ -181,432 +381,145 @@ void PrintInfo(BIG_cl_Fat& fat, const std::string& path, std::ostream& out) {
     }
 }
 
-void PrintListing(BIG_cl_Fat& fat, std::ostream& out) {
-    for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i) {
-        const BIG_st_FileEntry& e = fat.FileEntry(i);
-        if (!bIsUsed(e))
-            continue;
-        const Json size = SizeJson(fat, i);
-        char line[64];
-        std::snprintf(line, sizeof line, "%08x  %-3s  %10s  ", e.ul_Key,
-                      BIG_Extensions::sz_Get(std::min<uint32_t>(e.uc_Type, BIG_Extensions::kCount - 1)),
-                      size.is_null() ? "-" : std::to_string(size.get<uint32_t>()).c_str());
-        out << line << fat.GetFilePath(i) << "\n";
-    }
-}
-
 namespace {
 
-void PrintTreeDir(BIG_cl_Fat& fat, uint16_t dir, int depth, std::vector<bool>* seen, std::ostream& out) {
-    const uint16_t dirCount = fat.uw_GetDirCount();
-    if (dir >= dirCount || (*seen)[dir])
-        return;
-    (*seen)[dir] = true;
-    const std::string indent(static_cast<size_t>(depth) * 2, ' ');
-    const BIG_st_DirEntry& d = fat.DirEntry(dir);
-    out << indent << std::string(d.sz_Name, strnlen(d.sz_Name, BIG_st_DirEntry::kNameSize))
-        << (dir == BIG_cl_Fat::kRootDir ? "" : "/") << "\n";
-    std::unordered_set<uint32_t> visited;
-    for (uint32_t f = d.ul_FirstFile; f != BIG_cl_Fat::kNoFile && f < fat.ul_GetFileCount();
-         f = fat.FileEntry(f).ul_NextFile) {
-        if (!visited.insert(f).second)
-            break;  // a looping chain: shown once
-        out << indent << "  " << fat.GetFileName(f) << "  [" << Hex8(fat.FileEntry(f).ul_Key) << "]\n";
-    }
-    for (uint16_t s = d.uw_FirstSubDir; s != BIG_cl_Fat::kNoDir && s < dirCount;
-         s = fat.DirEntry(s).uw_NextSibling) {
-        if ((*seen)[s])
-            break;
-        PrintTreeDir(fat, s, depth + 1, seen, out);
-    }
+std::string FileLabel(BIG_cl_Fat& fat, uint32_t i) {
+    return "file " + std::to_string(i) + " [" + Hex8(fat.FileEntry(i).ul_Key) + "] " +
+           EscapeText(fat.GetFileName(i));
+}
+
+// Size text and copy count of one entry; a problem when its content cannot be read.
+struct SizeInfo {
+    bool b_Known = false;
+    uint32_t ul_Size = 0;
+    uint32_t ul_Copies = 0;  // 0 for an ordinary entry
+};
+SizeInfo SizeOf(BIG_cl_Fat& fat, ContentReader& contents, uint32_t i, std::vector<std::string>* problems) {
+    SizeInfo info;
+    const BIG_st_FileEntry& e = fat.FileEntry(i);
+    if (contents.bIsCopyList(i))
+        info.ul_Copies = BIG_DuplicatedFilesManager::ul_CopyCount(e.ul_Pos);
+    std::string problem;
+    info.b_Known = contents.bSize(i, &info.ul_Size, &problem);
+    if (!problem.empty())
+        problems->push_back(FileLabel(fat, i) + ": " + problem);
+    return info;
 }
 
 }  // namespace
 
-void PrintTree(BIG_cl_Fat& fat, std::ostream& out) {
-    if (fat.uw_GetDirCount() == 0)
-        return;
-    std::vector<bool> seen(fat.uw_GetDirCount(), false);
-    PrintTreeDir(fat, BIG_cl_Fat::kRootDir, 0, &seen, out);
+std::vector<std::string> PrintListing(BIG_cl_Fat& fat, std::ostream& out) {
+    std::vector<std::string> problems;
+    ContentReader contents(fat);
+    for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i) {
+        const BIG_st_FileEntry& e = fat.FileEntry(i);
+        if (!bIsUsed(e))
+            continue;
+        const SizeInfo size = SizeOf(fat, contents, i, &problems);
+        char line[80];
+        std::snprintf(line, sizeof line, "%08x  %-3s  %10s  %s", e.ul_Key, TypeText(e.uc_Type).c_str(),
+                      size.b_Known ? std::to_string(size.ul_Size).c_str() : "-",
+                      size.ul_Copies ? ("x" + std::to_string(size.ul_Copies) + "  ").c_str() : "");
+        const std::string path = fat.GetFilePath(i);
+        out << line << (path.empty() ? "?/" + EscapeText(fat.GetFileName(i)) : EscapeText(path)) << "\n";
+    }
+    return problems;
 }
 
-void PrintJson(BIG_cl_Fat& fat, std::ostream& out) {
+std::vector<std::string> PrintTree(BIG_cl_Fat& fat, std::ostream& out) {
+    std::vector<std::string> problems;
+    const uint16_t dirCount = fat.uw_GetDirCount();
+    if (dirCount == 0)
+        return problems;
+    std::vector<bool> seen(dirCount, false);
+    std::vector<bool> listed(fat.ul_GetFileCount(), false);
+    // Depth-first with an explicit stack: a tree as deep as the table allows
+    // never reaches the call stack.
+    struct Item {
+        uint16_t dir;
+        uint32_t depth;
+    };
+    std::vector<Item> stack{{BIG_cl_Fat::kRootDir, 0}};
+    std::vector<uint16_t> children;
+    while (!stack.empty()) {
+        const Item item = stack.back();
+        stack.pop_back();
+        if (item.dir >= dirCount || seen[item.dir])
+            continue;
+        seen[item.dir] = true;
+        const std::string indent(std::min<size_t>(item.depth, kMaxTreeIndent) * 2, ' ');
+        const std::string deep = item.depth > kMaxTreeIndent ? "(" + std::to_string(item.depth) + ") " : "";
+        const BIG_st_DirEntry& d = fat.DirEntry(item.dir);
+        out << indent << deep
+            << EscapeText(std::string(d.sz_Name, strnlen(d.sz_Name, BIG_st_DirEntry::kNameSize)))
+            << (item.dir == BIG_cl_Fat::kRootDir ? "" : "/") << "\n";
+        for (uint32_t f = d.ul_FirstFile; f != BIG_cl_Fat::kNoFile; f = fat.FileEntry(f).ul_NextFile) {
+            if (f >= fat.ul_GetFileCount() || listed[f]) {
+                problems.push_back("directory " + std::to_string(item.dir) +
+                                   " has a broken or looping file list");
+                break;
+            }
+            listed[f] = true;
+            out << indent << deep << "  " << EscapeText(fat.GetFileName(f)) << "  ["
+                << Hex8(fat.FileEntry(f).ul_Key) << "]\n";
+        }
+        children.clear();
+        for (uint16_t s = d.uw_FirstSubDir; s != BIG_cl_Fat::kNoDir; s = fat.DirEntry(s).uw_NextSibling) {
+            if (s >= dirCount || seen[s] || children.size() >= dirCount) {
+                problems.push_back("directory " + std::to_string(item.dir) +
+                                   " has a broken or looping list of subdirectories");
+                break;
+            }
+            children.push_back(s);
+        }
+        // Pushed in reverse so that the first subdirectory is shown first.
+        for (size_t k = children.size(); k-- > 0;)
+            stack.push_back({children[k], item.depth + 1});
+    }
+    return problems;
+}
+
+std::vector<std::string> PrintJson(BIG_cl_Fat& fat, std::ostream& out) {
+    std::vector<std::string> problems;
+    ContentReader contents(fat);
     Json all = Json::array();
     for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i) {
         const BIG_st_FileEntry& e = fat.FileEntry(i);
         if (!bIsUsed(e))
             continue;
+        const SizeInfo size = SizeOf(fat, contents, i, &problems);
         Json o;
         o["key"] = e.ul_Key;
         o["index"] = i;
-        o["name"] = fat.GetFileName(i);
-        o["path"] = fat.GetFilePath(i);
+        o["name"] = detail::BytesJson(fat.GetFileName(i));
+        o["path"] = detail::BytesJson(fat.GetFilePath(i));
         o["type"] = e.uc_Type;
-        o["size"] = SizeJson(fat, i);
+        o["size"] = size.b_Known ? Json(size.ul_Size) : Json(nullptr);
+        if (size.ul_Copies != 0)
+            o["copies"] = size.ul_Copies;
         o["time"] = e.ul_Time;
         o["flags"] = e.ul_Flags;
         o["storage"] = e.uc_StorageFlags;
         o["checksum"] = e.ul_Checksum;
         all.push_back(std::move(o));
     }
-    out << all.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    out << all.dump(2) << "\n";
+    return problems;
 }
 
-bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const std::vector<uint32_t>& keys,
-             ExtractResult* result) {
-    *result = ExtractResult{};
-    if (!PLT::MakeDirectories(outDir)) {
-        result->errors.push_back("cannot create " + outDir + ": " + PLT::ErrorText(PLT::LastError()));
-        return false;
-    }
-    const std::unordered_set<uint32_t> wanted(keys.begin(), keys.end());
-
-    Json manifest;
-    manifest["orvex_manifest"] = kManifestVersion;
-    Json& header = manifest["header"];
-    header["format"] = fat.uw_GetFormatNb();
-    header["alignment_shift"] = fat.File().uc_GetAlignmentShift();
-    header["file_count"] = fat.ul_GetFileCount();
-    header["dir_count"] = fat.uw_GetDirCount();
-    header["header_flags"] = fat.uc_GetHeaderFlags();
-    header["package_word"] = fat.ul_GetPackageWord();
-    header["header_byte"] = fat.uc_GetHeaderByte();
-    header["data_root"] = fat.GetDataRoot();
-    header["label"] = fat.GetLabel();
-    header["client_name"] = fat.GetClientName();
-    header["last_submitted_cl"] = fat.ul_GetLastSubmittedCL();
-    header["synced_cl"] = fat.ul_GetSyncedCL();
-    header["reference_cl"] = fat.ul_GetReferenceCL();
-
-    // Directories in index order, so that a rebuild lays out the same tree.
-    Json dirs = Json::array();
-    std::vector<std::string> components;
-    for (uint16_t d = 1; d < fat.uw_GetDirCount(); ++d) {
-        if (fat.DirEntry(d).sz_Name[0] == 0)
-            continue;
-        if (!bDirComponents(fat, d, &components)) {
-            result->errors.push_back("directory " + std::to_string(d) + " has a broken parent chain");
-            continue;
-        }
-        dirs.push_back(components);
-    }
-    manifest["directories"] = std::move(dirs);
-
-    Json files = Json::array();
-    std::set<std::string> usedPaths;
-    BIG_st_ByteBlock block;
-    const bool hasRefs = fat.uw_GetFormatNb() >= kFirstFormatWithRefs;
-    for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i) {
-        const BIG_st_FileEntry& e = fat.FileEntry(i);
-        if (!bIsUsed(e) || (!wanted.empty() && !wanted.count(e.ul_Key)))
-            continue;
-        if (!bDirComponents(fat, e.uw_Dir, &components)) {
-            result->errors.push_back("file " + Hex8(e.ul_Key) + " lies in a broken directory chain");
-            components.clear();
-        }
-        Json o;
-        o["key"] = e.ul_Key;
-        o["index"] = i;
-        o["dir"] = components;
-        o["path"] = fat.GetFilePath(i);
-        o["name"] = fat.GetFileName(i);
-        o["type"] = e.uc_Type;
-        o["time"] = e.ul_Time;
-        o["flags"] = e.ul_Flags;
-        o["link"] = bIsLink(e);
-
-        // Where the data goes: every component made safe; a clash gets the key.
-        std::string relDir;
-        for (const std::string& c : components) {
-            const std::string safe = SafeComponent(c);
-            if (safe != c)
-                ++result->ul_Renamed;
-            relDir = JoinPath(relDir, safe);
-        }
-        std::string fileName = SafeComponent(fat.GetFileName(i));
-        if (fileName != fat.GetFileName(i))
-            ++result->ul_Renamed;
-        std::string rel = JoinPath(relDir, fileName);
-        if (rel == kManifestName || !usedPaths.insert(rel).second) {
-            rel = JoinPath(relDir, fileName + "~" + Hex8(e.ul_Key));
-            usedPaths.insert(rel);
-        }
-
-        uint32_t length = 0;
-        const bool valid = fat.bIsFilePositionValid(i);
-        const bool loaded = valid && fat.LoadFileInBuffer(i, &block, &length);
-        if (valid && !loaded && fat.ul_GetFileSize(i) != 0) {
-            result->errors.push_back("cannot read the content of " + Hex8(e.ul_Key) + " " +
-                                     o["path"].get<std::string>());
-            o["data"] = nullptr;
-            files.push_back(std::move(o));
-            continue;
-        }
-        if (!valid) {
-            o["data"] = nullptr;
-            files.push_back(std::move(o));
-            ++result->ul_Files;
-            continue;
-        }
-        const uint8_t* content = block.p_Data.get();
-        uint32_t dataOffset = 0;
-        Json refs = Json::array();
-        bool raw = true;
-        BIG_st_ContentHead head;
-        if (hasRefs && BIG_st_ContentHead::bDecodeContent(content, length, length, &head) &&
-            head.bTableFits()) {
-            raw = false;
-            const uint8_t* keys = content + BIG_st_ContentHead::kCountSize;
-            for (uint32_t r = 0; r < head.ul_RefCount; ++r)
-                refs.push_back(BIG_st_ContentHead::ul_KeyAt(keys, r));
-            dataOffset = head.ul_TableSize();
-        }
-        if (!raw && bIsLink(e) && refs.size() == 4 && length == 20) {
-            o["link_keys"] = refs;
-            o["data"] = nullptr;
-        } else {
-            o["raw"] = raw;
-            o["refs"] = std::move(refs);
-            const std::string full = JoinPath(outDir, rel);
-            const size_t slash = full.rfind('/');
-            if (slash != std::string::npos && !PLT::MakeDirectories(full.substr(0, slash))) {
-                result->errors.push_back("cannot create the folder of " + full);
-                continue;
-            }
-            std::string error;
-            if (!bWriteFile(full, content + dataOffset, length - dataOffset, &error)) {
-                result->errors.push_back(error);
-                continue;
-            }
-            o["data"] = rel;
-        }
-        files.push_back(std::move(o));
-        ++result->ul_Files;
-    }
-    manifest["files"] = std::move(files);
-    const std::string text = manifest.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
-    std::string error;
-    if (!bWriteFile(JoinPath(outDir, kManifestName), text.data(), text.size(), &error)) {
-        result->errors.push_back(error);
-        return false;
-    }
-    return result->errors.empty();
-}
-
-namespace {
-
-template <class T>
-T Field(const Json& o, const char* name, T fallback) {
-    const auto it = o.find(name);
-    if (it == o.end() || it->is_null())
-        return fallback;
-    return it->get<T>();
-}
-
-// Builds the bigfile at `tmpPath`; throws nothing, reports through `error`.
-bool bPackInto(const Json& manifest, const std::string& inDir, const std::string& tmpPath,
-               const PackOptions& options, std::string* error) {
-    const Json& header = manifest.at("header");
-    const Json& files = manifest.at("files");
-    const Json& dirs = manifest.at("directories");
-    if (!files.is_array() || !dirs.is_array()) {
-        *error = "manifest: \"files\" and \"directories\" must be arrays";
-        return false;
-    }
-    const uint32_t fileCount =
-        std::max<uint32_t>(Field<uint32_t>(header, "file_count", 0), static_cast<uint32_t>(files.size()) + 1);
-    const uint32_t dirCount =
-        std::max<uint32_t>(Field<uint32_t>(header, "dir_count", 0), static_cast<uint32_t>(dirs.size()) + 2);
-    if (dirCount > 0xFFFF) {
-        *error = "manifest: too many directories";
-        return false;
-    }
-    int shift =
-        options.i_AlignmentShift >= 0 ? options.i_AlignmentShift : Field<int>(header, "alignment_shift", 3);
-    if (shift < 3 || shift > 16) {
-        *error = "alignment shift " + std::to_string(shift) + " is out of range (3 to 16)";
-        return false;
-    }
-
-    BIG_cl_Fat fat;
-    fat.File().SetAlignmentShift(static_cast<uint8_t>(shift));
-    const uint32_t e = fat.File().eCreate(tmpPath, false, options.ul_MaxSegmentSize, options.b_SmallHeader);
-    if (e != 0) {
-        *error = "cannot create " + tmpPath + " (container error " + std::to_string(e) + ")";
-        return false;
-    }
-    const uint32_t writeErrors = fat.ul_GetWriteErrorCount();
-    bool ok =
-        fat.Create(fileCount, static_cast<uint16_t>(dirCount), Field<uint32_t>(header, "package_word", 0),
-                   Field<uint8_t>(header, "header_byte", 0));
-    if (ok) {
-        fat.SetDataRoot(Field<std::string>(header, "data_root", BIG_cl_Fat::kDefaultDataRoot));
-        fat.SetHeaderFlags(Field<uint8_t>(header, "header_flags", 0));
-        fat.SetVersionInfo(
-            Field<uint32_t>(header, "last_submitted_cl", 0), Field<uint32_t>(header, "synced_cl", 0),
-            Field<uint32_t>(header, "reference_cl", 0), Field<std::string>(header, "client_name", ""),
-            Field<std::string>(header, "label", ""));
-    }
-    auto dirPathOf = [](const Json& components) {
-        std::string path;
-        for (const auto& c : components)
-            path += "/" + c.get<std::string>();
-        return path;
-    };
-    for (size_t d = 0; ok && d < dirs.size(); ++d) {
-        if (!dirs[d].empty() && fat.uw_CreateDirPath(dirPathOf(dirs[d]).c_str()) == BIG_cl_Fat::kNoDir) {
-            *error = "cannot create directory " + dirPathOf(dirs[d]);
-            ok = false;
-        }
-    }
-    std::vector<uint8_t> data;
-    for (size_t f = 0; ok && f < files.size(); ++f) {
-        const Json& o = files[f];
-        const uint32_t key = o.at("key").get<uint32_t>();
-        const std::string name = o.at("name").get<std::string>();
-        const std::string dirPath = dirPathOf(o.at("dir"));
-        const uint16_t dir = dirPath.empty() ? BIG_cl_Fat::kRootDir : fat.uw_CreateDirPath(dirPath.c_str());
-        if (key == 0 || key == 0xFFFFFFFF || dir == BIG_cl_Fat::kNoDir) {
-            *error = "manifest: file " + std::to_string(f) + " has an invalid key or directory";
-            ok = false;
-            break;
-        }
-        const uint32_t time = Field<uint32_t>(o, "time", 0);
-        const uint32_t index = fat.ul_CreateFile(name.c_str(), time, dir, key);
-        if (index == BIG_cl_Fat::kNoFile) {
-            *error = "cannot create file " + name + " (key " + Hex8(key) + ")";
-            ok = false;
-            break;
-        }
-        if (o.contains("link_keys")) {
-            const Json& k = o.at("link_keys");
-            if (!k.is_array() || k.size() != 4) {
-                *error = "manifest: link file " + Hex8(key) + " needs four link keys";
-                ok = false;
-                break;
-            }
-            fat.SaveLinkFile(index, k[0].get<uint32_t>(), k[1].get<uint32_t>(), k[2].get<uint32_t>(),
-                             k[3].get<uint32_t>());
-        } else if (!o.at("data").is_null()) {
-            const std::string rel = o.at("data").get<std::string>();
-            if (!bIsSafeRelativePath(rel)) {
-                *error = "manifest: data path \"" + rel + "\" leaves the folder";
-                ok = false;
-                break;
-            }
-            std::string bytes;
-            if (!PLT::ReadWholeFile(JoinPath(inDir, rel), &bytes)) {
-                *error = "cannot read " + JoinPath(inDir, rel);
-                ok = false;
-                break;
-            }
-            const Json refs = o.value("refs", Json::array());
-            const bool raw = Field<bool>(o, "raw", false);
-            data.clear();
-            if (!raw) {
-                auto put = [&data](uint32_t v) {
-                    for (int b = 0; b < 4; ++b)
-                        data.push_back(static_cast<uint8_t>(v >> (8 * b)));
-                };
-                put(static_cast<uint32_t>(refs.size()));
-                for (const auto& r : refs)
-                    put(r.get<uint32_t>());
-            }
-            data.insert(data.end(), bytes.begin(), bytes.end());
-            if (data.size() > 0xFFFFFFFFull) {
-                *error = "file " + Hex8(key) + " is too large";
-                ok = false;
-                break;
-            }
-            fat.SaveFile(index, data.data(), static_cast<uint32_t>(data.size()));
-        }
-        // Saving stamps the current time and resets the flags word: put back the source's.
-        BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
-        entry->ul_Time = time;
-        entry->ul_Flags = Field<uint32_t>(o, "flags", entry->ul_Flags);
-        entry->uc_Type = Field<uint8_t>(o, "type", entry->uc_Type);
-        fat.WriteFileEntry(index);
-    }
-    if (ok)
-        fat.WriteFatHeader();
-    if (ok && fat.ul_GetWriteErrorCount() != writeErrors) {
-        *error = "write error while building " + tmpPath;
-        ok = false;
-    }
-    if (ok && fat.File().eFlush() != 0) {
-        *error = "cannot flush " + tmpPath;
-        ok = false;
-    }
-    fat.File().eClose();
-    return ok;
-}
-
-}  // namespace
-
-bool Pack(const std::string& inDir, const std::string& outPath, const PackOptions& options,
-          std::string* error) {
-    std::string text;
-    if (!PLT::ReadWholeFile(JoinPath(inDir, kManifestName), &text)) {
-        *error = "cannot read " + JoinPath(inDir, kManifestName);
-        return false;
-    }
-    Json manifest;
-    try {
-        manifest = Json::parse(text);
-        if (manifest.at("orvex_manifest").get<int>() != kManifestVersion) {
-            *error = "manifest: unsupported version";
-            return false;
-        }
-        // Built in a private folder beside the output, then moved into place
-        // segment by segment (the first last): a failure never leaves a
-        // bigfile that looks finished, and the segments keep their names.
-        const size_t slash = outPath.rfind('/');
-        const std::string outDir = slash == std::string::npos ? "." : outPath.substr(0, slash);
-        const std::string baseName = slash == std::string::npos ? outPath : outPath.substr(slash + 1);
-        const std::string work = JoinPath(outDir, ".orvex-pack-" + std::to_string(PLT::CurrentProcessId()));
-        if (!PLT::MakeDirectories(work)) {
-            *error = "cannot create " + work;
-            return false;
-        }
-        auto cleanUp = [&work] {
-            std::vector<std::string> names;
-            if (PLT::ListDirectory(work, &names))
-                for (const std::string& n : names)
-                    PLT::RemoveFile(JoinPath(work, n));
-            PLT::RemoveDirectory(work);
-        };
-        if (!bPackInto(manifest, inDir, JoinPath(work, baseName), options, error)) {
-            cleanUp();
-            return false;
-        }
-        std::vector<std::string> names;
-        PLT::ListDirectory(work, &names);
-        std::stable_partition(names.begin(), names.end(),
-                              [&baseName](const std::string& n) { return n != baseName; });
-        for (const std::string& n : names) {
-            if (!PLT::RenameFile(JoinPath(work, n), JoinPath(outDir, n))) {
-                *error = "cannot move " + n + " into " + outDir;
-                cleanUp();
-                return false;
-            }
-        }
-        cleanUp();
-    } catch (const nlohmann::json::exception& ex) {
-        *error = std::string("manifest: ") + ex.what();
-        return false;
-    }
-    return true;
-}
-
-std::vector<std::string> Verify(BIG_cl_Fat& fat) {
+std::vector<std::string> Verify(BIG_cl_Fat& fat, VerifyStats* stats) {
     std::vector<std::string> problems;
+    VerifyStats local;
+    if (stats == nullptr)
+        stats = &local;
+    *stats = VerifyStats{};
     const uint32_t fileCount = fat.ul_GetFileCount();
     const uint16_t dirCount = fat.uw_GetDirCount();
-    auto fileLabel = [&fat](uint32_t i) {
-        return "file " + std::to_string(i) + " [" + Hex8(fat.FileEntry(i).ul_Key) + "] " + fat.GetFileName(i);
-    };
+    const unsigned shift = fat.File().uc_GetAlignmentShift();
+    if (shift < kMinReadShift || shift > kMaxReadShift)
+        problems.push_back("unusable alignment shift " + std::to_string(shift) + " (readers take 3 to 31)");
 
-    // Directories: parents in range, chains that end, files that point back.
+    // Directories: parents in range and without loops, chains that end, files that point back.
     std::vector<uint8_t> listed(fileCount, 0);
     for (uint16_t d = 0; d < dirCount; ++d) {
         const BIG_st_DirEntry& dir = fat.DirEntry(d);
@@ -630,46 +543,72 @@ std::vector<std::string> Verify(BIG_cl_Fat& fat) {
             }
             listed[f] = 1;
             if (fat.FileEntry(f).uw_Dir != d)
-                problems.push_back(fileLabel(f) + " is listed in directory " + std::to_string(d) +
+                problems.push_back(FileLabel(fat, f) + " is listed in directory " + std::to_string(d) +
                                    " but names directory " + std::to_string(fat.FileEntry(f).uw_Dir));
         }
     }
+    // A parent chain that loops can only come from a table the reader did not check.
+    for (uint16_t d = 1; d < dirCount; ++d) {
+        if (fat.DirEntry(d).sz_Name[0] == 0)
+            continue;
+        uint32_t steps = 0;
+        uint16_t at = d;
+        while (at != BIG_cl_Fat::kRootDir && at < dirCount && ++steps <= dirCount)
+            at = fat.DirEntry(at).uw_Parent;
+        if (steps > dirCount) {
+            problems.push_back("directory " + std::to_string(d) + " lies in a loop of parent directories");
+            break;
+        }
+    }
 
-    BIG_st_ByteBlock block;
-    const bool hasRefs = fat.uw_GetFormatNb() >= kFirstFormatWithRefs;
+    ContentReader contents(fat);
+    if (!contents.TableProblem().empty())
+        problems.push_back(contents.TableProblem());
+    const bool hasRefs = fat.uw_GetFormatNb() >= detail::kFirstFormatWithRefs;
+    std::vector<uint32_t> places;
+    std::vector<uint8_t> content;
     for (uint32_t i = 0; i < fileCount; ++i) {
         const BIG_st_FileEntry& e = fat.FileEntry(i);
         if (!bIsUsed(e))
             continue;
+        ++stats->ul_Files;
         if (fat.ul_GetFileIndex(e.ul_Key, false) != i)
-            problems.push_back(fileLabel(i) + ": key also used by another entry");
-        if (e.uw_Dir >= dirCount || fat.DirEntry(e.uw_Dir).sz_Name[0] == 0)
-            problems.push_back(fileLabel(i) + ": invalid directory " + std::to_string(e.uw_Dir));
-        else if (!listed[i] && e.uw_Dir != fat.uw_GetTempDirIndex() && !fat.bIsReducedFat())
-            problems.push_back(fileLabel(i) + ": not listed in its directory");
-        if (e.ul_Pos == BIG_st_FileEntry::kNone)
-            continue;
-        if (!fat.bIsFilePositionValid(i)) {
-            problems.push_back(fileLabel(i) + ": position outside the data area");
+            problems.push_back(FileLabel(fat, i) + ": key also used by another entry");
+        if (!fat.bIsReducedFat()) {
+            if (e.uw_Dir >= dirCount || fat.DirEntry(e.uw_Dir).sz_Name[0] == 0)
+                problems.push_back(FileLabel(fat, i) + ": invalid directory " + std::to_string(e.uw_Dir));
+            else if (!listed[i] && e.uw_Dir != fat.uw_GetTempDirIndex())
+                problems.push_back(FileLabel(fat, i) + ": not listed in its directory");
+        }
+        std::string problem;
+        if (!contents.bPlaces(i, &places, &problem)) {
+            problems.push_back(FileLabel(fat, i) + ": " + problem);
             continue;
         }
-        uint32_t length = 0;
-        if (!fat.LoadFileInBuffer(i, &block, &length)) {
-            if (fat.ul_GetFileSize(i) != 0)
-                problems.push_back(fileLabel(i) + ": content cannot be read");
-            else if (e.ul_Checksum != 0)
-                problems.push_back(fileLabel(i) + ": empty content but checksum " + Hex8(e.ul_Checksum));
-            continue;
+        for (size_t c = 0; c < places.size(); ++c) {
+            const std::string copy = places.size() > 1 ? " (copy " + std::to_string(c + 1) + " of " +
+                                                             std::to_string(places.size()) + ")"
+                                                       : "";
+            if (!contents.bRead(places[c], &content, &problem)) {
+                problems.push_back(FileLabel(fat, i) + copy + ": " + problem);
+                continue;
+            }
+            const uint32_t length = static_cast<uint32_t>(content.size());
+            stats->ull_Bytes += length;
+            const uint32_t crc =
+                length == 0 ? 0 : static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), content.data(), length));
+            if (e.ul_Checksum != 0 && crc != e.ul_Checksum)
+                problems.push_back(FileLabel(fat, i) + copy + ": checksum mismatch (stored " +
+                                   Hex8(e.ul_Checksum) + ", content " + Hex8(crc) + ")");
+            if (hasRefs && length >= 4) {
+                const uint8_t* p = content.data();
+                const uint32_t n =
+                    uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+                if (uint64_t(n) * 4 + 4 > length)
+                    problems.push_back(FileLabel(fat, i) + copy + ": reference count " + std::to_string(n) +
+                                       " does not fit its content of " + std::to_string(length) + " bytes");
+            }
         }
-        const uint32_t crc = Crc32(block.p_Data.get(), length);
-        if (e.ul_Checksum != 0 && crc != e.ul_Checksum)
-            problems.push_back(fileLabel(i) + ": checksum mismatch (stored " + Hex8(e.ul_Checksum) +
-                               ", content " + Hex8(crc) + ")");
-        BIG_st_ContentHead head;
-        if (hasRefs && BIG_st_ContentHead::bDecodeContent(block.p_Data.get(), length, length, &head) &&
-            head.bHasTable() && !head.bTableFits())
-            problems.push_back(fileLabel(i) + ": reference count " + std::to_string(head.ul_RefCount) +
-                               " does not fit its content of " + std::to_string(length) + " bytes");
     }
     return problems;
 }

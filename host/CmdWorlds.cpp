@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BIGfile/BIG_Fat.h"
+#include "host/BigTools.h"
 #include "host/CmdSplit.h"
 #include "host/Command.h"
 #include "host/ExitCode.h"
@@ -87,13 +88,26 @@ public:
                 }
             }
             std::fprintf(out, "0x%08" PRIX32 "  %-32s %10" PRIu32 " %14" PRIu64 " %10" PRIu32 "\n", root,
-                         name.c_str(), files, bytes, own);
+                         HOST::Tools::EscapeText(name).c_str(), files, bytes, own);
         }
         std::fprintf(out, "%zu world files; own files are needed by no other world\n", mmap_Roots.size());
     }
 };
 
 int RunWorlds(const std::string& given) {
+    // The same checks and the same plain sentence as the other maintenance
+    // commands, before the plug-in meets the bigfile.
+    {
+        std::string error;
+        HOST::Tools::OpenFailure failure = HOST::Tools::OpenFailure::eNone;
+        auto fat = HOST::Tools::OpenBigfile(given, &error, &failure);
+        if (!fat) {
+            std::fprintf(stderr, "orvex worlds: %s: %s\n", HOST::Tools::EscapeText(given).c_str(),
+                         error.c_str());
+            return HOST::Tools::ExitCodeFor(failure);
+        }
+        fat->File().eClose();
+    }
     // The block's field is short: the shortest form of the path that names the file.
     const std::string bigfile = HOST::PathFromWorkDir(given, std::string());
     WorldsParams params;

@@ -32,6 +32,8 @@ FileHandle OpenAt(FileHandle parent, const std::string& name, int flags, mode_t 
             continue;
         if (errno == ELOOP)
             return Refuse(kErrSymbolicLink);
+        if (errno == ENXIO)
+            return Refuse(kErrNotRegularFile);  // a FIFO without reader, a socket
         // O_DIRECTORY on a link may also answer ENOTDIR: tell the link apart.
         struct stat st;
         const int saved = errno;

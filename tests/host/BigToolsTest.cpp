@@ -1,25 +1,190 @@
 // The maintenance tools on small bigfiles built with the library's own writer:
-// extract then pack gives the same listing and contents, verify finds damage,
-// and names from a bigfile never lead a write outside the output folder.
+// extract then pack gives the same listing and contents for every kind of
+// bigfile the format allows, verify finds damage, and names from a bigfile
+// never lead a write outside the output folder.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
+#include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_FatHeader.h"
 #include "ERRor/ERR_Assert.h"
 #include "host/BigTools.h"
+#include "host/BigToolsInternal.h"
 #include "platform/File.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr uint32_t kTime = 1700000000;
+
+std::vector<uint8_t> WithRefs(const std::vector<uint32_t>& refs, const std::string& data) {
+    std::vector<uint8_t> out;
+    BIG::Endian::ByteAppender put(&out);
+    put.U32(static_cast<uint32_t>(refs.size()));
+    for (uint32_t r : refs)
+        put.U32(r);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+struct Entry {
+    enum Kind { eContent, eNoContent, eLink };
+    Entry(std::vector<std::string> d, std::string n, uint32_t k, Kind how = eContent, std::string bytes = {},
+          std::vector<uint32_t> r = {}, uint32_t c = 0)
+        : dir(std::move(d)),
+          name(std::move(n)),
+          key(k),
+          kind(how),
+          data(std::move(bytes)),
+          refs(std::move(r)),
+          copies(c) {}
+    std::vector<std::string> dir;  // components below the root
+    std::string name;              // with extension
+    uint32_t key;
+    Kind kind;
+    std::string data;
+    std::vector<uint32_t> refs;
+    uint32_t copies;  // stored in that many places
+};
+
+struct Layout {
+    uint8_t shift = 3;
+    uint32_t maxSegment = 0xC0000000;
+    bool smallHeader = true;
+};
+
+// Builds a bigfile with the table's own writer; copies are saved at the end one
+// after the other and listed in the duplicated-files table (key 0x1000).
+void MakeBigfile(const std::string& path, const Layout& layout, const std::vector<Entry>& entries) {
+    BIG_cl_Fat fat;
+    fat.File().SetAlignmentShift(layout.shift);
+    ASSERT_EQ(fat.File().eCreate(path, false, layout.maxSegment, layout.smallHeader), 0u);
+    ASSERT_TRUE(fat.Create(64, 16, 0x00070003, 5));
+    std::map<std::pair<uint16_t, std::string>, uint16_t> dirs;
+    std::vector<uint32_t> places;
+    uint32_t tableIndex = BIG_cl_Fat::kNoFile;
+    for (const Entry& e : entries) {
+        uint16_t dir = BIG_cl_Fat::kRootDir;
+        for (const std::string& c : e.dir) {
+            auto it = dirs.find({dir, c});
+            if (it == dirs.end())
+                it = dirs.emplace(std::make_pair(dir, c), fat.uw_CreateDir(c.c_str(), dir)).first;
+            dir = it->second;
+            ASSERT_NE(dir, BIG_cl_Fat::kNoDir) << c;
+        }
+        const uint32_t index = fat.ul_CreateFile(e.name.c_str(), kTime, dir, e.key);
+        ASSERT_NE(index, BIG_cl_Fat::kNoFile) << e.name;
+        if (e.key == BIG_DuplicatedFilesManager::kFileKey) {
+            tableIndex = index;
+        } else if (e.kind == Entry::eLink) {
+            fat.SaveLinkFile(index, e.refs.at(0), 1, 2, 3);
+        } else if (e.kind == Entry::eContent) {
+            const std::vector<uint8_t> content = WithRefs(e.refs, e.data);
+            const uint32_t first = static_cast<uint32_t>(places.size());
+            for (uint32_t c = 0; c < std::max(1u, e.copies); ++c) {
+                fat.pst_GetFileEntry(index)->ul_Pos = BIG_st_FileEntry::kNone;
+                fat.SaveFile(index, content.data(), static_cast<uint32_t>(content.size()));
+                if (e.copies)
+                    places.push_back(fat.FileEntry(index).ul_Pos);
+            }
+            if (e.copies) {
+                BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
+                entry->ul_Pos = e.copies << 27 | first;
+                entry->uc_StorageFlags |= BIG_st_FileEntry::kStorageCopyList;
+            }
+        }
+        BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
+        entry->ul_Time = kTime;
+        fat.WriteFileEntry(index);
+    }
+    if (tableIndex != BIG_cl_Fat::kNoFile) {
+        std::vector<uint8_t> table = WithRefs({}, "");
+        BIG::Endian::ByteAppender out(&table);
+        out.U32(static_cast<uint32_t>(places.size()));
+        out.U8(3);
+        for (uint32_t p : places)
+            out.U32(p);
+        fat.SaveFile(tableIndex, table.data(), static_cast<uint32_t>(table.size()));
+        fat.pst_GetFileEntry(tableIndex)->ul_Time = kTime;
+        fat.WriteFileEntry(tableIndex);
+    }
+    fat.WriteFatHeader();
+    ASSERT_EQ(fat.File().eClose(), 0u);
+}
+
+// Everything a round trip must keep, one line per file in key order: key, the
+// path's bytes, name, type, time, flags, copy count and the content's CRC
+// (every copy's). The duplicated-files table's own places change with the
+// layout: only its size is compared.
+std::string Description(const std::string& path) {
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(path, &error);
+    EXPECT_TRUE(fat) << error;
+    if (!fat)
+        return {};
+    HOST::Tools::detail::ContentReader contents(*fat);
+    std::map<uint32_t, std::string> lines;
+    std::vector<uint32_t> places;
+    std::vector<uint8_t> data;
+    for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
+        const BIG_st_FileEntry& e = fat->FileEntry(i);
+        if (e.ul_Key == 0)
+            continue;
+        std::ostringstream line;
+        line << std::hex << e.ul_Key << " " << HOST::Tools::EscapeText(fat->GetFilePath(i)) << " | "
+             << HOST::Tools::EscapeText(fat->GetFileName(i)) << " " << unsigned(e.uc_Type) << " " << e.ul_Time
+             << " " << e.ul_Flags;
+        std::string problem;
+        EXPECT_TRUE(contents.bPlaces(i, &places, &problem)) << problem;
+        line << " x" << places.size();
+        for (uint32_t p : places) {
+            EXPECT_TRUE(contents.bRead(p, &data, &problem)) << problem;
+            if (e.ul_Key == BIG_DuplicatedFilesManager::kFileKey)
+                line << " " << data.size();
+            else
+                line << " " << crc32(0, data.data(), static_cast<uInt>(data.size()));
+        }
+        lines[e.ul_Key] = line.str();
+    }
+    fat->File().eClose();
+    std::string all;
+    for (const auto& [key, line] : lines)
+        all += line + "\n";
+    return all;
+}
+
+std::string ListingOf(const std::string& path) {
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(path, &error);
+    EXPECT_TRUE(fat) << error;
+    if (!fat)
+        return {};
+    std::ostringstream out;
+    EXPECT_TRUE(HOST::Tools::PrintListing(*fat, out).empty());
+    fat->File().eClose();
+    return out.str();
+}
+
+std::vector<std::string> VerifyPath(const std::string& path) {
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(path, &error);
+    if (!fat)
+        return {error};
+    auto problems = HOST::Tools::Verify(*fat);
+    fat->File().eClose();
+    return problems;
+}
 
 class BigToolsTest : public ::testing::Test {
 protected:
@@ -32,203 +197,334 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
-    static std::vector<uint8_t> WithRefs(const std::vector<uint32_t>& refs, const std::string& data) {
-        std::vector<uint8_t> out;
-        auto put = [&out](uint32_t v) {
-            for (int b = 0; b < 4; ++b)
-                out.push_back(static_cast<uint8_t>(v >> (8 * b)));
-        };
-        put(static_cast<uint32_t>(refs.size()));
-        for (uint32_t r : refs)
-            put(r);
-        out.insert(out.end(), data.begin(), data.end());
-        return out;
-    }
-
-    // A bigfile with nested folders, references, a link file, an empty file,
-    // a file without content and names that are hostile as paths.
-    std::string MakeSample(uint32_t maxSegment = 0xC0000000) {
-        const std::string path = m_dir + "/sample.big";
-        BIG_cl_Fat fat;
-        EXPECT_EQ(fat.File().eCreate(path, false, maxSegment, true), 0u);
-        EXPECT_TRUE(fat.Create(64, 16, 0x00070003, 5));
-        const uint16_t levels = fat.uw_CreateDirPath("/Levels/Town");
-        const uint16_t evil = fat.uw_CreateDir("..", 0);
-        EXPECT_NE(levels, BIG_cl_Fat::kNoDir);
-        EXPECT_NE(evil, BIG_cl_Fat::kNoDir);
-        struct Item {
-            const char* name;
-            uint16_t dir;
-            uint32_t key;
-            std::vector<uint32_t> refs;
-            std::string data;
-        };
-        const std::vector<Item> items = {
-            {"town.wor", levels, 0x10000001, {0x10000002, 0x10000003}, "world data"},
-            {"rock.msh", levels, 0x10000002, {0x10000003}, std::string(5000, 'r')},
-            {"rock.tga", 0, 0x10000003, {}, "texture"},
-            {"empty.ini", 0, 0x10000004, {}, ""},
-            {"..", evil, 0x10000005, {}, "dots"},
-            {"a\\b.txd", evil, 0x10000006, {0xDEADBEEF}, "backslash"},
-        };
-        for (const Item& it : items) {
-            const uint32_t index = fat.ul_CreateFile(it.name, 1700000000, it.dir, it.key);
-            EXPECT_NE(index, BIG_cl_Fat::kNoFile) << it.name;
-            const std::vector<uint8_t> content = WithRefs(it.refs, it.data);
-            fat.SaveFile(index, content.data(), static_cast<uint32_t>(content.size()));
-        }
-        const uint32_t link = fat.ul_CreateFile("alias.msh", 1700000000, levels, 0x10000007);
-        fat.SaveLinkFile(link, 0x10000002, 1, 2, 3);
-        fat.ul_CreateFile("nodata.gol", 1700000000, levels, 0x10000008);
-        fat.WriteFatHeader();
-        EXPECT_EQ(fat.File().eClose(), 0u);
-        return path;
-    }
-
-    static std::string Listing(const std::string& path) {
+    bool ExtractAll(const std::string& big, const std::string& out, HOST::Tools::ExtractResult* result) {
         std::string error;
-        auto fat = HOST::Tools::OpenBigfile(path, &error);
+        auto fat = HOST::Tools::OpenBigfile(big, &error);
         EXPECT_TRUE(fat) << error;
         if (!fat)
-            return {};
-        std::ostringstream out;
-        HOST::Tools::PrintListing(*fat, out);
-        // Contents too, so that equal listings mean equal files.
-        BIG_st_ByteBlock block;
-        for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
-            uint32_t length = 0;
-            if (fat->FileEntry(i).ul_Key && fat->LoadFileInBuffer(i, &block, &length))
-                out << std::hex << fat->FileEntry(i).ul_Key << ":" << crc32(0, block.p_Data.get(), length)
-                    << " " << fat->FileEntry(i).ul_Time << " " << fat->FileEntry(i).ul_Flags << "\n";
-        }
+            return false;
+        HOST::Tools::ExtractOptions options;
+        options.b_Sync = false;
+        const bool ok = HOST::Tools::Extract(*fat, out, options, result);
         fat->File().eClose();
-        return out.str();
+        return ok;
     }
 
     std::string m_dir;
 };
 
-TEST_F(BigToolsTest, ExtractThenPackKeepsListingAndContents) {
-    const std::string big = MakeSample();
+// Bigfiles the format allows but that are awkward as folders, and the layouts
+// a writer may choose: each goes through extract and pack unchanged.
+TEST_F(BigToolsTest, ExtractThenPackRoundTripsEveryKindOfBigfile) {
+    const std::string latin1Dir = "caf\xE9";
+    const std::vector<Entry> names = {
+        {{latin1Dir}, "cr\xE8me.ini", 0x10000001, Entry::eContent, "latin-1 names", {0x10000002}},
+        {{latin1Dir, "sub dir"}, "a b c.ini", 0x10000002, Entry::eContent, "spaces"},
+        {{"-rf"}, "--force.ini", 0x10000003, Entry::eContent, "leading dashes"},
+        {{"manifest.json"},
+         "inside.ini",
+         0x10000004,
+         Entry::eContent,
+         "under a folder named like the manifest"},
+        {{}, "manifest.msh", 0x10000005, Entry::eContent, "beside it"},
+        {{std::string(52, 'd')}, std::string(59, 'f') + ".ini", 0x10000006, Entry::eContent, "longest names"},
+        {{}, "empty.ini", 0x10000007, Entry::eContent, ""},
+        {{}, "alias.msh", 0x10000008, Entry::eLink, "", {0x10000002}},
+        {{}, "nodata.gol", 0x10000009, Entry::eNoContent},
+        {{".."}, "..", 0x1000000A, Entry::eContent, "dots"},
+        {{}, "100%.ini", 0x1000000B, Entry::eContent, "percent"},
+        {{}, "a\\b:c.txd", 0x1000000C, Entry::eContent, "separators of other systems"},
+        {{}, "bell\a\x1b[31m.ini", 0x1000000D, Entry::eContent, "control characters"},
+        {{"Same"}, "x.ini", 0x1000000E, Entry::eContent, "one case"},
+        {{"same"}, "x.ini", 0x1000000F, Entry::eContent, "the other case"},
+    };
+    std::vector<Entry> copies = {
+        {{"levels"}, "town.wor", 0x20000001, Entry::eContent, std::string(3000, 'w'), {0x20000002}, 3},
+        {{"levels"}, "rock.msh", 0x20000002, Entry::eContent, "rock", {}, 2},
+        {{}, "plain.ini", 0x20000003, Entry::eContent, std::string(5000, 'p')},
+        {{}, "Copies.dup", BIG_DuplicatedFilesManager::kFileKey},
+    };
+    const struct {
+        const char* what;
+        Layout layout;
+        std::vector<Entry> entries;
+    } cases[] = {
+        {"awkward names", {}, names},
+        {"copy lists, several segments, shift 11, small header", {11, 8192, true}, copies},
+        {"copy lists, shift 16, large header", {16, 0xC0000000, false}, copies},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = m_dir + "/case" + std::to_string(n++);
+        fs::create_directories(dir);
+        const std::string big = dir + "/original.big";
+        MakeBigfile(big, c.layout, c.entries);
+        EXPECT_TRUE(VerifyPath(big).empty());
+        HOST::Tools::ExtractResult result;
+        ASSERT_TRUE(ExtractAll(big, dir + "/out", &result))
+            << (result.errors.empty() ? "" : result.errors[0]);
+        EXPECT_EQ(result.ul_Files, c.entries.size());
+        HOST::Tools::PackOptions options;
+        options.ul_MaxSegmentSize = c.layout.maxSegment;
+        options.b_SmallHeader = c.layout.smallHeader;
+        std::string error;
+        std::vector<std::string> warnings;
+        ASSERT_TRUE(HOST::Tools::Pack(dir + "/out", dir + "/packed.big", options, &error, &warnings))
+            << error;
+        EXPECT_TRUE(warnings.empty()) << warnings[0];
+        EXPECT_EQ(Description(big), Description(dir + "/packed.big"));
+        EXPECT_EQ(ListingOf(big), ListingOf(dir + "/packed.big"));
+        EXPECT_TRUE(VerifyPath(dir + "/packed.big").empty()) << VerifyPath(dir + "/packed.big")[0];
+        std::string error2;
+        auto packed = HOST::Tools::OpenBigfile(dir + "/packed.big", &error2);
+        ASSERT_TRUE(packed);
+        EXPECT_EQ(packed->File().uc_GetAlignmentShift(), c.layout.shift);
+        EXPECT_EQ(packed->ul_GetPackageWord(), 0x00070003u);
+        EXPECT_EQ(packed->File().uw_GetSegmentCount() > 1, c.layout.maxSegment == 8192);
+        packed->File().eClose();
+    }
+    // The manifest keeps the exact bytes of a name that is not UTF-8 ...
+    std::string manifest;
+    ASSERT_TRUE(PLT::ReadWholeFile(m_dir + "/case0/out/manifest.json", &manifest));
+    EXPECT_NE(manifest.find("\"hex\": \"636166e9\""), std::string::npos);
+    // ... and the files on disk a safe spelling of it.
+    EXPECT_TRUE(fs::exists(m_dir + "/case0/out/caf%E9/cr%E8me.ini"));
+    EXPECT_TRUE(fs::is_directory(m_dir + "/case0/out/manifest%2Ejson"));
+    EXPECT_TRUE(fs::exists(m_dir + "/case0/out/%2E./%2E."));
+    EXPECT_TRUE(fs::exists(m_dir + "/case0/out/-rf/--force.ini"));
+}
+
+TEST_F(BigToolsTest, SafeSpellingIsReversibleAndNeverLeavesTheFolder) {
+    const struct {
+        std::string name, spelled;
+    } cases[] = {
+        {"rock.msh", "rock.msh"},
+        {".", "%2E"},
+        {"..", "%2E."},
+        {".hidden", "%2Ehidden"},
+        {"a/b", "a%2Fb"},
+        {"a\\b", "a%5Cb"},
+        {"100%", "100%25"},
+        {"", "%"},
+        {"caf\xE9", "caf%E9"},
+        {"café", "café"},
+        {"tab\there", "tab%09here"},
+        {"\x1b[31m", "%1B[31m"},
+        {"c:d", "c%3Ad"},
+        {"a.b.", "a.b."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HOST::Tools::SafeComponent(c.name), c.spelled) << c.name;
+}
+
+TEST_F(BigToolsTest, TextIsEscapedForTerminalsAndJsonKeepsTheBytes) {
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        {"plain name.ini", "plain name.ini"}, {"line\nbreak", "line\\nbreak"}, {"\x1b[2J", "\\x1b[2J"},
+        {"back\\slash", "back\\\\slash"},     {"caf\xE9", "caf\\xe9"},         {"café", "café"},
+        {"c1 \xC2\x9B", "c1 \\xc2\\x9b"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HOST::Tools::EscapeText(c.text), c.shown) << c.shown;
+    for (const std::string bytes : {"caf\xE9", "café", "line\nbreak", "\xff\xfe", ""}) {
+        std::string back;
+        ASSERT_TRUE(HOST::Tools::detail::bBytesFromJson(
+            HOST::Tools::detail::Json::parse(HOST::Tools::detail::BytesJson(bytes).dump()), &back));
+        EXPECT_EQ(back, bytes);
+    }
+    // ls prints names escaped, ls --json exact.
+    const std::string big = m_dir + "/names.big";
+    MakeBigfile(big, {}, {{{"evil\ndir"}, "\x1b[31mred.ini", 0x10, Entry::eContent, "x"}});
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(big, &error);
+    ASSERT_TRUE(fat);
+    std::ostringstream listing, tree, json;
+    HOST::Tools::PrintListing(*fat, listing);
+    HOST::Tools::PrintTree(*fat, tree);
+    HOST::Tools::PrintJson(*fat, json);
+    fat->File().eClose();
+    for (const std::string& text : {listing.str(), tree.str()}) {
+        EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+        EXPECT_NE(text.find("\\x1b[31mred.ini"), std::string::npos) << text;
+    }
+    EXPECT_NE(listing.str().find("evil\\ndir"), std::string::npos);
+    const auto parsed = HOST::Tools::detail::Json::parse(json.str());
+    EXPECT_EQ(parsed[0]["path"].get<std::string>(), "//evil\ndir/\x1b[31mred.ini");
+}
+
+TEST_F(BigToolsTest, PlantedLinksInTheOutputFolderAreRefused) {
+    const std::string big = m_dir + "/sample.big";
+    MakeBigfile(big, {},
+                {{{"Levels"}, "town.wor", 0x10, Entry::eContent, "world"},
+                 {{}, "rock.tga", 0x11, Entry::eContent, "texture"}});
+    const std::string elsewhere = m_dir + "/elsewhere";
+    fs::create_directories(elsewhere);
+    const struct {
+        const char* name;
+        bool folder;
+    } plants[] = {{"Levels", true}, {"rock.tga", false}, {"manifest.json", false}};
+    for (const auto& p : plants) {
+        SCOPED_TRACE(p.name);
+        const std::string out = m_dir + "/out-" + std::string(p.name);
+        fs::create_directories(out);
+        if (p.folder)
+            fs::create_directory_symlink(elsewhere, out + "/" + p.name);
+        else
+            fs::create_symlink(elsewhere + "/" + p.name, out + "/" + p.name);
+        HOST::Tools::ExtractResult result;
+        EXPECT_FALSE(ExtractAll(big, out, &result));
+        ASSERT_FALSE(result.errors.empty());
+        bool named = false;
+        for (const std::string& e : result.errors)
+            named = named ||
+                    (e.find(p.name) != std::string::npos && e.find("symbolic link") != std::string::npos);
+        EXPECT_TRUE(named) << result.errors[0];
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+    }
+}
+
+TEST_F(BigToolsTest, UnusableAlignmentShiftsAreRefusedByEveryReader) {
+    for (const uint8_t shift : {0, 2, 32, 255}) {
+        const std::string big = m_dir + "/shift" + std::to_string(shift) + ".big";
+        MakeBigfile(big, {}, {{{}, "a.ini", 0x10, Entry::eContent, "abc"}});
+        std::string bytes;
+        ASSERT_TRUE(PLT::ReadWholeFile(big, &bytes));
+        bytes[2048 + BIG_st_FatHeader::kOffAlignmentShift] = static_cast<char>(shift);
+        ASSERT_TRUE(PLT::WriteWholeFile(big, bytes.data(), bytes.size()));
+        std::string error;
+        HOST::Tools::OpenFailure failure = HOST::Tools::OpenFailure::eNone;
+        EXPECT_EQ(HOST::Tools::OpenBigfile(big, &error, &failure), nullptr);
+        EXPECT_EQ(failure, HOST::Tools::OpenFailure::eTablesUnreadable);
+        EXPECT_NE(error.find("unusable alignment shift " + std::to_string(shift)), std::string::npos)
+            << error;
+    }
+}
+
+TEST_F(BigToolsTest, CopyListFilesAreListedVerifiedAndExtractedOnce) {
+    const std::string big = m_dir + "/copies.big";
+    MakeBigfile(big, {},
+                {{{}, "town.wor", 0x20, Entry::eContent, std::string(300, 'w'), {}, 3},
+                 {{}, "Copies.dup", BIG_DuplicatedFilesManager::kFileKey}});
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(big, &error);
+    ASSERT_TRUE(fat);
+    std::ostringstream listing, info, json;
+    EXPECT_TRUE(HOST::Tools::PrintListing(*fat, listing).empty());
+    HOST::Tools::PrintInfo(*fat, big, info);
+    HOST::Tools::PrintJson(*fat, json);
+    HOST::Tools::VerifyStats stats;
+    EXPECT_TRUE(HOST::Tools::Verify(*fat, &stats).empty());
+    fat->File().eClose();
+    EXPECT_NE(listing.str().find("00000020  wor         304  x3  //town.wor"), std::string::npos)
+        << listing.str();
+    EXPECT_NE(info.str().find("copy-list files:  1 stored in 3 places (3 entries"), std::string::npos)
+        << info.str();
+    const auto parsed = HOST::Tools::detail::Json::parse(json.str());
+    EXPECT_EQ(parsed[0]["size"], 304);
+    EXPECT_EQ(parsed[0]["copies"], 3);
+    EXPECT_EQ(stats.ul_Files, 2u);
+    EXPECT_EQ(stats.ull_Bytes, 3u * 304 + 4 + 5 + 12);
+
+    HOST::Tools::ExtractResult result;
+    ASSERT_TRUE(ExtractAll(big, m_dir + "/out", &result));
+    EXPECT_EQ(fs::file_size(m_dir + "/out/town.wor"), 300u);
+    std::string manifest;
+    ASSERT_TRUE(PLT::ReadWholeFile(m_dir + "/out/manifest.json", &manifest));
+    EXPECT_NE(manifest.find("\"copies\": 3"), std::string::npos);
+
+    // The second copy damaged: verify names that copy.
+    std::string bytes;
+    ASSERT_TRUE(PLT::ReadWholeFile(big, &bytes));
+    const size_t first = bytes.find(std::string(300, 'w'));
+    const size_t second = bytes.find(std::string(300, 'w'), first + 300);
+    ASSERT_NE(second, std::string::npos);
+    bytes[second + 10] = 'X';
+    ASSERT_TRUE(PLT::WriteWholeFile(big, bytes.data(), bytes.size()));
+    const std::vector<std::string> problems = VerifyPath(big);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("(copy 2 of 3): checksum mismatch"), std::string::npos) << problems[0];
+}
+
+TEST_F(BigToolsTest, ExtractOnlyChosenKeysAndNamesTheMissingOnes) {
+    const std::string big = m_dir + "/sample.big";
+    MakeBigfile(big, {},
+                {{{"Levels", "Town"}, "rock.msh", 0x10, Entry::eContent, std::string(5000, 'r')},
+                 {{}, "rock.tga", 0x11, Entry::eContent, "texture"}});
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(big, &error);
+    ASSERT_TRUE(fat);
+    HOST::Tools::ExtractResult result;
+    ASSERT_TRUE(HOST::Tools::Extract(*fat, m_dir + "/one", {0x10}, &result));
+    EXPECT_EQ(result.ul_Files, 1u);
+    EXPECT_EQ(fs::file_size(m_dir + "/one/Levels/Town/rock.msh"), 5004u - 4);
+    EXPECT_FALSE(HOST::Tools::Extract(*fat, m_dir + "/two", {0x10, 0x99}, &result));
+    EXPECT_EQ(result.missingKeys, std::vector<uint32_t>{0x99});
+    fat->File().eClose();
+}
+
+// Deep trees: no recursion, paths built one directory from its parent, and a
+// path longer than the platform allows refused with a clear error.
+TEST_F(BigToolsTest, DeepTreesAreWalkedWithoutRecursionAndOverlongPathsRefused) {
+    const std::string big = m_dir + "/deep.big";
+    {
+        BIG_cl_Fat fat;
+        ASSERT_EQ(fat.File().eCreate(big, false, 0xC0000000, true), 0u);
+        ASSERT_TRUE(fat.Create(16, 5010, 0, 0));
+        uint16_t dir = BIG_cl_Fat::kRootDir;
+        for (int d = 0; d < 5000; ++d) {
+            dir = fat.uw_CreateDir("d", dir);
+            ASSERT_NE(dir, BIG_cl_Fat::kNoDir);
+            if (d == 2)
+                fat.SaveFile(fat.ul_CreateFile("shallow.ini", kTime, dir, 0x10), "s", 1);
+        }
+        fat.SaveFile(fat.ul_CreateFile("deep.ini", kTime, dir, 0x11), "d", 1);
+        fat.WriteFatHeader();
+        ASSERT_EQ(fat.File().eClose(), 0u);
+    }
     std::string error;
     auto fat = HOST::Tools::OpenBigfile(big, &error);
     ASSERT_TRUE(fat) << error;
+    std::ostringstream tree;
+    EXPECT_TRUE(HOST::Tools::PrintTree(*fat, tree).empty());
+    EXPECT_NE(tree.str().find("(4999) d/"), std::string::npos);
+    EXPECT_LT(tree.str().size(), 5000u * 200);  // indentation stops growing
     HOST::Tools::ExtractResult result;
-    ASSERT_TRUE(HOST::Tools::Extract(*fat, m_dir + "/out", {}, &result));
+    HOST::Tools::ExtractOptions options;
+    options.b_Sync = false;
+    EXPECT_FALSE(HOST::Tools::Extract(*fat, m_dir + "/out", options, &result));
     fat->File().eClose();
-    EXPECT_EQ(result.ul_Files, 8u);
-
-    auto original = HOST::Tools::OpenBigfile(big, &error);
-    ASSERT_TRUE(original);
-    const uint32_t linkTime = original->FileEntry(original->ul_GetFileIndex(0x10000007, false)).ul_Time;
-    original->File().eClose();
-    // Several segments on the way back must not change anything either.
-    for (uint32_t maxSegment : {0xC0000000u, 4096u}) {
-        HOST::Tools::PackOptions options;
-        options.ul_MaxSegmentSize = maxSegment;
-        const std::string packed = m_dir + "/packed-" + std::to_string(maxSegment) + ".big";
-        ASSERT_TRUE(HOST::Tools::Pack(m_dir + "/out", packed, options, &error)) << error;
-        EXPECT_EQ(Listing(big), Listing(packed));
-        auto again = HOST::Tools::OpenBigfile(packed, &error);
-        ASSERT_TRUE(again);
-        EXPECT_TRUE(HOST::Tools::Verify(*again).empty());
-        const uint32_t link = again->ul_GetFileIndex(0x10000007, false);
-        uint32_t keys[4];
-        again->GetLinkFileKeys(link, keys);
-        EXPECT_EQ(keys[0], 0x10000002u);
-        EXPECT_EQ(again->FileEntry(link).ul_Time, linkTime);
-        EXPECT_EQ(again->File().uw_GetSegmentCount() > 1, maxSegment == 4096u);
-        EXPECT_EQ(again->ul_GetPackageWord(), 0x00070003u);
-        again->File().eClose();
-    }
+    EXPECT_TRUE(fs::exists(m_dir + "/out/d/d/d/shallow.ini"));
+    ASSERT_FALSE(result.errors.empty());
+    bool told = false;
+    for (const std::string& e : result.errors)
+        told = told || e.find("longer than the 4095 bytes the platform allows") != std::string::npos;
+    EXPECT_TRUE(told) << result.errors[0];
 }
 
-TEST_F(BigToolsTest, HostileNamesStayInsideTheFolder) {
-    const std::string big = MakeSample();
-    std::string error;
-    auto fat = HOST::Tools::OpenBigfile(big, &error);
-    ASSERT_TRUE(fat);
-    HOST::Tools::ExtractResult result;
-    const std::string out = m_dir + "/nested/out";
-    ASSERT_TRUE(HOST::Tools::Extract(*fat, out, {}, &result));
-    fat->File().eClose();
-    EXPECT_GE(result.ul_Renamed, 2u);
-    // Nothing appeared beside the output folder.
-    std::vector<std::string> names;
-    ASSERT_TRUE(PLT::ListDirectory(m_dir + "/nested", &names));
-    EXPECT_EQ(names, std::vector<std::string>{"out"});
-    for (const auto& entry : fs::recursive_directory_iterator(out)) {
-        const std::string rel = fs::relative(entry.path(), out).string();
-        EXPECT_EQ(rel.find(".."), std::string::npos) << rel;
-    }
-    for (const char* c : {".", "..", "a/b", "a\\b", ""}) {
-        const std::string safe = HOST::Tools::SafeComponent(c);
-        EXPECT_TRUE(safe != "." && safe != ".." && !safe.empty()) << c;
-        EXPECT_EQ(safe.find('/'), std::string::npos);
-        EXPECT_EQ(safe.find('\\'), std::string::npos);
-    }
-}
-
-TEST_F(BigToolsTest, ExtractOnlyChosenKeys) {
-    const std::string big = MakeSample();
-    std::string error;
-    auto fat = HOST::Tools::OpenBigfile(big, &error);
-    ASSERT_TRUE(fat);
-    HOST::Tools::ExtractResult result;
-    ASSERT_TRUE(HOST::Tools::Extract(*fat, m_dir + "/one", {0x10000002}, &result));
-    fat->File().eClose();
-    EXPECT_EQ(result.ul_Files, 1u);
-    EXPECT_TRUE(fs::exists(m_dir + "/one/Levels/Town/rock.msh"));
-    EXPECT_EQ(fs::file_size(m_dir + "/one/Levels/Town/rock.msh"), 5000u);
-}
-
-TEST_F(BigToolsTest, PackRefusesManifestsThatLeaveTheFolder) {
-    const std::string big = MakeSample();
-    std::string error;
-    auto fat = HOST::Tools::OpenBigfile(big, &error);
-    ASSERT_TRUE(fat);
-    HOST::Tools::ExtractResult result;
-    ASSERT_TRUE(HOST::Tools::Extract(*fat, m_dir + "/out", {}, &result));
-    fat->File().eClose();
-    std::string manifest;
-    ASSERT_TRUE(PLT::ReadWholeFile(m_dir + "/out/manifest.json", &manifest));
-    const std::string good = "\"Levels/Town/rock.msh\"";
-    const size_t at = manifest.find(good);
-    ASSERT_NE(at, std::string::npos);
-    for (const char* bad : {"\"../sample.big\"", "\"/etc/passwd\"", "\"Levels/../../x\""}) {
-        std::string changed = manifest;
-        changed.replace(at, good.size(), bad);
-        ASSERT_TRUE(PLT::WriteWholeFile(m_dir + "/out/manifest.json", changed.data(), changed.size()));
-        EXPECT_FALSE(HOST::Tools::Pack(m_dir + "/out", m_dir + "/bad.big", {}, &error)) << bad;
-        EXPECT_NE(error.find("leaves the folder"), std::string::npos) << error;
-        EXPECT_FALSE(fs::exists(m_dir + "/bad.big"));
-    }
-    const std::string broken = "{\"orvex_manifest\": 1, \"header\": {}";
-    ASSERT_TRUE(PLT::WriteWholeFile(m_dir + "/out/manifest.json", broken.data(), broken.size()));
-    EXPECT_FALSE(HOST::Tools::Pack(m_dir + "/out", m_dir + "/bad.big", {}, &error));
-    EXPECT_NE(error.find("manifest"), std::string::npos);
-}
-
-TEST_F(BigToolsTest, VerifyReportsDamagedContent) {
-    const std::string big = MakeSample();
-    std::string error;
+TEST_F(BigToolsTest, VerifyReportsDamagedContentAndCountsWhatItChecked) {
+    const std::string big = m_dir + "/sample.big";
+    MakeBigfile(big, {},
+                {{{}, "rock.msh", 0x10000002, Entry::eContent, std::string(5000, 'r')},
+                 {{}, "a.ini", 0x10000003, Entry::eContent, "abc"}});
     {
+        std::string error;
         auto fat = HOST::Tools::OpenBigfile(big, &error);
         ASSERT_TRUE(fat);
-        EXPECT_TRUE(HOST::Tools::Verify(*fat).empty());
+        HOST::Tools::VerifyStats stats;
+        EXPECT_TRUE(HOST::Tools::Verify(*fat, &stats).empty());
+        EXPECT_EQ(stats.ul_Files, 2u);
+        EXPECT_EQ(stats.ull_Bytes, 5004u + 7);
         fat->File().eClose();
     }
-    // Flip one byte inside the 5000 'r' of rock.msh.
     std::string bytes;
     ASSERT_TRUE(PLT::ReadWholeFile(big, &bytes));
     const size_t at = bytes.find(std::string(100, 'r'));
     ASSERT_NE(at, std::string::npos);
     bytes[at + 50] = 'X';
     ASSERT_TRUE(PLT::WriteWholeFile(big, bytes.data(), bytes.size()));
-    auto fat = HOST::Tools::OpenBigfile(big, &error);
-    ASSERT_TRUE(fat);
-    const std::vector<std::string> problems = HOST::Tools::Verify(*fat);
-    fat->File().eClose();
+    const std::vector<std::string> problems = VerifyPath(big);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("10000002"), std::string::npos);
     EXPECT_NE(problems[0].find("checksum mismatch"), std::string::npos);

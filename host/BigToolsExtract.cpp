@@ -1,0 +1,391 @@
+// `orvex extract`: a bigfile's files written under their directory paths, and
+// the manifest from which `pack` rebuilds the bigfile.
+//
+// Every folder and file is created relative to its parent folder's descriptor,
+// one component at a time, and no symbolic link is ever followed
+// (platform/Folder.h): whatever the names, nothing is written outside the
+// output folder. Paths are built incrementally, one directory from its
+// parent's, so a deep tree costs its size, not its depth squared.
+#include <algorithm>
+#include <climits>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
+#include "BIGfile/BIG_Fat.h"
+#include "host/BigTools.h"
+#include "host/BigToolsInternal.h"
+#include "platform/Folder.h"
+
+namespace HOST::Tools {
+namespace {
+
+using detail::BytesJson;
+using detail::ContentReader;
+using detail::Hex8;
+using detail::JoinPath;
+using detail::Json;
+
+constexpr int kManifestVersion = 2;
+// The longest path the platform opens by name; longer ones are refused.
+constexpr size_t kMaxPathLength = PATH_MAX - 1;
+// Folder descriptors kept open at once; the others are opened again on demand.
+constexpr size_t kMaxOpenFolders = 128;
+
+std::string DirName(const BIG_cl_Fat& fat, uint16_t dir) {
+    const BIG_st_DirEntry& d = fat.DirEntry(dir);
+    return std::string(d.sz_Name, strnlen(d.sz_Name, BIG_st_DirEntry::kNameSize));
+}
+
+// The on-disk spelling of every directory, made unique among its siblings, with
+// the length of its path; and the descriptors of the folders made so far.
+class FolderTree {
+public:
+    FolderTree(BIG_cl_Fat& fat, const std::string& outDir, PLT::FileHandle root)
+        : m_fat(fat), ms_OutDir(outDir), m_dirs(fat.uw_GetDirCount()) {
+        if (!m_dirs.empty()) {
+            m_dirs[0].state = kReady;
+            m_dirs[0].fd = root;
+            m_dirs[0].length = outDir.size();
+        }
+    }
+    ~FolderTree() {
+        for (size_t d = 1; d < m_dirs.size(); ++d)
+            PLT::CloseFile(m_dirs[d].fd);
+    }
+
+    // Spells `dir` (and its parents first); false with `problem` when its
+    // chain is broken or its path too long. Without recursion.
+    bool bSpell(uint16_t dir, std::string* problem) {
+        if (dir >= m_dirs.size()) {
+            *problem = "directory " + std::to_string(dir) + " is outside the table";
+            return false;
+        }
+        std::vector<uint16_t> chain;
+        uint16_t at = dir;
+        while (at < m_dirs.size() && m_dirs[at].state == kUnknown && chain.size() <= m_dirs.size()) {
+            chain.push_back(at);
+            at = m_fat.DirEntry(at).uw_Parent;
+        }
+        bool ok = at < m_dirs.size() && m_dirs[at].state == kReady && chain.size() <= m_dirs.size();
+        for (size_t k = chain.size(); k-- > 0;) {
+            Dir& d = m_dirs[chain[k]];
+            const uint16_t parent = m_fat.DirEntry(chain[k]).uw_Parent;
+            if (!ok) {
+                d.state = kBroken;
+                continue;
+            }
+            d.name =
+                UniqueName(parent, SafeComponent(DirName(m_fat, chain[k])), "~d" + std::to_string(chain[k]));
+            if (d.name != DirName(m_fat, chain[k]))
+                ++mul_Renamed;
+            d.length = m_dirs[parent].length + 1 + d.name.size();
+            d.state = d.length > kMaxPathLength ? kTooLong : kReady;
+            ok = d.state == kReady;
+            if (d.state == kTooLong && m_dirs[parent].state == kReady)
+                m_tooLongTops.push_back(chain[k]);
+        }
+        const Dir& d = m_dirs[dir];
+        if (d.state == kReady)
+            return true;
+        *problem = d.state == kTooLong ? "its folder path is longer than the " +
+                                             std::to_string(kMaxPathLength) + " bytes the platform allows"
+                                       : "its directory has a broken parent chain";
+        return false;
+    }
+
+    // A name for `spelled` in `parent` that no other entry there has.
+    std::string UniqueName(uint16_t parent, std::string spelled, const std::string& suffix) {
+        // The manifest's place at the top is never an entry's.
+        if (parent == BIG_cl_Fat::kRootDir && spelled == kManifestName)
+            spelled = "manifest%2Ejson";
+        std::string name = spelled;
+        for (int n = 0; !m_taken.insert({parent, name}).second; ++n)
+            name = spelled + suffix + (n == 0 ? "" : "~" + std::to_string(n));
+        return name;
+    }
+
+    // Path of a spelled directory relative to the output folder.
+    std::string RelPath(uint16_t dir) const {
+        std::vector<const std::string*> parts;
+        for (uint16_t at = dir; at != BIG_cl_Fat::kRootDir; at = m_fat.DirEntry(at).uw_Parent)
+            parts.push_back(&m_dirs[at].name);
+        std::string rel;
+        for (size_t k = parts.size(); k-- > 0;)
+            rel = JoinPath(rel, *parts[k]);
+        return rel;
+    }
+    size_t PathLength(uint16_t dir) const { return m_dirs[dir].length; }
+
+    // The folder of a spelled directory, made when missing. A symbolic link on
+    // the way is refused with its path in `problem`.
+    PLT::FileHandle Folder(uint16_t dir, std::string* problem) {
+        std::vector<uint16_t> chain;
+        for (uint16_t at = dir; m_dirs[at].fd == PLT::kInvalidFile; at = m_fat.DirEntry(at).uw_Parent)
+            chain.push_back(at);
+        if (mul_Open + chain.size() > kMaxOpenFolders) {
+            // Keep only the chain's own ancestors' descriptors: the rest are reopened on demand.
+            for (size_t d = 1; d < m_dirs.size(); ++d)
+                PLT::CloseFile(std::exchange(m_dirs[d].fd, PLT::kInvalidFile));
+            mul_Open = 0;
+            chain.clear();
+            for (uint16_t at = dir; at != BIG_cl_Fat::kRootDir; at = m_fat.DirEntry(at).uw_Parent)
+                chain.push_back(at);
+        }
+        for (size_t k = chain.size(); k-- > 0;) {
+            Dir& d = m_dirs[chain[k]];
+            d.fd = PLT::OpenOrMakeSubdirectory(m_dirs[m_fat.DirEntry(chain[k]).uw_Parent].fd, d.name);
+            if (d.fd == PLT::kInvalidFile) {
+                *problem = "cannot create the folder " + JoinPath(ms_OutDir, RelPath(chain[k])) + ": " +
+                           PLT::ErrorText(PLT::LastError());
+                return PLT::kInvalidFile;
+            }
+            ++mul_Open;
+        }
+        return m_dirs[dir].fd;
+    }
+
+    uint32_t ul_Renamed() const { return mul_Renamed; }
+    const std::vector<uint16_t>& TooLongTops() const { return m_tooLongTops; }
+
+private:
+    enum State : uint8_t { kUnknown, kReady, kTooLong, kBroken };
+    struct Dir {
+        State state = kUnknown;
+        std::string name;
+        size_t length = 0;
+        PLT::FileHandle fd = PLT::kInvalidFile;
+    };
+    struct PairHash {
+        size_t operator()(const std::pair<uint16_t, std::string>& p) const {
+            return std::hash<std::string>()(p.second) * 65599u + p.first;
+        }
+    };
+
+    BIG_cl_Fat& m_fat;
+    std::string ms_OutDir;
+    std::vector<Dir> m_dirs;
+    std::unordered_set<std::pair<uint16_t, std::string>, PairHash> m_taken;
+    std::vector<uint16_t> m_tooLongTops;
+    uint32_t mul_Renamed = 0;
+    size_t mul_Open = 0;
+};
+
+// The names of the directories from the root's child down to `dir`, or false
+// when the chain does not reach the root.
+bool bDirComponents(const BIG_cl_Fat& fat, uint16_t dir, Json* out) {
+    std::vector<uint16_t> chain;
+    const uint16_t count = fat.uw_GetDirCount();
+    while (dir != BIG_cl_Fat::kRootDir) {
+        if (dir >= count || chain.size() >= count)
+            return false;
+        chain.push_back(dir);
+        dir = fat.DirEntry(dir).uw_Parent;
+    }
+    *out = Json::array();
+    for (size_t k = chain.size(); k-- > 0;)
+        out->push_back(BytesJson(DirName(fat, chain[k])));
+    return true;
+}
+
+bool bWriteIn(PLT::FileHandle folder, const std::string& name, const std::string& shownPath,
+              const uint8_t* data, size_t size, std::string* error) {
+    const PLT::FileHandle file = PLT::CreateFileIn(folder, name);
+    if (file == PLT::kInvalidFile) {
+        *error = "cannot write " + shownPath + ": " + PLT::ErrorText(PLT::LastError());
+        return false;
+    }
+    const bool ok = PLT::WriteAll(file, data, size);
+    if (!ok)
+        *error = "cannot write " + shownPath + ": " + PLT::ErrorText(PLT::LastError());
+    PLT::CloseFile(file);
+    return ok;
+}
+
+Json HeaderJson(BIG_cl_Fat& fat) {
+    Json header;
+    header["format"] = fat.uw_GetFormatNb();
+    header["alignment_shift"] = fat.File().uc_GetAlignmentShift();
+    header["file_count"] = fat.ul_GetFileCount();
+    header["dir_count"] = fat.uw_GetDirCount();
+    header["header_flags"] = fat.uc_GetHeaderFlags();
+    header["package_word"] = fat.ul_GetPackageWord();
+    header["header_byte"] = fat.uc_GetHeaderByte();
+    header["data_root"] = BytesJson(fat.GetDataRoot());
+    header["label"] = BytesJson(fat.GetLabel());
+    header["client_name"] = BytesJson(fat.GetClientName());
+    header["last_submitted_cl"] = fat.ul_GetLastSubmittedCL();
+    header["synced_cl"] = fat.ul_GetSyncedCL();
+    header["reference_cl"] = fat.ul_GetReferenceCL();
+    return header;
+}
+
+}  // namespace
+
+bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const std::vector<uint32_t>& keys,
+             ExtractResult* result) {
+    ExtractOptions options;
+    options.keys = keys;
+    return Extract(fat, outDir, options, result);
+}
+
+bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& options,
+             ExtractResult* result) {
+    *result = ExtractResult{};
+    if (!PLT::MakeDirectories(outDir)) {
+        result->errors.push_back("cannot create " + outDir + ": " + PLT::ErrorText(PLT::LastError()));
+        return false;
+    }
+    const PLT::FileHandle root = PLT::OpenDirectory(outDir);
+    if (root == PLT::kInvalidFile) {
+        result->errors.push_back("cannot open " + outDir + ": " + PLT::ErrorText(PLT::LastError()));
+        return false;
+    }
+    const std::unordered_set<uint32_t> wanted(options.keys.begin(), options.keys.end());
+    for (uint32_t key : options.keys)
+        if (fat.ul_GetFileIndex(key, false) == BIG_cl_Fat::kNoFile)
+            result->missingKeys.push_back(key);
+
+    Json manifest;
+    manifest["orvex_manifest"] = kManifestVersion;
+    manifest["header"] = HeaderJson(fat);
+    FolderTree tree(fat, outDir, root);
+    std::string problem;
+
+    // Directories in index order, so that a rebuild lays out the same tree.
+    Json dirs = Json::array();
+    Json components;
+    for (uint16_t d = 1; d < fat.uw_GetDirCount(); ++d) {
+        if (fat.DirEntry(d).sz_Name[0] == 0)
+            continue;
+        if (!bDirComponents(fat, d, &components)) {
+            result->errors.push_back("directory " + std::to_string(d) + " has a broken parent chain");
+            continue;
+        }
+        if (!tree.bSpell(d, &problem))
+            continue;  // reported once per subtree below
+        dirs.push_back(std::move(components));
+    }
+    manifest["directories"] = std::move(dirs);
+
+    ContentReader contents(fat);
+    const bool hasRefs = fat.uw_GetFormatNb() >= detail::kFirstFormatWithRefs;
+    Json files = Json::array();
+    std::vector<uint32_t> places;
+    std::vector<uint8_t> content;
+    uint32_t tooDeep = 0;
+    for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i) {
+        const BIG_st_FileEntry& e = fat.FileEntry(i);
+        if (e.ul_Key == 0 || (!wanted.empty() && !wanted.count(e.ul_Key)))
+            continue;
+        const std::string label = Hex8(e.ul_Key) + " " + EscapeText(fat.GetFilePath(i));
+        if (!bDirComponents(fat, e.uw_Dir, &components) || !tree.bSpell(e.uw_Dir, &problem)) {
+            if (problem.find("longer") != std::string::npos)
+                ++tooDeep;
+            else
+                result->errors.push_back("file " + Hex8(e.ul_Key) + " lies in a broken directory chain");
+            continue;
+        }
+        const std::string name = fat.GetFileName(i);
+        Json o;
+        o["key"] = e.ul_Key;
+        o["index"] = i;
+        o["dir"] = components;
+        o["path"] = BytesJson(fat.GetFilePath(i));
+        o["name"] = BytesJson(name);
+        o["type"] = e.uc_Type;
+        o["time"] = e.ul_Time;
+        o["flags"] = e.ul_Flags;
+        o["link"] = (e.ul_Flags & BIG_st_FileEntry::kFlagLinkMask) == 0;
+
+        if (!contents.bPlaces(i, &places, &problem)) {
+            result->errors.push_back("cannot read " + label + ": " + problem);
+            continue;
+        }
+        if (contents.bIsCopyList(i))
+            o["copies"] = places.size();
+        if (places.empty()) {
+            o["data"] = nullptr;
+            files.push_back(std::move(o));
+            ++result->ul_Files;
+            continue;
+        }
+        // Every copy holds the same bytes (verify checks them): the first is written.
+        if (!contents.bRead(places[0], &content, &problem)) {
+            result->errors.push_back("cannot read " + label + ": " + problem);
+            continue;
+        }
+        const uint32_t length = static_cast<uint32_t>(content.size());
+        uint32_t dataOffset = 0;
+        Json refs = Json::array();
+        bool raw = true;
+        if (hasRefs && length >= 4) {
+            const uint8_t* p = content.data();
+            const uint32_t n =
+                uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+            if (uint64_t(n) * 4 + 4 <= length) {
+                raw = false;
+                for (uint32_t r = 0; r < n; ++r) {
+                    const uint8_t* q = p + 4 + 4 * r;
+                    refs.push_back(uint32_t(q[0]) | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16 |
+                                   uint32_t(q[3]) << 24);
+                }
+                dataOffset = 4 + 4 * n;
+            }
+        }
+        if (!raw && o["link"].get<bool>() && refs.size() == 4 && length == 20) {
+            o["link_keys"] = refs;
+            o["data"] = nullptr;
+            files.push_back(std::move(o));
+            ++result->ul_Files;
+            continue;
+        }
+        o["raw"] = raw;
+        o["refs"] = std::move(refs);
+        const std::string fileName = tree.UniqueName(e.uw_Dir, SafeComponent(name), "~" + Hex8(e.ul_Key));
+        if (fileName != name)
+            ++result->ul_Renamed;
+        const std::string rel = JoinPath(tree.RelPath(e.uw_Dir), fileName);
+        if (tree.PathLength(e.uw_Dir) + 1 + fileName.size() > kMaxPathLength) {
+            ++tooDeep;
+            continue;
+        }
+        const PLT::FileHandle folder = tree.Folder(e.uw_Dir, &problem);
+        if (folder == PLT::kInvalidFile) {
+            result->errors.push_back(problem);
+            continue;
+        }
+        std::string error;
+        if (!bWriteIn(folder, fileName, JoinPath(outDir, rel), content.data() + dataOffset,
+                      length - dataOffset, &error)) {
+            result->errors.push_back(error);
+            continue;
+        }
+        o["data"] = rel;
+        files.push_back(std::move(o));
+        ++result->ul_Files;
+    }
+    for (uint16_t top : tree.TooLongTops())
+        result->errors.push_back("directory " + std::to_string(top) + " (" +
+                                 EscapeText(fat.GetDirPath(top).substr(0, 80)) +
+                                 "...) and everything below it: the folder path is longer than the " +
+                                 std::to_string(kMaxPathLength) + " bytes the platform allows");
+    if (tooDeep != 0)
+        result->errors.push_back(std::to_string(tooDeep) + " files not extracted: their paths are too long");
+    manifest["files"] = std::move(files);
+    result->ul_Renamed += tree.ul_Renamed();
+
+    const std::string text = manifest.dump(1) + "\n";
+    std::string error;
+    if (!bWriteIn(root, kManifestName, JoinPath(outDir, kManifestName),
+                  reinterpret_cast<const uint8_t*>(text.data()), text.size(), &error))
+        result->errors.push_back(error);
+    // One sync for the whole tree: the files reach the disk together, not one by one.
+    if (options.b_Sync && !PLT::SyncFileSystem(root))
+        result->errors.push_back("cannot sync " + outDir + ": " + PLT::ErrorText(PLT::LastError()));
+    PLT::CloseFile(root);
+    return result->errors.empty() && result->missingKeys.empty();
+}
+
+}  // namespace HOST::Tools

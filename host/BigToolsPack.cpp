@@ -1,0 +1,565 @@
+// `orvex pack`: a bigfile rebuilt from a folder made by `extract`.
+//
+// The manifest is checked whole before anything is built: every number within
+// the width of its field, every key used once, every name one component that
+// the tables can hold, every data path inside the folder. A bad field is named
+// by its place in the manifest ("files[3].key"). The bigfile is built in a
+// private folder beside the output and moved into place only when whole; the
+// private folder is removed on every path out.
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
+#include "BIGfile/BIG_Endian.h"
+#include "BIGfile/BIG_Fat.h"
+#include "host/BigTools.h"
+#include "host/BigToolsInternal.h"
+#include "platform/File.h"
+#include "platform/Process.h"
+
+namespace HOST::Tools {
+namespace {
+
+using detail::Hex8;
+using detail::JoinPath;
+using detail::Json;
+
+constexpr int kOldestManifest = 1;
+constexpr int kNewestManifest = 2;
+// Longest texts the tables hold (without their terminating zero).
+constexpr size_t kMaxFileStem = 59;
+constexpr size_t kMaxDirName = 52;
+constexpr size_t kMaxDataRoot = 39;
+constexpr size_t kMaxLabel = 17;
+constexpr size_t kMaxClientName = 29;
+constexpr uint32_t kLocalKeyMask = 0xFFF00000;
+constexpr uint32_t kLocalKeys = 0xFEF00000;
+
+class ManifestError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void Bad(const std::string& path, const std::string& what) {
+    throw ManifestError(path + ": " + what);
+}
+
+const Json* Find(const Json& o, const char* field) {
+    const auto it = o.find(field);
+    return it == o.end() || it->is_null() ? nullptr : &*it;
+}
+
+uint64_t Number(const Json& o, const std::string& path, const char* field, uint64_t max,
+                std::optional<uint64_t> fallback) {
+    const std::string at = path + "." + field;
+    const Json* v = Find(o, field);
+    if (v == nullptr) {
+        if (fallback)
+            return *fallback;
+        Bad(at, "missing");
+    }
+    if (v->is_number_integer() && !v->is_number_unsigned())
+        Bad(at, std::to_string(v->get<int64_t>()) + " is negative; it must lie between 0 and " +
+                    std::to_string(max));
+    if (!v->is_number_unsigned())
+        Bad(at, "must be a whole number between 0 and " + std::to_string(max));
+    const uint64_t n = v->get<uint64_t>();
+    if (n > max)
+        Bad(at, std::to_string(n) + " does not fit; it must lie between 0 and " + std::to_string(max));
+    return n;
+}
+
+bool Flag(const Json& o, const std::string& path, const char* field, bool fallback) {
+    const Json* v = Find(o, field);
+    if (v == nullptr)
+        return fallback;
+    if (!v->is_boolean())
+        Bad(path + "." + field, "must be true or false");
+    return v->get<bool>();
+}
+
+std::string Bytes(const Json& v, const std::string& at) {
+    std::string out;
+    if (!detail::bBytesFromJson(v, &out))
+        Bad(at, "must be a text or {\"hex\": \"...\"}");
+    if (out.find('\0') != std::string::npos)
+        Bad(at, "holds a zero byte");
+    return out;
+}
+
+std::string Text(const Json& o, const std::string& path, const char* field, size_t maxLength,
+                 const std::string& fallback) {
+    const Json* v = Find(o, field);
+    if (v == nullptr)
+        return fallback;
+    const std::string at = path + "." + field;
+    std::string text = Bytes(*v, at);
+    if (text.size() > maxLength)
+        Bad(at, std::to_string(text.size()) + " bytes; the field holds at most " + std::to_string(maxLength));
+    return text;
+}
+
+// One component of a path inside the bigfile: no separator, never "." or "..".
+std::string Component(const Json& v, const std::string& at, size_t maxLength) {
+    std::string name = Bytes(v, at);
+    if (name.empty())
+        Bad(at, "is empty");
+    if (name.find('/') != std::string::npos)
+        Bad(at, "\"" + EscapeText(name) + "\" holds a \"/\"; a name is one path component");
+    if (name.size() > maxLength)
+        Bad(at, std::to_string(name.size()) + " bytes; at most " + std::to_string(maxLength));
+    return name;
+}
+
+std::vector<std::string> Components(const Json& v, const std::string& at) {
+    if (!v.is_array())
+        Bad(at, "must be an array of directory names");
+    std::vector<std::string> out;
+    for (size_t k = 0; k < v.size(); ++k)
+        out.push_back(Component(v[k], at + "[" + std::to_string(k) + "]", kMaxDirName));
+    return out;
+}
+
+// A relative path from a manifest stays inside the folder: no absolute path,
+// no "..", no empty or "." component.
+bool bIsSafeRelativePath(const std::string& path) {
+    if (path.empty() || path[0] == '/' || path.find('\\') != std::string::npos ||
+        path.find('\0') != std::string::npos)
+        return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+struct ManifestFile {
+    uint32_t key = 0;
+    std::string name;
+    std::vector<std::string> dir;
+    uint32_t time = 0;
+    std::optional<uint32_t> flags;
+    std::optional<uint8_t> type;
+    std::optional<std::vector<uint32_t>> linkKeys;
+    std::optional<std::string> data;
+    bool raw = false;
+    std::vector<uint32_t> refs;
+    uint32_t copies = 0;  // 0: an ordinary file
+};
+
+struct Manifest {
+    uint8_t alignmentShift = 3;
+    uint32_t fileCount = 0;
+    uint32_t dirCount = 0;
+    uint8_t headerFlags = 0;
+    uint32_t packageWord = 0;
+    uint8_t headerByte = 0;
+    std::string dataRoot, label, clientName;
+    uint32_t lastSubmittedCL = 0, syncedCL = 0, referenceCL = 0;
+    std::vector<std::vector<std::string>> dirs;
+    std::vector<ManifestFile> files;
+    uint32_t dupEntries = 0;  // entries of the rebuilt duplicated-files table
+};
+
+Manifest ParseManifest(const std::string& text) {
+    Json root;
+    try {
+        root = Json::parse(text);
+    } catch (const nlohmann::json::exception& ex) {
+        Bad("manifest", std::string("not valid JSON (") + ex.what() + ")");
+    }
+    if (!root.is_object())
+        Bad("manifest", "must be an object");
+    const uint64_t version = Number(root, "manifest", "orvex_manifest", 1000, std::nullopt);
+    if (version < kOldestManifest || version > kNewestManifest)
+        Bad("orvex_manifest", "version " + std::to_string(version) + " is not supported (1 or 2)");
+    const Json* header = Find(root, "header");
+    if (header == nullptr || !header->is_object())
+        Bad("header", "missing or not an object");
+    Manifest m;
+    const std::string h = "header";
+    m.alignmentShift = static_cast<uint8_t>(Number(*header, h, "alignment_shift", 255, 3));
+    if (m.alignmentShift < kMinPackShift || m.alignmentShift > kMaxPackShift)
+        Bad("header.alignment_shift", std::to_string(m.alignmentShift) + " is out of range (" +
+                                          std::to_string(kMinPackShift) + " to " +
+                                          std::to_string(kMaxPackShift) + ")");
+    m.fileCount = static_cast<uint32_t>(Number(*header, h, "file_count", UINT32_MAX, 0));
+    m.dirCount = static_cast<uint32_t>(Number(*header, h, "dir_count", 0xFFFF, 0));
+    m.headerFlags = static_cast<uint8_t>(Number(*header, h, "header_flags", 0xFF, 0));
+    m.packageWord = static_cast<uint32_t>(Number(*header, h, "package_word", UINT32_MAX, 0));
+    m.headerByte = static_cast<uint8_t>(Number(*header, h, "header_byte", 0xFF, 0));
+    m.dataRoot = Text(*header, h, "data_root", kMaxDataRoot, BIG_cl_Fat::kDefaultDataRoot);
+    m.label = Text(*header, h, "label", kMaxLabel, "");
+    m.clientName = Text(*header, h, "client_name", kMaxClientName, "");
+    m.lastSubmittedCL = static_cast<uint32_t>(Number(*header, h, "last_submitted_cl", UINT32_MAX, 0));
+    m.syncedCL = static_cast<uint32_t>(Number(*header, h, "synced_cl", UINT32_MAX, 0));
+    m.referenceCL = static_cast<uint32_t>(Number(*header, h, "reference_cl", UINT32_MAX, 0));
+
+    const Json* dirs = Find(root, "directories");
+    if (dirs == nullptr || !dirs->is_array())
+        Bad("directories", "missing or not an array");
+    for (size_t d = 0; d < dirs->size(); ++d)
+        m.dirs.push_back(Components((*dirs)[d], "directories[" + std::to_string(d) + "]"));
+
+    const Json* files = Find(root, "files");
+    if (files == nullptr || !files->is_array())
+        Bad("files", "missing or not an array");
+    std::unordered_map<uint32_t, size_t> keys;
+    for (size_t f = 0; f < files->size(); ++f) {
+        const std::string at = "files[" + std::to_string(f) + "]";
+        const Json& o = (*files)[f];
+        if (!o.is_object())
+            Bad(at, "must be an object");
+        ManifestFile file;
+        file.key = static_cast<uint32_t>(Number(o, at, "key", UINT32_MAX, std::nullopt));
+        if (file.key == 0 || file.key == BIG_cl_Fat::kNoKey || (file.key & kLocalKeyMask) == kLocalKeys)
+            Bad(at + ".key", Hex8(file.key) + " cannot be stored (0, ffffffff and fefxxxxx are not keys)");
+        const auto [other, fresh] = keys.emplace(file.key, f);
+        if (!fresh)
+            Bad(at + ".key",
+                Hex8(file.key) + " is also the key of files[" + std::to_string(other->second) + "]");
+        const Json* name = Find(o, "name");
+        if (name == nullptr)
+            Bad(at + ".name", "missing");
+        file.name = Component(*name, at + ".name", SIZE_MAX);
+        const size_t dot = file.name.rfind('.');
+        if ((dot == std::string::npos ? file.name.size() : dot) > kMaxFileStem)
+            Bad(at + ".name",
+                "the name before its extension is longer than " + std::to_string(kMaxFileStem) + " bytes");
+        const Json* dir = Find(o, "dir");
+        file.dir = dir == nullptr ? std::vector<std::string>{} : Components(*dir, at + ".dir");
+        file.time = static_cast<uint32_t>(Number(o, at, "time", UINT32_MAX, 0));
+        if (Find(o, "flags") != nullptr)
+            file.flags = static_cast<uint32_t>(Number(o, at, "flags", UINT32_MAX, std::nullopt));
+        if (Find(o, "type") != nullptr)
+            file.type = static_cast<uint8_t>(Number(o, at, "type", 0xFF, std::nullopt));
+        file.copies = static_cast<uint32_t>(Number(o, at, "copies", BIG_st_CopyList::kMaxCopies, 0));
+        if (const Json* link = Find(o, "link_keys")) {
+            if (!link->is_array() || link->size() != 4)
+                Bad(at + ".link_keys", "a link file needs four keys");
+            std::vector<uint32_t> values;
+            for (size_t k = 0; k < 4; ++k)
+                values.push_back(static_cast<uint32_t>(Number(Json{{"v", (*link)[k]}},
+                                                              at + ".link_keys[" + std::to_string(k) + "]",
+                                                              "v", UINT32_MAX, std::nullopt)));
+            file.linkKeys = values;
+        } else if (const Json* data = Find(o, "data")) {
+            if (!data->is_string())
+                Bad(at + ".data", "must be a path inside the folder, or null");
+            const std::string rel = data->get<std::string>();
+            if (!bIsSafeRelativePath(rel))
+                Bad(at + ".data", "data path \"" + EscapeText(rel) + "\" leaves the folder");
+            file.data = rel;
+            file.raw = Flag(o, at, "raw", false);
+            if (const Json* refs = Find(o, "refs")) {
+                if (!refs->is_array())
+                    Bad(at + ".refs", "must be an array of keys");
+                for (size_t r = 0; r < refs->size(); ++r)
+                    file.refs.push_back(static_cast<uint32_t>(Number(Json{{"v", (*refs)[r]}},
+                                                                     at + ".refs[" + std::to_string(r) + "]",
+                                                                     "v", UINT32_MAX, std::nullopt)));
+            }
+            if (file.raw && !file.refs.empty())
+                Bad(at + ".refs", "a raw content has no reference table");
+        }
+        if (file.copies != 0 && !file.data && !file.linkKeys)
+            Bad(at + ".copies", "a file without content has no copies");
+        m.dupEntries += file.copies;
+        m.files.push_back(std::move(file));
+    }
+    if (m.dupEntries != 0 && !keys.count(BIG_DuplicatedFilesManager::kFileKey))
+        Bad("files", "files stored in several places need the duplicated-files table (key 00001000)");
+    if (const auto it = keys.find(BIG_DuplicatedFilesManager::kFileKey);
+        it != keys.end() && m.dupEntries != 0) {
+        if (m.files[it->second].copies != 0 || m.files[it->second].linkKeys)
+            Bad("files[" + std::to_string(it->second) + "]",
+                "the duplicated-files table must be an ordinary file");
+    }
+    m.dupEntries = std::max<uint32_t>(
+        m.dupEntries,
+        static_cast<uint32_t>(Number(root, "manifest", "duplicated_files_entries", 1u << 27, 0)));
+    return m;
+}
+
+// The directory of `components`, made when missing. Exact names: two folders
+// whose names differ only in case stay two.
+class DirMaker {
+public:
+    explicit DirMaker(BIG_cl_Fat& fat) : m_fat(fat) {}
+    uint16_t uw_Get(const std::vector<std::string>& components) {
+        uint16_t parent = BIG_cl_Fat::kRootDir;
+        for (const std::string& c : components) {
+            const auto it = m_made.find({parent, c});
+            if (it != m_made.end()) {
+                parent = it->second;
+                continue;
+            }
+            const uint16_t dir = m_fat.uw_CreateDir(c.c_str(), parent);
+            if (dir == BIG_cl_Fat::kNoDir)
+                return dir;
+            m_made.emplace(std::make_pair(parent, c), dir);
+            parent = dir;
+        }
+        return parent;
+    }
+
+private:
+    BIG_cl_Fat& m_fat;
+    std::map<std::pair<uint16_t, std::string>, uint16_t> m_made;
+};
+
+// Builds the bigfile at `tmpPath`; reports through `error`.
+bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& tmpPath,
+               const PackOptions& options, std::string* error) {
+    const uint64_t fileCount = std::max<uint64_t>(m.fileCount, m.files.size() + 1);
+    const uint64_t dirCount = std::max<uint64_t>(m.dirCount, m.dirs.size() + 2);
+    if (fileCount > UINT32_MAX || dirCount > 0xFFFF) {
+        *error = "manifest: too many files or directories for one bigfile";
+        return false;
+    }
+    const int shift = options.i_AlignmentShift >= 0 ? options.i_AlignmentShift : m.alignmentShift;
+    BIG_cl_Fat fat;
+    fat.File().SetAlignmentShift(static_cast<uint8_t>(shift));
+    const uint32_t e = fat.File().eCreate(tmpPath, false, options.ul_MaxSegmentSize, options.b_SmallHeader);
+    if (e != 0) {
+        *error = "cannot create " + tmpPath + ": " + PLT::ErrorText(PLT::LastError());
+        return false;
+    }
+    const uint32_t writeErrors = fat.ul_GetWriteErrorCount();
+    bool ok = fat.Create(static_cast<uint32_t>(fileCount), static_cast<uint16_t>(dirCount), m.packageWord,
+                         m.headerByte);
+    if (ok) {
+        fat.SetDataRoot(m.dataRoot);
+        fat.SetHeaderFlags(m.headerFlags);
+        fat.SetVersionInfo(m.lastSubmittedCL, m.syncedCL, m.referenceCL, m.clientName, m.label);
+    }
+    DirMaker dirs(fat);
+    for (size_t d = 0; ok && d < m.dirs.size(); ++d) {
+        if (dirs.uw_Get(m.dirs[d]) == BIG_cl_Fat::kNoDir) {
+            *error = "cannot create directory directories[" + std::to_string(d) + "]";
+            ok = false;
+        }
+    }
+    std::vector<uint32_t> dupPlaces;
+    uint32_t dupIndex = BIG_cl_Fat::kNoFile;
+    std::vector<uint8_t> dupRefs;
+    std::vector<uint8_t> data;
+    std::string bytes;
+    for (size_t f = 0; ok && f < m.files.size(); ++f) {
+        const ManifestFile& o = m.files[f];
+        const std::string at = "files[" + std::to_string(f) + "]";
+        const uint16_t dir = dirs.uw_Get(o.dir);
+        if (dir == BIG_cl_Fat::kNoDir) {
+            *error = "cannot create the directory of " + at;
+            ok = false;
+            break;
+        }
+        const uint32_t index = fat.ul_CreateFile(o.name.c_str(), o.time, dir, o.key);
+        if (index == BIG_cl_Fat::kNoFile) {
+            *error = "cannot create " + at + " (key " + Hex8(o.key) + ")";
+            ok = false;
+            break;
+        }
+        data.clear();
+        if (o.data) {
+            const std::string path = JoinPath(inDir, *o.data);
+            uint64_t size = 0;
+            if (!PLT::GetPathSize(path, &size) || size > UINT32_MAX - 4 * (o.refs.size() + 1) ||
+                !PLT::ReadWholeFile(path, &bytes)) {
+                *error =
+                    "cannot read " + path + " (" + at + ".data)" +
+                    (size > UINT32_MAX - 4 * (o.refs.size() + 1) ? ": too large for a bigfile"
+                                                                 : ": " + PLT::ErrorText(PLT::LastError()));
+                ok = false;
+                break;
+            }
+            if (!o.raw) {
+                BIG::Endian::ByteAppender out(&data);
+                out.U32(static_cast<uint32_t>(o.refs.size()));
+                for (uint32_t r : o.refs)
+                    out.U32(r);
+            }
+            data.insert(data.end(), bytes.begin(), bytes.end());
+        }
+        if (o.key == BIG_DuplicatedFilesManager::kFileKey && m.dupEntries != 0) {
+            // Rebuilt below, once every copy has its place; its reference table stays.
+            dupIndex = index;
+            BIG::Endian::ByteAppender refs(&dupRefs);
+            refs.U32(static_cast<uint32_t>(o.refs.size()));
+            for (uint32_t r : o.refs)
+                refs.U32(r);
+        } else if (o.linkKeys) {
+            fat.SaveLinkFile(index, (*o.linkKeys)[0], (*o.linkKeys)[1], (*o.linkKeys)[2], (*o.linkKeys)[3]);
+        } else if (o.data) {
+            fat.SaveFile(index, data.data(), static_cast<uint32_t>(data.size()));
+        }
+        BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
+        if (o.copies != 0 && entry->ul_Pos != BIG_st_FileEntry::kNone) {
+            // Each further copy is saved as if the file had no place yet, which puts it at the end.
+            const uint32_t first = static_cast<uint32_t>(dupPlaces.size());
+            dupPlaces.push_back(entry->ul_Pos);
+            for (uint32_t c = 1; c < o.copies; ++c) {
+                entry->ul_Pos = BIG_st_FileEntry::kNone;
+                fat.SaveFile(index, data.data(), static_cast<uint32_t>(data.size()));
+                entry = fat.pst_GetFileEntry(index);
+                dupPlaces.push_back(entry->ul_Pos);
+            }
+            entry->ul_Pos = o.copies << BIG_DuplicatedFilesManager::kCountShift | first;
+            entry->uc_StorageFlags |= BIG_st_FileEntry::kStorageCopyList;
+        }
+        // Saving stamps the current time and resets the flags word: put back the source's.
+        entry->ul_Time = o.time;
+        if (o.flags)
+            entry->ul_Flags = *o.flags;
+        if (o.type)
+            entry->uc_Type = *o.type;
+        fat.WriteFileEntry(index);
+    }
+    if (ok && dupIndex != BIG_cl_Fat::kNoFile) {
+        // Places in units of the alignment, which every place is a multiple of.
+        std::vector<uint8_t> table = dupRefs;
+        BIG::Endian::ByteAppender out(&table);
+        out.U32(m.dupEntries);
+        out.U8(static_cast<uint8_t>(shift));
+        for (uint32_t k = 0; k < m.dupEntries; ++k)
+            out.U32(k < dupPlaces.size() ? static_cast<uint32_t>((uint64_t{dupPlaces[k]} * 8) >> shift)
+                                         : BIG_DuplicatedFilesManager::kNoPlace);
+        const BIG_st_FileEntry before = fat.FileEntry(dupIndex);
+        fat.SaveFile(dupIndex, table.data(), static_cast<uint32_t>(table.size()));
+        BIG_st_FileEntry* entry = fat.pst_GetFileEntry(dupIndex);
+        entry->ul_Time = before.ul_Time;
+        entry->ul_Flags = before.ul_Flags;
+        entry->uc_Type = before.uc_Type;
+        fat.WriteFileEntry(dupIndex);
+    }
+    if (ok)
+        fat.WriteFatHeader();
+    if (ok && fat.ul_GetWriteErrorCount() != writeErrors) {
+        *error = "write error while building " + tmpPath;
+        ok = false;
+    }
+    if (ok && fat.File().eFlush() != 0) {
+        *error = "cannot flush " + tmpPath;
+        ok = false;
+    }
+    fat.File().eClose();
+    return ok;
+}
+
+// Files of the folder (relative paths) that the manifest does not name, walked
+// without recursion.
+void ListUnlisted(const std::string& inDir, const Manifest& m, std::vector<std::string>* out) {
+    std::unordered_set<std::string> listed;
+    for (const ManifestFile& f : m.files)
+        if (f.data)
+            listed.insert(*f.data);
+    std::vector<std::string> folders{""};
+    std::vector<std::string> names;
+    while (!folders.empty()) {
+        const std::string rel = folders.back();
+        folders.pop_back();
+        if (!PLT::ListDirectory(JoinPath(inDir, rel), &names))
+            continue;
+        for (const std::string& n : names) {
+            const std::string child = JoinPath(rel, n);
+            if (rel.empty() && n == kManifestName)
+                continue;
+            if (PLT::DirectoryExists(JoinPath(inDir, child)))
+                folders.push_back(child);
+            else if (!listed.count(child))
+                out->push_back(child);
+        }
+    }
+    std::sort(out->begin(), out->end());
+}
+
+}  // namespace
+
+bool bCheckManifest(const std::string& text, std::string* error) {
+    try {
+        ParseManifest(text);
+    } catch (const ManifestError& ex) {
+        *error = std::string("manifest: ") + ex.what();
+        return false;
+    } catch (const std::exception& ex) {
+        *error = std::string("manifest: ") + ex.what();
+        return false;
+    }
+    return true;
+}
+
+bool Pack(const std::string& inDir, const std::string& outPath, const PackOptions& options,
+          std::string* error, std::vector<std::string>* warnings) {
+    std::string text;
+    const std::string manifestPath = JoinPath(inDir, kManifestName);
+    if (!PLT::ReadWholeFile(manifestPath, &text)) {
+        *error = "cannot read " + manifestPath + ": " + PLT::ErrorText(PLT::LastError());
+        return false;
+    }
+    Manifest manifest;
+    try {
+        manifest = ParseManifest(text);
+    } catch (const std::exception& ex) {
+        *error = manifestPath + ": " + ex.what();
+        return false;
+    }
+    if (warnings != nullptr) {
+        std::vector<std::string> unlisted;
+        ListUnlisted(inDir, manifest, &unlisted);
+        for (const std::string& u : unlisted)
+            warnings->push_back(JoinPath(inDir, u) + " is not listed in the manifest and is left out");
+    }
+    // Built in a private folder beside the output, then moved into place
+    // segment by segment (the first last): a failure never leaves a bigfile
+    // that looks finished, and the segments keep their names.
+    const size_t slash = outPath.rfind('/');
+    const std::string outDir = slash == std::string::npos ? "." : outPath.substr(0, slash);
+    const std::string baseName = slash == std::string::npos ? outPath : outPath.substr(slash + 1);
+    const std::string work = JoinPath(outDir, ".orvex-pack-" + std::to_string(PLT::CurrentProcessId()));
+    if (!PLT::MakeDirectories(work)) {
+        *error = "cannot create " + work + ": " + PLT::ErrorText(PLT::LastError());
+        return false;
+    }
+    struct CleanUp {
+        const std::string& work;
+        ~CleanUp() {
+            std::vector<std::string> names;
+            if (PLT::ListDirectory(work, &names))
+                for (const std::string& n : names)
+                    PLT::RemoveFile(JoinPath(work, n));
+            PLT::RemoveDirectory(work);
+        }
+    } cleanUp{work};
+    bool ok = false;
+    try {
+        ok = bPackInto(manifest, inDir, JoinPath(work, baseName), options, error);
+    } catch (const std::exception& ex) {
+        *error = std::string("cannot build the bigfile: ") + ex.what();
+        ok = false;
+    }
+    if (!ok)
+        return false;
+    std::vector<std::string> names;
+    PLT::ListDirectory(work, &names);
+    std::stable_partition(names.begin(), names.end(),
+                          [&baseName](const std::string& n) { return n != baseName; });
+    for (const std::string& n : names) {
+        if (!PLT::RenameFile(JoinPath(work, n), JoinPath(outDir, n))) {
+            *error = "cannot move " + n + " into " + outDir + ": " + PLT::ErrorText(PLT::LastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace HOST::Tools
