@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ostream>
+#include <unordered_map>
 
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Extensions.h"
@@ -56,6 +57,15 @@ public:
     ~ReasonCapture() { ERR_RemoveLogListener(m_id); }
     std::string Reason() const {
         std::string r = ms_Reason;
+        // An assertion record: "#Assert: CATEGORY In file 'F', line N : TITLE : MESSAGE - User clicked ...".
+        const size_t line = r.find("', line ");
+        const size_t title = line == std::string::npos ? line : r.find(" : ", line);
+        const size_t message = title == std::string::npos ? title : r.find(" : ", title + 2);
+        if (message != std::string::npos) {
+            const size_t answer = r.rfind(" - User clicked");
+            r = r.substr(message + 3, answer == std::string::npos || answer < message ? std::string::npos
+                                                                                      : answer - message - 3);
+        }
         while (!r.empty() && (r.back() == '\n' || r.back() == '.' || r.back() == ' '))
             r.pop_back();
         return r;
@@ -567,13 +577,17 @@ std::vector<std::string> Verify(BIG_cl_Fat& fat, VerifyStats* stats) {
     const bool hasRefs = fat.uw_GetFormatNb() >= detail::kFirstFormatWithRefs;
     std::vector<uint32_t> places;
     std::vector<uint8_t> content;
+    std::unordered_map<uint32_t, uint32_t> keys;
     for (uint32_t i = 0; i < fileCount; ++i) {
         const BIG_st_FileEntry& e = fat.FileEntry(i);
         if (!bIsUsed(e))
             continue;
         ++stats->ul_Files;
-        if (fat.ul_GetFileIndex(e.ul_Key, false) != i)
-            problems.push_back(FileLabel(fat, i) + ": key also used by another entry");
+        // Counted here, not through the key index, which a reduced table has not.
+        const auto [first, fresh] = keys.emplace(e.ul_Key, i);
+        if (!fresh)
+            problems.push_back(FileLabel(fat, i) + ": key also used by file " +
+                               std::to_string(first->second));
         if (!fat.bIsReducedFat()) {
             if (e.uw_Dir >= dirCount || fat.DirEntry(e.uw_Dir).sz_Name[0] == 0)
                 problems.push_back(FileLabel(fat, i) + ": invalid directory " + std::to_string(e.uw_Dir));

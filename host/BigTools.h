@@ -78,8 +78,9 @@ struct ExtractResult {
 // get a safe and unique spelling on disk; the manifest keeps their bytes. A
 // content stored in several places is written once and its copy count
 // recorded. True only when everything asked for was written.
-bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& options,
-             ExtractResult* result);
+bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& options,
+                        ExtractResult* result);
+// The same without the final sync (tests, fuzzing).
 bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const std::vector<uint32_t>& keys,
              ExtractResult* result);
 

@@ -8,9 +8,11 @@
 // parent's, so a deep tree costs its size, not its depth squared.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Fat.h"
@@ -43,12 +45,11 @@ std::string DirName(const BIG_cl_Fat& fat, uint16_t dir) {
 class FolderTree {
 public:
     FolderTree(BIG_cl_Fat& fat, const std::string& outDir, PLT::FileHandle root)
-        : m_fat(fat), ms_OutDir(outDir), m_dirs(fat.uw_GetDirCount()) {
-        if (!m_dirs.empty()) {
-            m_dirs[0].state = kReady;
-            m_dirs[0].fd = root;
-            m_dirs[0].length = outDir.size();
-        }
+        : m_fat(fat), ms_OutDir(outDir), m_dirs(std::max<size_t>(fat.uw_GetDirCount(), 1)) {
+        // A reduced table has no directories: its files all go to the top.
+        m_dirs[0].state = kReady;
+        m_dirs[0].fd = root;
+        m_dirs[0].length = outDir.size();
     }
     ~FolderTree() {
         for (size_t d = 1; d < m_dirs.size(); ++d)
@@ -135,13 +136,19 @@ public:
         }
         for (size_t k = chain.size(); k-- > 0;) {
             Dir& d = m_dirs[chain[k]];
-            d.fd = PLT::OpenOrMakeSubdirectory(m_dirs[m_fat.DirEntry(chain[k]).uw_Parent].fd, d.name);
+            const uint16_t parent = m_fat.DirEntry(chain[k]).uw_Parent;
+            d.fd = PLT::OpenOrMakeSubdirectory(m_dirs[parent].fd, d.name);
             if (d.fd == PLT::kInvalidFile) {
                 *problem = "cannot create the folder " + JoinPath(ms_OutDir, RelPath(chain[k])) + ": " +
                            PLT::ErrorText(PLT::LastError());
                 return PLT::kInvalidFile;
             }
             ++mul_Open;
+            // A chain deeper than the budget keeps only the descriptors it still needs.
+            if (mul_Open > kMaxOpenFolders && parent != BIG_cl_Fat::kRootDir) {
+                PLT::CloseFile(std::exchange(m_dirs[parent].fd, PLT::kInvalidFile));
+                --mul_Open;
+            }
         }
         return m_dirs[dir].fd;
     }
@@ -227,11 +234,12 @@ bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const std::vector<uint3
              ExtractResult* result) {
     ExtractOptions options;
     options.keys = keys;
-    return Extract(fat, outDir, options, result);
+    options.b_Sync = false;
+    return ExtractWithOptions(fat, outDir, options, result);
 }
 
-bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& options,
-             ExtractResult* result) {
+bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& options,
+                        ExtractResult* result) {
     *result = ExtractResult{};
     if (!PLT::MakeDirectories(outDir)) {
         result->errors.push_back("cannot create " + outDir + ": " + PLT::ErrorText(PLT::LastError()));
@@ -279,8 +287,10 @@ bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& o
         const BIG_st_FileEntry& e = fat.FileEntry(i);
         if (e.ul_Key == 0 || (!wanted.empty() && !wanted.count(e.ul_Key)))
             continue;
-        const std::string label = Hex8(e.ul_Key) + " " + EscapeText(fat.GetFilePath(i));
-        if (!bDirComponents(fat, e.uw_Dir, &components) || !tree.bSpell(e.uw_Dir, &problem)) {
+        // Made only for a message: a path is as long as the tree is deep.
+        auto label = [&fat, &e, i] { return Hex8(e.ul_Key) + " " + EscapeText(fat.GetFilePath(i)); };
+        const uint16_t dirIndex = fat.bIsReducedFat() ? BIG_cl_Fat::kRootDir : e.uw_Dir;
+        if (!bDirComponents(fat, dirIndex, &components) || !tree.bSpell(dirIndex, &problem)) {
             if (problem.find("longer") != std::string::npos)
                 ++tooDeep;
             else
@@ -300,7 +310,7 @@ bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& o
         o["link"] = (e.ul_Flags & BIG_st_FileEntry::kFlagLinkMask) == 0;
 
         if (!contents.bPlaces(i, &places, &problem)) {
-            result->errors.push_back("cannot read " + label + ": " + problem);
+            result->errors.push_back("cannot read " + label() + ": " + problem);
             continue;
         }
         if (contents.bIsCopyList(i))
@@ -313,7 +323,7 @@ bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& o
         }
         // Every copy holds the same bytes (verify checks them): the first is written.
         if (!contents.bRead(places[0], &content, &problem)) {
-            result->errors.push_back("cannot read " + label + ": " + problem);
+            result->errors.push_back("cannot read " + label() + ": " + problem);
             continue;
         }
         const uint32_t length = static_cast<uint32_t>(content.size());
@@ -343,15 +353,15 @@ bool Extract(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& o
         }
         o["raw"] = raw;
         o["refs"] = std::move(refs);
-        const std::string fileName = tree.UniqueName(e.uw_Dir, SafeComponent(name), "~" + Hex8(e.ul_Key));
+        const std::string fileName = tree.UniqueName(dirIndex, SafeComponent(name), "~" + Hex8(e.ul_Key));
         if (fileName != name)
             ++result->ul_Renamed;
-        const std::string rel = JoinPath(tree.RelPath(e.uw_Dir), fileName);
-        if (tree.PathLength(e.uw_Dir) + 1 + fileName.size() > kMaxPathLength) {
+        const std::string rel = JoinPath(tree.RelPath(dirIndex), fileName);
+        if (tree.PathLength(dirIndex) + 1 + fileName.size() > kMaxPathLength) {
             ++tooDeep;
             continue;
         }
-        const PLT::FileHandle folder = tree.Folder(e.uw_Dir, &problem);
+        const PLT::FileHandle folder = tree.Folder(dirIndex, &problem);
         if (folder == PLT::kInvalidFile) {
             result->errors.push_back(problem);
             continue;

@@ -391,6 +391,13 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
             }
             data.insert(data.end(), bytes.begin(), bytes.end());
         }
+        if (o.linkKeys) {
+            // The bytes a link file stores, for its further copies.
+            BIG::Endian::ByteAppender out(&data);
+            out.U32(4);
+            for (uint32_t k : *o.linkKeys)
+                out.U32(k);
+        }
         if (o.key == BIG_DuplicatedFilesManager::kFileKey && m.dupEntries != 0) {
             // Rebuilt below, once every copy has its place; its reference table stays.
             dupIndex = index;

@@ -141,7 +141,7 @@ HOST::Command SetupExtract(CLI::App& parent) {
                              if (!fat)
                                  return code;
                              HOST::Tools::ExtractResult result;
-                             const bool ok = HOST::Tools::Extract(*fat, *outDir, options, &result);
+                             const bool ok = HOST::Tools::ExtractWithOptions(*fat, *outDir, options, &result);
                              fat->File().eClose();
                              for (uint32_t key : result.missingKeys)
                                  std::fprintf(stderr, "orvex extract: %s has no file with key %08x\n",

@@ -205,7 +205,7 @@ protected:
             return false;
         HOST::Tools::ExtractOptions options;
         options.b_Sync = false;
-        const bool ok = HOST::Tools::Extract(*fat, out, options, result);
+        const bool ok = HOST::Tools::ExtractWithOptions(*fat, out, options, result);
         fat->File().eClose();
         return ok;
     }
@@ -493,7 +493,7 @@ TEST_F(BigToolsTest, DeepTreesAreWalkedWithoutRecursionAndOverlongPathsRefused) 
     HOST::Tools::ExtractResult result;
     HOST::Tools::ExtractOptions options;
     options.b_Sync = false;
-    EXPECT_FALSE(HOST::Tools::Extract(*fat, m_dir + "/out", options, &result));
+    EXPECT_FALSE(HOST::Tools::ExtractWithOptions(*fat, m_dir + "/out", options, &result));
     fat->File().eClose();
     EXPECT_TRUE(fs::exists(m_dir + "/out/d/d/d/shallow.ini"));
     ASSERT_FALSE(result.errors.empty());
@@ -547,6 +547,67 @@ TEST_F(BigToolsTest, OpenNamesASegmentClaimBeyondTheFile) {
                          std::to_string(bytes.size()) + " bytes!"),
               std::string::npos)
         << error;
+}
+
+}  // namespace
+
+namespace {
+
+// A reduced table (10-byte entries, no directories): listed, verified and
+// extracted, every file at the top of the folder.
+TEST_F(BigToolsTest, ReducedTablesAreListedVerifiedAndExtracted) {
+    const std::string big = m_dir + "/reduced.big";
+    MakeBigfile(big, {},
+                {{{"Levels"}, "town.wor", 0x10, Entry::eContent, "world"},
+                 {{}, "rock.tga", 0x11, Entry::eContent, "texture"},
+                 {{}, "nodata.gol", 0x12, Entry::eNoContent}});
+    std::string error;
+    std::vector<uint8_t> table;
+    uint64_t fatAt = 0;
+    uint32_t count = 0;
+    {
+        auto fat = HOST::Tools::OpenBigfile(big, &error);
+        ASSERT_TRUE(fat) << error;
+        // Without a directory table the data start moves down to where that table began.
+        const uint32_t moved = (fat->oGetDataPos().ul_GetValue()) - fat->oGetDirPos().ul_GetValue();
+        fatAt = 2048 + fat->oGetFatPos().ull_GetByteOffset();
+        count = fat->ul_GetFileCount();
+        BIG::Endian::ByteAppender out(&table);
+        for (uint32_t i = 0; i < count; ++i) {
+            const BIG_st_FileEntry& e = fat->FileEntry(i);
+            out.U32(e.ul_Pos == BIG_st_FileEntry::kNone ? e.ul_Pos : e.ul_Pos + moved);
+            out.U32(e.ul_Key);
+            out.U8(e.uc_Type);
+            out.U8(0);
+        }
+        fat->File().eClose();
+    }
+    std::string bytes;
+    ASSERT_TRUE(PLT::ReadWholeFile(big, &bytes));
+    std::copy(table.begin(), table.end(), bytes.begin() + static_cast<ptrdiff_t>(fatAt));
+    bytes[2048 + BIG_st_FatHeader::kOffDirCount] = 0;
+    bytes[2048 + BIG_st_FatHeader::kOffDirCount + 1] = 0;
+    bytes[2048 + BIG_st_FatHeader::kOffReducedFat] = 1;
+    ASSERT_TRUE(PLT::WriteWholeFile(big, bytes.data(), bytes.size()));
+
+    auto fat = HOST::Tools::OpenBigfile(big, &error);
+    ASSERT_TRUE(fat) << error;
+    EXPECT_TRUE(fat->bIsReducedFat());
+    std::ostringstream listing;
+    EXPECT_TRUE(HOST::Tools::PrintListing(*fat, listing).empty());
+    EXPECT_NE(listing.str().find("00000011  tga          11"), std::string::npos) << listing.str();
+    EXPECT_NE(listing.str().find("00000012  gol           -"), std::string::npos) << listing.str();
+    HOST::Tools::VerifyStats stats;
+    EXPECT_TRUE(HOST::Tools::Verify(*fat, &stats).empty());
+    EXPECT_EQ(stats.ull_Bytes, 9u + 11);
+    HOST::Tools::ExtractResult result;
+    EXPECT_TRUE(HOST::Tools::Extract(*fat, m_dir + "/out", {}, &result));
+    fat->File().eClose();
+    EXPECT_EQ(result.ul_Files, 3u);
+    size_t written = 0;
+    for (const auto& entry : fs::directory_iterator(m_dir + "/out"))
+        written += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(written, 3u);  // two contents and the manifest
 }
 
 }  // namespace
