@@ -1,0 +1,189 @@
+// orvex why on a generated sample split for real: every answered key is in
+// the output `why` names and in no other, and every step of every chain is a
+// reference the referring file's own table (or its bank) holds.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "BIGfile/BIG_Fat.h"
+#include "host/BigTools.h"
+#include "host/Gen.h"
+#include "host/SplitOptions.h"
+#include "host/SplitSummary.h"
+#include "platform/Process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {ORVEX_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    PLT::ProcessResult result;
+    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
+    return result;
+}
+
+// The keys of a file's reference table, read from its content.
+std::vector<uint32_t> RefTable(BIG_cl_Fat& fat, uint32_t key) {
+    std::vector<uint32_t> refs;
+    const uint32_t index = fat.ul_GetFileIndex(key, false);
+    BIG_st_ByteBlock block;
+    uint32_t length = 0;
+    if (index == BIG_cl_Fat::kNoFile || !fat.bIsFilePositionValid(index) ||
+        !fat.LoadFileInBuffer(index, &block, &length) || length < 4)
+        return refs;
+    uint32_t count = 0;
+    std::memcpy(&count, block.p_Data.get(), 4);
+    for (uint32_t i = 0; i < count && 4 + 4 * (i + 1) <= length; ++i) {
+        uint32_t ref = 0;
+        std::memcpy(&ref, block.p_Data.get() + 4 + 4 * i, 4);
+        refs.push_back(ref);
+    }
+    return refs;
+}
+
+class Why : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = fs::temp_directory_path() / ("orvex_why_" + std::to_string(PLT::CurrentProcessId()));
+        fs::remove_all(m_root);
+        HOST::GenOptions options;
+        options.s_OutDir = (m_root / "sample").string();
+        options.ul_Worlds = 5;
+        options.ul_Files = 900;
+        options.d_SizeScale = 0.1;
+        options.ull_Seed = 3;
+        options.b_GmBigfile = true;
+        ASSERT_TRUE(HOST::bGenerate(options, &m_summary, &m_error)) << m_error;
+        // Four of the five worlds, a gmbigfile, a forced directory and a rem criterion.
+        for (size_t i = 0; i + 1 < m_summary.worlds.size(); ++i)
+            m_options.insert(m_options.end(), {"--world", m_summary.worlds[i].s_Name});
+        m_options.insert(m_options.end(), {"--gm-bigfile", m_summary.s_GmBigfilePath, "--force-dir",
+                                           HOST::kGenForcedDirectory, "--remove", "_anim_00001"});
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+
+    fs::path m_root;
+    HOST::GenSummary m_summary;
+    std::vector<std::string> m_options;
+    std::string m_error;
+};
+
+TEST_F(Why, NamesTheOutputThatHoldsEachKeyAndChainsOfRealReferences) {
+    const std::string dataRoot = (m_root / "Data").string();
+    fs::create_directories(dataRoot);
+    std::vector<std::string> split = {"split",      m_summary.s_BigfilePath,   "--data-root", dataRoot,
+                                      "--work-dir", (m_root / "work").string()};
+    split.insert(split.end(), m_options.begin(), m_options.end());
+    const PLT::ProcessResult splitRun = RunOrvex(split);
+    ASSERT_EQ(splitRun.exitCode, 0) << splitRun.out << splitRun.err;
+
+    // Every output's keys, as its own table lists them.
+    std::map<std::string, std::set<uint32_t>> outputs;
+    for (const auto& entry : fs::directory_iterator(fs::path(dataRoot) / "DLC")) {
+        const std::string name = entry.path().filename().string();
+        auto fat = HOST::Tools::OpenBigfile((entry.path() / (name + ".big")).string(), &m_error);
+        ASSERT_NE(fat, nullptr) << m_error;
+        for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i)
+            if (fat->FileEntry(i).ul_Key != 0)
+                outputs[name].insert(fat->FileEntry(i).ul_Key);
+        fat->File().eClose();
+    }
+    ASSERT_EQ(outputs.size(), m_summary.worlds.size());  // the common output and four worlds
+
+    // A sample of keys: every 7th file of the source, and a key it lacks.
+    auto source = HOST::Tools::OpenBigfile(m_summary.s_BigfilePath, &m_error);
+    ASSERT_NE(source, nullptr) << m_error;
+    std::vector<std::string> targets;
+    for (uint32_t i = 0; i < source->ul_GetFileCount(); i += 7)
+        if (source->FileEntry(i).ul_Key != 0)
+            targets.push_back(HOST::KeyText(source->FileEntry(i).ul_Key));
+    targets.push_back("0x7EADBEEF");
+
+    std::vector<std::string> why = {"why", m_summary.s_BigfilePath};
+    why.insert(why.end(), targets.begin(), targets.end());
+    why.insert(why.end(), m_options.begin(), m_options.end());
+    why.push_back("--json");
+    const PLT::ProcessResult run = RunOrvex(why);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json answers = Json::parse(run.out);
+    ASSERT_TRUE(answers.is_array());
+    ASSERT_EQ(answers.size(), targets.size());
+
+    std::map<std::string, int> rules;
+    for (size_t t = 0; t < answers.size(); ++t) {
+        const Json& a = answers[t];
+        SCOPED_TRACE(a.dump());
+        ASSERT_EQ(a["key"], targets[t]);
+        ASSERT_EQ(std::vector<std::string>({"key", "output", "rule", "worlds", "chain"}).size(), a.size());
+        uint32_t key = 0;
+        ASSERT_TRUE(HOST::bParseKey(targets[t], &key));
+        ++rules[a["rule"].get<std::string>()];
+        for (const auto& [name, keys] : outputs)
+            EXPECT_EQ(keys.count(key) != 0, a["output"] == name) << name;
+        if (a["output"].is_null()) {
+            EXPECT_TRUE(a["rule"] == "not needed" || a["rule"] == "gmbigfile" ||
+                        a["rule"] == "rem criterion" || a["rule"] == "unplaced");
+        }
+        // The chain ends at the file; each step is in the referring file's
+        // table, or the referring file is a bank whose registry adds it.
+        const Json& chain = a["chain"];
+        if (!chain.empty()) {
+            EXPECT_EQ(chain.back()["key"], targets[t]);
+            for (size_t s = 0; s + 1 < chain.size(); ++s) {
+                uint32_t from = 0;
+                uint32_t to = 0;
+                ASSERT_TRUE(HOST::bParseKey(chain[s]["key"].get<std::string>(), &from));
+                ASSERT_TRUE(HOST::bParseKey(chain[s + 1]["key"].get<std::string>(), &to));
+                const std::vector<uint32_t> refs = RefTable(*source, from);
+                const uint32_t index = source->ul_GetFileIndex(from, false);
+                const uint32_t type = index == BIG_cl_Fat::kNoFile ? 0 : source->FileEntry(index).uc_Type;
+                EXPECT_TRUE(std::find(refs.begin(), refs.end(), to) != refs.end() ||
+                            (type >= 87 && type <= 89))
+                    << chain[s]["key"] << " -> " << chain[s + 1]["key"];
+                EXPECT_EQ(chain[s]["path"], source->GetFilePath(index));
+            }
+        } else {
+            EXPECT_TRUE(a["output"].is_null() || a["rule"] != "world closure");
+        }
+        if (a["rule"] == "world closure") {
+            ASSERT_FALSE(chain.empty());
+            EXPECT_EQ(a["worlds"].size(), 1u);
+            EXPECT_EQ(a["worlds"][0], a["output"]);
+        }
+    }
+    source->File().eClose();
+    // The sample reaches the common rules, the world rule and the rest.
+    EXPECT_GT(rules["use count"], 0) << run.out;
+    EXPECT_GT(rules["world closure"], 0);
+    EXPECT_GT(rules["forced directory"] + rules["forced type"] + rules["built-in key"], 0);
+    EXPECT_GT(rules["not needed"], 0);
+    EXPECT_EQ(answers.back()["rule"], "not needed");
+    EXPECT_TRUE(answers.back()["output"].is_null());
+
+    // One key, as text and with its referrers; a name that is not there is a usage error.
+    const PLT::ProcessResult text = RunOrvex({"why", m_summary.s_BigfilePath, answers[1]["key"],
+                                              "--referrers", "--world", m_summary.worlds[0].s_Name});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("  output: "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  referred to by "), std::string::npos) << text.out;
+    const PLT::ProcessResult missing = RunOrvex({"why", m_summary.s_BigfilePath, "no_such_file.xyz"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("no file of that name"), std::string::npos) << missing.err;
+}
+
+}  // namespace
