@@ -208,6 +208,7 @@ uint32_t File::eClose() {
     for (FileSegment& s : m_aSegments)
         CloseSegment(&s);
     m_aSegments.clear();
+    m_pCache.reset();
     return eResult(eFile_Ok);
 }
 
@@ -277,6 +278,8 @@ void File::UndoAddSegment(const std::string& name) {
     // set unopenable; take the segment back and rewrite what remains.
     CloseSegment(&m_aSegments.back());
     m_aSegments.pop_back();
+    if (m_pCache)
+        m_pCache->Drop(static_cast<uint16_t>(m_aSegments.size()));
     m_ucHeaderSegmentCount = static_cast<uint8_t>(m_aSegments.size());
     if (!m_aSegments.empty()) {
         PLT::RemoveFile(name);
@@ -294,6 +297,8 @@ uint32_t File::eRemoveSegment() {
     const std::string name = SegmentFileName(m_sPath, static_cast<unsigned>(m_aSegments.size() - 1));
     CloseSegment(&m_aSegments.back());
     m_aSegments.pop_back();
+    if (m_pCache)
+        m_pCache->Drop(static_cast<uint16_t>(m_aSegments.size()));
     m_ucHeaderSegmentCount = static_cast<uint8_t>(m_aSegments.size());
     uint32_t e = eRefreshHeaders();
     if (!PLT::RemoveFile(name) && e == eFile_Ok)
@@ -345,7 +350,7 @@ uint32_t File::eWriteFileHeader(uint16_t segment) {
     const uint32_t e = eEncodeHeader(segment, bytes);
     if (e != eFile_Ok)
         return eResult(e);
-    if (!PLT::WriteAt(m_aSegments[segment].h_File, 0, bytes, sizeof bytes))
+    if (!bWriteLocal(segment, m_aSegments[segment].h_File, 0, bytes, sizeof bytes))
         return eResult(eFile_WriteFailed);
     return eResult(eFile_Ok);
 }
@@ -396,6 +401,17 @@ uint32_t File::eInterpretFileHeader(const uint8_t* header, size_t size, FileSegm
 }
 
 // ---------------------------------------------------------------- transfers
+
+bool File::bWriteLocal(uint16_t segment, PLT::FileHandle file, uint64_t offset, const void* data,
+                       uint32_t count) {
+    return m_pCache ? m_pCache->bWrite(segment, file, offset, data, count)
+                    : PLT::WriteAt(file, offset, data, count);
+}
+
+bool File::bReadLocal(uint16_t segment, PLT::FileHandle file, uint64_t offset, void* data, uint32_t count) {
+    return m_pCache ? m_pCache->bRead(segment, file, offset, data, count)
+                    : PLT::ReadAt(file, offset, data, count);
+}
 
 uint32_t File::eCheckTransfer(BIG_POS position, const void* buffer) {
     if (!bIsOpen()) {
@@ -456,7 +472,7 @@ uint32_t File::eRead(BIG_POS position, void* buffer, uint32_t count, uint64_t ex
         BIG_FILE_RAISE("The read goes out of the segment!");
         return eResult(eFile_InvalidParameter);
     }
-    if (count != 0 && !PLT::ReadAt(params.h_File, params.ul_LocalOffset, buffer, count))
+    if (count != 0 && !bReadLocal(params.uw_Segment, params.h_File, params.ul_LocalOffset, buffer, count))
         return eResult(eFile_ReadFailed);
     return eResult(eFile_Ok);
 }
@@ -534,8 +550,10 @@ uint32_t File::eWrite(BIG_POS position, const void* buffer, uint32_t count, uint
     // stale or uninitialised byte ever lands in the file.
     static const uint8_t kZeros[kWriteBoundary] = {};
     const uint32_t tail = params.ul_Count - count;
-    if ((count != 0 && !PLT::WriteAt(params.h_File, params.ul_LocalOffset, buffer, count)) ||
-        (tail != 0 && !PLT::WriteAt(params.h_File, uint64_t{params.ul_LocalOffset} + count, kZeros, tail))) {
+    if ((count != 0 &&
+         !bWriteLocal(params.uw_Segment, params.h_File, params.ul_LocalOffset, buffer, count)) ||
+        (tail != 0 && !bWriteLocal(params.uw_Segment, params.h_File, uint64_t{params.ul_LocalOffset} + count,
+                                   kZeros, tail))) {
         RollBackExtension(segmentsBefore, endBefore);
         return eResult(eFile_WriteFailed);
     }
@@ -558,6 +576,8 @@ uint32_t File::eFlush() {
         BIG_FILE_RAISE(kNotOpened);
         return eResult(eFile_NotOpen);
     }
+    if (m_pCache && !m_pCache->bFlush())
+        return eResult(eFile_WriteFailed);
     for (const FileSegment& s : m_aSegments) {
         if (!PLT::Flush(s.h_File))
             return eResult(eFile_FlushFailed);

@@ -23,6 +23,7 @@
 
 #include "BIGfile/BIG_Pos.h"
 #include "BIGfile/BIG_SegmentHeader.h"
+#include "BIGfile/BIG_WriteBackCache.h"
 #include "platform/File.h"
 
 namespace PLT::Tarn {
@@ -136,6 +137,17 @@ public:
     // Both "/" and "\\" end a folder name (remote paths use the latter).
     static std::string SegmentFileName(const std::string& path, unsigned index);
 
+    // Private output: for a bigfile that nobody opens before it is flushed,
+    // closed and moved into place. Call before eCreate; holds until eClose.
+    // Writes (headers included) are held in a write-back cache and reach the
+    // files in large writes, every held byte by eFlush; reads see them. A
+    // write error may surface at a later write or at eFlush, and eClose
+    // without eFlush drops what is held: the files are then incomplete.
+    void EnablePrivateOutput(size_t cachePages = WriteBackCache::kDefaultPages) {
+        m_pCache = std::make_unique<WriteBackCache>(cachePages);
+    }
+    bool bIsPrivateOutput() const { return m_pCache != nullptr; }
+
     bool bIsOpen() const { return !m_aSegments.empty(); }
     uint16_t uw_GetSegmentCount() const { return static_cast<uint16_t>(m_aSegments.size()); }
     const FileSegment& GetSegment(uint16_t index) const { return m_aSegments.at(index); }
@@ -196,7 +208,13 @@ protected:
     // Rolls back a segment that eAddSegment appended but could not register.
     void UndoAddSegment(const std::string& name);
 
+    // Positioned transfers of segment files, through the cache of a private output.
+    bool bWriteLocal(uint16_t segment, PLT::FileHandle file, uint64_t offset, const void* data,
+                     uint32_t count);
+    bool bReadLocal(uint16_t segment, PLT::FileHandle file, uint64_t offset, void* data, uint32_t count);
+
     std::vector<FileSegment> m_aSegments;
+    std::unique_ptr<WriteBackCache> m_pCache;
     uint64_t m_ullSetStamp = 0;
     uint32_t m_ulReserved = 0;
     uint32_t m_ulMaxSegmentSize = 0;

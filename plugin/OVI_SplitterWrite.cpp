@@ -6,6 +6,7 @@
 // header names the segment count, appears after the segments it announces. A
 // failed output leaves the bigfile that was there before untouched and no
 // partial file under a finished name.
+#include <algorithm>
 #include <cinttypes>
 #include <string>
 #include <vector>
@@ -55,13 +56,31 @@ std::string SegmentPath(const std::string& path, unsigned index) {
     return index == 0 ? path : BIG::File::SegmentFileName(path, index);
 }
 
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Indexes of the files of the bigfile at `path` that exist from segment
+// `from` on, found with one listing of its folder rather than a probe per
+// possible segment.
+std::vector<unsigned> ExistingSegments(const std::string& path, unsigned from) {
+    std::vector<unsigned> found;
+    const size_t slash = path.find_last_of('/');
+    std::vector<std::string> names;
+    if (!PLT::ListDirectory(slash == std::string::npos ? "." : path.substr(0, slash), &names))
+        return found;
+    std::sort(names.begin(), names.end());
+    for (unsigned k = from; k <= kMaxSegments; ++k)
+        if (std::binary_search(names.begin(), names.end(), BaseName(SegmentPath(path, k))))
+            found.push_back(k);
+    return found;
+}
+
 // Removes the bigfile at `path` with every segment file it may have.
 void RemoveBigfileFiles(const std::string& path) {
-    for (unsigned k = 0; k <= kMaxSegments; ++k) {
-        const std::string file = SegmentPath(path, k);
-        if (PLT::FileExists(file))
-            PLT::RemoveFile(file);
-    }
+    for (unsigned k : ExistingSegments(path, 0))
+        PLT::RemoveFile(SegmentPath(path, k));
 }
 
 // Empties the work folder of an earlier run that stopped half-way.
@@ -86,22 +105,14 @@ bool bMoveIntoPlace(const std::string& from, const std::string& to, unsigned seg
             return false;
         }
     }
-    for (unsigned k = segments; k <= kMaxSegments; ++k) {
-        const std::string stale = SegmentPath(to, k);
-        if (PLT::FileExists(stale))
-            PLT::RemoveFile(stale);
-    }
+    for (unsigned k : ExistingSegments(to, segments))
+        PLT::RemoveFile(SegmentPath(to, k));
     if (gzip && !PLT::RenameFile(from + kGzipExtension, to + kGzipExtension)) {
         *error = "cannot move " + from + kGzipExtension + " to " + to + kGzipExtension + ": " +
                  PLT::ErrorText(PLT::LastError());
         return false;
     }
     return true;
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -168,6 +179,9 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     ClearWorkFolder(work);
     buildPath = work + "/" + output.s_Name + kBigExtension;
 
+    // Nobody sees the bigfile before it is moved into place: its writes may be
+    // held and reach the files in large blocks.
+    fat.File().EnablePrivateOutput();
     if (fat.File().eCreate(buildPath, false, kMaxSegmentSize, mo_Params.mb_SmallHeader) != BIG::eFile_Ok) {
         reason = "cannot create " + buildPath;
         return fail();

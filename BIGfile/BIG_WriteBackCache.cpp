@@ -1,0 +1,132 @@
+#include "BIGfile/BIG_WriteBackCache.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace BIG {
+
+uint64_t& WriteBackCache::DiskEnd(uint16_t segment) {
+    if (segment >= m_diskEnd.size())
+        m_diskEnd.resize(size_t{segment} + 1, 0);
+    return m_diskEnd[segment];
+}
+
+WriteBackCache::Page* WriteBackCache::pFind(uint16_t segment, uint64_t index) {
+    for (Page& page : m_pages)
+        if (page.uw_Segment == segment && page.ull_Index == index && page.p_Data)
+            return &page;
+    return nullptr;
+}
+
+bool WriteBackCache::bWritePage(Page& page) {
+    if (!page.b_Dirty)
+        return true;
+    if (page.ul_Valid != 0 &&
+        !PLT::WriteAt(page.h_File, page.ull_Index * kPageSize, page.p_Data.get(), page.ul_Valid))
+        return false;
+    uint64_t& end = DiskEnd(page.uw_Segment);
+    end = std::max(end, page.ull_Index * kPageSize + page.ul_Valid);
+    page.b_Dirty = false;
+    return true;
+}
+
+WriteBackCache::Page* WriteBackCache::pGet(uint16_t segment, PLT::FileHandle file, uint64_t index) {
+    if (Page* page = pFind(segment, index)) {
+        page->ull_LastUse = ++m_ullClock;
+        return page;
+    }
+    Page* slot = nullptr;
+    if (m_pages.size() < m_maxPages) {
+        m_pages.emplace_back();
+        slot = &m_pages.back();
+        slot->p_Data.reset(new uint8_t[kPageSize]);
+    } else {
+        slot = &*std::min_element(m_pages.begin(), m_pages.end(), [](const Page& a, const Page& b) {
+            return a.ull_LastUse < b.ull_LastUse;
+        });
+        if (!bWritePage(*slot))
+            return nullptr;
+        if (!slot->p_Data)
+            slot->p_Data.reset(new uint8_t[kPageSize]);
+    }
+    slot->uw_Segment = segment;
+    slot->h_File = file;
+    slot->ull_Index = index;
+    slot->b_Dirty = false;
+    slot->ull_LastUse = ++m_ullClock;
+    // What an earlier eviction left in the file comes back; the rest is zero,
+    // as unwritten bytes below the file's end read.
+    const uint64_t start = index * kPageSize;
+    const uint64_t onDisk = DiskEnd(segment) > start ? std::min<uint64_t>(DiskEnd(segment) - start, kPageSize) : 0;
+    slot->ul_Valid = static_cast<uint32_t>(onDisk);
+    if (onDisk != 0 && !PLT::ReadAt(file, start, slot->p_Data.get(), static_cast<uint32_t>(onDisk))) {
+        slot->p_Data.reset();  // no page holds this slot now
+        return nullptr;
+    }
+    std::memset(slot->p_Data.get() + onDisk, 0, kPageSize - onDisk);
+    return slot;
+}
+
+bool WriteBackCache::bWrite(uint16_t segment, PLT::FileHandle file, uint64_t offset, const void* data,
+                            uint32_t count) {
+    const uint8_t* from = static_cast<const uint8_t*>(data);
+    while (count != 0) {
+        Page* page = pGet(segment, file, offset / kPageSize);
+        if (page == nullptr)
+            return false;
+        const uint32_t at = static_cast<uint32_t>(offset % kPageSize);
+        const uint32_t n = std::min(count, kPageSize - at);
+        std::memcpy(page->p_Data.get() + at, from, n);
+        page->ul_Valid = std::max(page->ul_Valid, at + n);
+        page->b_Dirty = true;
+        from += n;
+        offset += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool WriteBackCache::bRead(uint16_t segment, PLT::FileHandle file, uint64_t offset, void* data, uint32_t count) {
+    uint8_t* to = static_cast<uint8_t*>(data);
+    while (count != 0) {
+        Page* page = pGet(segment, file, offset / kPageSize);
+        if (page == nullptr)
+            return false;
+        const uint32_t at = static_cast<uint32_t>(offset % kPageSize);
+        const uint32_t n = std::min(count, kPageSize - at);
+        // Past the last written byte the file would end: a short read fails.
+        if (at + n > page->ul_Valid)
+            return false;
+        std::memcpy(to, page->p_Data.get() + at, n);
+        to += n;
+        offset += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool WriteBackCache::bFlush() {
+    std::vector<Page*> order;
+    for (Page& page : m_pages)
+        if (page.p_Data && page.b_Dirty)
+            order.push_back(&page);
+    std::sort(order.begin(), order.end(), [](const Page* a, const Page* b) {
+        return a->uw_Segment != b->uw_Segment ? a->uw_Segment < b->uw_Segment : a->ull_Index < b->ull_Index;
+    });
+    for (Page* page : order)
+        if (!bWritePage(*page))
+            return false;
+    return true;
+}
+
+void WriteBackCache::Drop(uint16_t fromSegment) {
+    for (Page& page : m_pages)
+        if (page.uw_Segment >= fromSegment) {
+            page.b_Dirty = false;
+            page.p_Data.reset();
+        }
+    if (m_diskEnd.size() > fromSegment)
+        m_diskEnd.resize(fromSegment);
+}
+
+}  // namespace BIG
