@@ -1,87 +1,139 @@
 #include "plugin/OVI_Gzip.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
+#include <vector>
 
+#include "BIGfile/BIG_Endian.h"
 #include "platform/File.h"
+#include "platform/Thread.h"
 
 namespace ORVEX {
 namespace {
 
-// zlib's own buffers; larger than a block so that the streams do not make a
-// system call per 8 KiB. They change neither the blocks nor the bytes written.
-constexpr unsigned kStreamBuffer = 128 * 1024;
+// Member header: magic, deflate, no flags, time, no extra flags, Unix.
+constexpr size_t kHeaderSize = 10;
+constexpr size_t kTrailerSize = 8;  // CRC-32 and size modulo 2^32 of the chunk
+constexpr uint8_t kOsUnix = 3;
 
-struct GzCloser {
-    void operator()(gzFile_s* file) const {
-        if (file != nullptr)
-            gzclose(file);
-    }
+struct CompressorFree {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
-using GzHandle = std::unique_ptr<gzFile_s, GzCloser>;
+using Compressor = std::unique_ptr<libdeflate_compressor, CompressorFree>;
 
-std::string GzError(gzFile file, const char* what, const std::string& path) {
-    int code = Z_OK;
-    const char* text = file != nullptr ? gzerror(file, &code) : nullptr;
-    std::string message = std::string(what) + " " + path;
-    if (code == Z_ERRNO || text == nullptr || text[0] == '\0')
-        message += std::string(": ") + std::strerror(errno != 0 ? errno : EIO);
-    else
-        message += std::string(": ") + text;
-    return message;
+// One chunk and its member.
+struct Member {
+    std::vector<uint8_t> in;
+    std::vector<uint8_t> out;
+    size_t ul_Size = 0;  // bytes of `out` that are the member
+};
+
+bool bCompress(libdeflate_compressor* compressor, uint32_t time, Member* m) {
+    const size_t bound = libdeflate_deflate_compress_bound(compressor, m->in.size());
+    m->out.resize(kHeaderSize + bound + kTrailerSize);
+    uint8_t* p = m->out.data();
+    const uint8_t header[kHeaderSize] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, kOsUnix};
+    std::copy(header, header + kHeaderSize, p);
+    BIG::Endian::Put32(p + 4, time);
+    const size_t packed =
+        libdeflate_deflate_compress(compressor, m->in.data(), m->in.size(), p + kHeaderSize, bound);
+    if (packed == 0)
+        return false;
+    uint8_t* trailer = p + kHeaderSize + packed;
+    BIG::Endian::Put32(trailer, libdeflate_crc32(0, m->in.data(), m->in.size()));
+    BIG::Endian::Put32(trailer + 4, static_cast<uint32_t>(m->in.size()));
+    m->ul_Size = kHeaderSize + packed + kTrailerSize;
+    return true;
 }
 
-bool bFail(std::string* error, const std::string& message, const std::string& destinationPath) {
-    PLT::RemoveFile(destinationPath);
-    if (error != nullptr)
-        *error = message;
-    return false;
+struct FileCloser {
+    PLT::FileHandle h;
+    ~FileCloser() {
+        if (h != PLT::kInvalidFile)
+            PLT::CloseFile(h);
+    }
+};
+
+std::string Reason(const char* what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + PLT::ErrorText(PLT::LastError());
 }
 
 }  // namespace
 
-bool OVI_bGzipCopy(const std::string& sourcePath, const std::string& destinationPath, std::string* error) {
-    errno = 0;
-    GzHandle reader(gzopen(sourcePath.c_str(), "rb"));
-    if (!reader) {
+bool OVI_bGzipCopy(const std::string& sourcePath, const std::string& destinationPath, std::string* error,
+                   uint32_t time) {
+    std::string reason;
+    bool created = false;
+    auto fail = [&]() {
+        if (created)
+            PLT::RemoveFile(destinationPath);
         if (error != nullptr)
-            *error = "cannot open " + sourcePath + ": " + std::strerror(errno != 0 ? errno : ENOENT);
+            *error = reason;
         return false;
-    }
-    errno = 0;
-    GzHandle writer(gzopen(destinationPath.c_str(), "wb"));
-    if (!writer)
-        return bFail(error,
-                     "cannot create " + destinationPath + ": " + std::strerror(errno != 0 ? errno : EIO),
-                     destinationPath);
-    gzbuffer(reader.get(), kStreamBuffer);
-    gzbuffer(writer.get(), kStreamBuffer);
-    if (gzsetparams(writer.get(), kGzipLevel, Z_DEFAULT_STRATEGY) != Z_OK)
-        return bFail(error, GzError(writer.get(), "cannot set the compression level of", destinationPath),
-                     destinationPath);
+    };
 
-    std::unique_ptr<char[]> block(new char[kGzipBlockSize]);
-    for (;;) {
-        const int got = gzread(reader.get(), block.get(), kGzipBlockSize);
-        if (got < 0)
-            return bFail(error, GzError(reader.get(), "cannot read", sourcePath), destinationPath);
-        if (got > 0 && gzwrite(writer.get(), block.get(), static_cast<unsigned>(got)) != got)
-            return bFail(error, GzError(writer.get(), "cannot write", destinationPath), destinationPath);
-        if (static_cast<uint32_t>(got) < kGzipBlockSize)
-            break;
+    FileCloser source{PLT::OpenFile(sourcePath, PLT::Access::eRead, PLT::Disposition::eOpenExisting)};
+    uint64_t size = 0;
+    if (source.h == PLT::kInvalidFile || !PLT::GetFileSize(source.h, &size)) {
+        reason = Reason("cannot open", sourcePath);
+        return fail();
     }
-    // Closing flushes the last deflate block and the trailer: its result is
-    // the result of the copy.
-    errno = 0;
-    const int closed = gzclose(writer.release());
-    if (closed != Z_OK)
-        return bFail(error,
-                     "cannot finish " + destinationPath + ": " +
-                         (closed == Z_ERRNO ? std::strerror(errno != 0 ? errno : EIO) : zError(closed)),
-                     destinationPath);
+    FileCloser destination{
+        PLT::OpenFile(destinationPath, PLT::Access::eReadWrite, PLT::Disposition::eCreateAlways)};
+    if (destination.h == PLT::kInvalidFile) {
+        reason = Reason("cannot create", destinationPath);
+        return fail();
+    }
+    created = true;
+
+    Compressor compressors[2] = {Compressor(libdeflate_alloc_compressor(kGzipLevel)),
+                                 Compressor(libdeflate_alloc_compressor(kGzipLevel))};
+    if (!compressors[0] || !compressors[1]) {
+        reason = "no memory to compress " + destinationPath;
+        return fail();
+    }
+
+    Member members[2];
+    uint64_t readAt = 0;
+    uint64_t writeAt = 0;
+    bool first = true;
+    while (first || readAt < size) {
+        first = false;
+        // Up to two chunks: the second is compressed on the helper thread.
+        size_t count = 0;
+        for (Member& m : members) {
+            if (count != 0 && readAt >= size)
+                break;
+            const uint64_t n = std::min<uint64_t>(kGzipChunkSize, size - readAt);
+            m.in.resize(static_cast<size_t>(n));
+            if (n != 0 && !PLT::ReadAt(source.h, readAt, m.in.data(), m.in.size())) {
+                reason = Reason("cannot read", sourcePath);
+                return fail();
+            }
+            readAt += n;
+            ++count;
+        }
+        bool helperOk = true;
+        PLT::Thread helper;
+        if (count == 2 &&
+            !helper.Start("gzip", [&] { helperOk = bCompress(compressors[1].get(), time, &members[1]); }))
+            helperOk = bCompress(compressors[1].get(), time, &members[1]);
+        const bool ok = bCompress(compressors[0].get(), time, &members[0]);
+        if (helper.Joinable())
+            helper.Join();
+        if (!ok || !helperOk) {
+            reason = "cannot compress " + sourcePath;
+            return fail();
+        }
+        for (size_t k = 0; k < count; ++k) {
+            if (!PLT::WriteAt(destination.h, writeAt, members[k].out.data(), members[k].ul_Size)) {
+                reason = Reason("cannot write", destinationPath);
+                return fail();
+            }
+            writeAt += members[k].ul_Size;
+        }
+    }
     return true;
 }
 
