@@ -95,9 +95,15 @@ void ClearWorkFolder(const std::string& folder) {
 // Moves a finished bigfile of `segments` files (and its gzip copy when
 // `gzip`) from `from` to `to`. Segment files go first and the first file
 // last; stale segment files of an older, longer bigfile at `to` are removed
-// afterwards.
+// afterwards. The two move as a pair: the older copy goes before the new
+// bigfile takes its place, so that whatever fails, a new bigfile never stands
+// beside an old copy.
 bool bMoveIntoPlace(const std::string& from, const std::string& to, unsigned segments, bool gzip,
                     std::string* error) {
+    if (gzip && !PLT::RemoveFile(to + kGzipExtension) && PLT::FileExists(to + kGzipExtension)) {
+        *error = "cannot remove the older " + to + kGzipExtension + ": " + PLT::ErrorText(PLT::LastError());
+        return false;
+    }
     for (unsigned k = segments; k-- > 0;) {
         if (!PLT::RenameFile(SegmentPath(from, k), SegmentPath(to, k))) {
             *error = "cannot move " + SegmentPath(from, k) + " to " + SegmentPath(to, k) + ": " +

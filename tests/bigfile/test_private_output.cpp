@@ -80,7 +80,8 @@ protected:
         ERR_SetInteractive(false);
         PLT::ClearFaults();
         m_dir = fs::temp_directory_path() /
-                ("private_output_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("private_output_" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
@@ -118,7 +119,9 @@ TEST_F(PrivateOutputTest, LeavesTheBytesOfDirectWritesOverSeveralSegments) {
         ASSERT_GT(segments, 1u);
         for (unsigned k = 0; k < segments; ++k) {
             SCOPED_TRACE(k);
-            const auto name = [k](const std::string& p) { return k == 0 ? p : BIG::File::SegmentFileName(p, k); };
+            const auto name = [k](const std::string& p) {
+                return k == 0 ? p : BIG::File::SegmentFileName(p, k);
+            };
             Bytes a = ReadAll(name(direct));
             Bytes b = ReadAll(name(held));
             ASSERT_GE(a.size(), BIG_st_SegmentHeader::kEncodedSize);

@@ -201,6 +201,86 @@ TEST_F(WriterTest, GzipCopyOfAMissingFileFailsAndLeavesNoDestination) {
     EXPECT_FALSE(ORVEX::OVI_bGzipCopy("plain.big", "no/such/folder/plain.big.gz", &error));
 }
 
+std::vector<uint8_t> Gunzip(const std::string& path) {
+    std::vector<uint8_t> unpacked;
+    gzFile in = gzopen(path.c_str(), "rb");
+    if (in == nullptr)
+        return unpacked;
+    uint8_t block[65536];
+    int got;
+    while ((got = gzread(in, block, sizeof block)) > 0)
+        unpacked.insert(unpacked.end(), block, block + got);
+    gzclose(in);
+    return unpacked;
+}
+
+TEST_F(WriterTest, GzipCopiesOfSeveralMembersReadBackWholeAndAWriteFaultLeavesNone) {
+    struct Case {
+        const char* what;
+        size_t size;
+    } cases[] = {
+        {"empty", 0},
+        {"one member", 1000},
+        {"exactly two chunks", 2 * ORVEX::kGzipChunkSize},
+        {"five members, the last short", 4 * ORVEX::kGzipChunkSize + 12345},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes(c.size);
+        uint32_t state = 5;
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            state = state * 1664525u + 1013904223u;
+            bytes[i] = static_cast<uint8_t>((i % 512 < 256) ? i / 7 : state >> 24);  // half compressible
+        }
+        WriteAll("source.big", bytes);
+        std::string error;
+        ASSERT_TRUE(ORVEX::OVI_bGzipCopy("source.big", "source.big.gz", &error)) << error;
+        PLT::ProcessResult result;
+        ASSERT_TRUE(PLT::RunProcess({"gzip", "-t", "source.big.gz"}, {}, &result));
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(Gunzip("source.big.gz"), bytes);
+
+        for (const PLT::FaultOp op : {PLT::FaultOp::eRead, PLT::FaultOp::eWrite}) {
+            if (c.size == 0 && op == PLT::FaultOp::eRead)
+                continue;  // an empty source is never read
+            PLT::InjectFault(op, c.size > ORVEX::kGzipChunkSize ? 2 : 1);
+            EXPECT_FALSE(ORVEX::OVI_bGzipCopy("source.big", "faulted.big.gz", &error));
+            PLT::ClearFaults();
+            EXPECT_FALSE(fs::exists("faulted.big.gz"));
+        }
+    }
+}
+
+TEST_F(WriterTest, AFailedRenameLeavesNoNewBigfileBesideAnOldGzipCopy) {
+    tool.mo_Params.mb_Compress = true;
+    // The renames of a one-segment output: the bigfile, then its copy.
+    for (uint64_t nth : {1, 2}) {
+        SCOPED_TRACE(nth);
+        ASSERT_EQ(Write("Town", {kHouse}), 0);
+        tool.SetStatus(OVC_Status_Success);
+        PLT::InjectFault(PLT::FaultOp::eRename, nth);
+        testing::internal::CaptureStdout();
+        const int32_t result = Write("Town", {kHouse, kStreet, kTown});
+        const std::string lines = Captured();
+        PLT::ClearFaults();
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Failure);
+        EXPECT_NE(lines.find(kUnableLine), std::string::npos) << lines;
+        // Whatever bigfile is in place, a copy beside it is its own: both
+        // old, or the old copy gone.
+        if (fs::exists(OutPath("Town") + ".gz")) {
+            EXPECT_EQ(Gunzip(OutPath("Town") + ".gz"), ReadAll(OutPath("Town")));
+        }
+        if (nth == 2) {
+            auto out = OpenOutput(OutPath("Town"));
+            ASSERT_NE(out, nullptr);
+            EXPECT_EQ(out->ul_CountUsedFiles(), 3u);  // the new bigfile, without its copy
+            out->File().eClose();
+            EXPECT_FALSE(fs::exists(OutPath("Town") + ".gz"));
+        }
+    }
+}
+
 TEST_F(WriterTest, AWriteFaultFailsTheOutputKeepsTheOldBigfileAndLeavesNoPartialFile) {
     ASSERT_EQ(Write("Marlin", {kHouse}), 0);
     const auto before = ReadAll(OutPath("Marlin"));
