@@ -201,10 +201,14 @@ protected:
     // when the output had no key, else 0.
     // Virtual so that a test can take the outputs without writing them.
     virtual int32_t _CreateBigFile(SplitOutput& output);
-    // Copies the first `count` keys of `keys` from the process-wide FAT into `fat`.
-    void _CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count);
+    // Copies the first `count` keys of `keys` from the process-wide FAT into
+    // `fat`. False at the first file that cannot be copied, with the reason in
+    // `*reason` when it is known (empty for a write error of the table).
+    bool _CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count, std::string* reason = nullptr);
     // Copies source file `sourceIndex` into directory `dirIndex` of `fat`.
-    void _CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex);
+    // False when it cannot be created or stored, or when its content does not
+    // match the source table's checksum (the source changed under the run).
+    bool _CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex, std::string* reason);
     // Writes `path`.gz beside `path`; false when it could not be written.
     bool _bCompressBigFile(const std::string& path);
 
@@ -228,6 +232,9 @@ protected:
     OVI_DirLoadHelper mo_DirLoadHelper;
     RemovalCriteria mo_RemCriteria;
     ReplacementContent mo_Replacement;
+    // Size and times of the source's segment files when the first output of
+    // the run was written; each output checks them again (empty until then).
+    std::vector<uint64_t> mab_SourceState;
     OVI_LinkerConvert mo_Linker;
     std::map<uint32_t, uint32_t> mmap_Unplaced;          // key -> passes that failed to place it
     std::multimap<uint32_t, uint32_t> mmap_MissingRefs;  // missing key -> referring key

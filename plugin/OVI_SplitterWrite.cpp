@@ -8,6 +8,7 @@
 // partial file under a finished name.
 #include <algorithm>
 #include <cinttypes>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,6 @@ constexpr const char* kBigExtension = ".big";
 constexpr const char* kGzipExtension = ".gz";
 constexpr const char* kWorkFolderSuffix = ".partial";
 constexpr unsigned kMaxSegments = 255;
-
-// Set by _CopyFile when a file could not be created or stored; read by
-// _CopyFiles, which stops at the first one. Host thread only.
-bool s_CopyFailed = false;
 
 void AppendSeparator(std::string* path) {
     if (!path->empty() && path->back() != '/')
@@ -121,6 +118,22 @@ bool bMoveIntoPlace(const std::string& from, const std::string& to, unsigned seg
     return true;
 }
 
+// Size and times of every segment file of the source bigfile.
+std::vector<uint64_t> StateOf(BIG_cl_Fat* source) {
+    std::vector<uint64_t> state;
+    if (source == nullptr || !source->File().bIsOpen())
+        return state;
+    const std::string& path = source->File().GetPath();
+    for (unsigned k = 0; k < source->File().uw_GetSegmentCount(); ++k) {
+        uint64_t size = 0, modified = 0, changed = 0;
+        const std::string file = SegmentPath(path, k);
+        PLT::GetPathSize(file, &size);
+        PLT::GetPathTimes(file, &modified, &changed);
+        state.insert(state.end(), {size, modified, changed});
+    }
+    return state;
+}
+
 }  // namespace
 
 int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
@@ -203,10 +216,19 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
     fat.SetPackageId(static_cast<uint16_t>(output.ul_PackageId));
 
-    s_CopyFailed = false;
-    _CopyFiles(fat, output.p_Keys.get(), output.ul_Count);
-    if (s_CopyFailed || fat.ul_GetWriteErrorCount() != errorsBefore) {
-        reason = "cannot write " + buildPath;
+    if (mab_SourceState.empty())
+        mab_SourceState = StateOf(mpo_Fat);
+    if (!_CopyFiles(fat, output.p_Keys.get(), output.ul_Count, &reason) ||
+        fat.ul_GetWriteErrorCount() != errorsBefore) {
+        if (reason.empty())
+            reason = "cannot write " + buildPath;
+        return fail();
+    }
+    // A source rewritten during the run would give outputs of mixed
+    // contents, even where each content matches its own table.
+    if (StateOf(mpo_Fat) != mab_SourceState) {
+        reason = "the source bigfile " + (mpo_Fat != nullptr ? mpo_Fat->File().GetPath() : std::string()) +
+                 " changed during the run";
         return fail();
     }
 
@@ -240,9 +262,12 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     return 0;
 }
 
-void OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count) {
+bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count, std::string* reason) {
+    std::string ignored;
+    if (reason == nullptr)
+        reason = &ignored;
     if (mpo_Fat == nullptr || keys == nullptr)
-        return;
+        return true;
     BIG_cl_Fat& source = *mpo_Fat;
     // Output directory of each source directory, made on first use.
     std::vector<uint16_t> dirOf(source.uw_GetDirCount(), BIG_cl_Fat::kNoDir);
@@ -265,68 +290,70 @@ void OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
         uint16_t dir = sourceDir < dirOf.size() ? dirOf[sourceDir] : BIG_cl_Fat::kNoDir;
         if (dir == BIG_cl_Fat::kNoDir) {
             dir = fat.uw_CreateDirPath(source.GetDirPath(sourceDir).c_str());
-            if (dir == BIG_cl_Fat::kNoDir) {
-                s_CopyFailed = true;
-                return;
-            }
+            if (dir == BIG_cl_Fat::kNoDir)
+                return false;
             if (sourceDir < dirOf.size())
                 dirOf[sourceDir] = dir;
         }
-        _CopyFile(index, fat, dir);
-        // One failed write fails the output: stop before every later file
+        // One failed file fails the output: stop before every later file
         // reports the same full disk.
-        if (s_CopyFailed || fat.ul_GetWriteErrorCount() != errorsBefore)
-            return;
+        if (!_CopyFile(index, fat, dir, reason) || fat.ul_GetWriteErrorCount() != errorsBefore)
+            return false;
     }
     progress.Update(count);
+    return true;
 }
 
-void OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex) {
+bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex, std::string* reason) {
     BIG_cl_Fat& source = *mpo_Fat;
     const std::string name = source.GetFileName(sourceIndex);
     const uint32_t key = source.ul_GetFileKey(sourceIndex);
     const BIG_st_FileEntry from = source.FileEntry(sourceIndex);
 
     const uint32_t index = fat.ul_CreateFile(name.c_str(), from.ul_Time, dirIndex, key);
-    if (index == BIG_cl_Fat::kNoFile) {
-        s_CopyFailed = true;
-        return;
-    }
+    if (index == BIG_cl_Fat::kNoFile)
+        return false;
 
     BIG::FBuff* buffer = nullptr;
     source.LoadFile(sourceIndex, &buffer);
     const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
     uint32_t saved = 0;
+    bool copied = false;
     if (mo_Replacement.bHasData() && from.uc_Type == mo_Replacement.ul_Type) {
         fat.SaveFile(index, mo_Replacement.p_Data.get(), mo_Replacement.ul_Size);
         saved = mo_Replacement.ul_Size;
     } else if (buffer != nullptr && buffer->pc_GetData() != nullptr && buffer->ul_GetSize() != 0) {
         fat.SaveFile(index, buffer->pc_GetData(), buffer->ul_GetSize());
         saved = buffer->ul_GetSize();
+        copied = true;
     }
     if (buffer != nullptr)
         buffer->Release();
     if (fat.ul_GetWriteErrorCount() != errorsBefore ||
-        (saved != 0 && fat.FileEntry(index).ul_Pos == BIG_st_FileEntry::kNone)) {
-        s_CopyFailed = true;
-        return;
+        (saved != 0 && fat.FileEntry(index).ul_Pos == BIG_st_FileEntry::kNone))
+        return false;
+    // The save has just computed the content's checksum: a copy that differs
+    // from what the source table says was read from a changed source.
+    if (copied && from.ul_Checksum != 0 && fat.FileEntry(index).ul_Checksum != from.ul_Checksum) {
+        char text[160];
+        std::snprintf(text, sizeof text, "the content of %s [0x%08X] does not match its table checksum",
+                      name.c_str(), key);
+        *reason = text;
+        return false;
     }
 
     // One entry write after the save: the link marker of the source, its type
     // byte (the name's extension does not tell every type apart), and its
     // time, which the save has just replaced with the current one.
     BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
-    if (entry == nullptr) {
-        s_CopyFailed = true;
-        return;
-    }
+    if (entry == nullptr)
+        return false;
     entry->ul_Flags = (entry->ul_Flags & ~BIG_st_FileEntry::kFlagLinkMask) |
                       (from.ul_Flags & BIG_st_FileEntry::kFlagLinkMask);
     entry->uc_Type = from.uc_Type;
     entry->ul_Time = from.ul_Time;
     fat.WriteFileEntry(index);
-    if (fat.ul_GetWriteErrorCount() != errorsBefore)
-        s_CopyFailed = true;
+    return fat.ul_GetWriteErrorCount() == errorsBefore;
 }
 
 bool OVI_Splitter::_bCompressBigFile(const std::string& path) {

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "platform/FaultInjection.h"
 #include "platform/Process.h"
 #include "plugin/OVI_Gzip.h"
@@ -278,6 +281,45 @@ TEST_F(WriterTest, AFailedRenameLeavesNoNewBigfileBesideAnOldGzipCopy) {
             out->File().eClose();
             EXPECT_FALSE(fs::exists(OutPath("Town") + ".gz"));
         }
+    }
+}
+
+TEST_F(WriterTest, ASourceChangedDuringTheRunFailsTheOutputAndSaysWhat) {
+    struct Case {
+        const char* what;
+        bool rewriteContent;  // else only the file's time moves
+        const char* expected;
+    } cases[] = {
+        {"a content rewritten in place", true, "street.txd [0x00000101] does not match its table checksum"},
+        {"the file touched", false, "changed during the run"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(MakeSource(temp.File("source.big"), SourceFiles()));
+        tool.eDeinit();
+        ASSERT_TRUE(tool.bStart(params));
+        tool.mab_SourceState.clear();
+        ASSERT_EQ(Write("Marlin", {kHouse}), 0);  // the run's first output notes the source
+        if (c.rewriteContent) {
+            std::vector<uint8_t> bytes = ReadAll("source.big");
+            const std::string old = "texture-A";
+            auto at = std::search(bytes.begin(), bytes.end(), old.begin(), old.end());
+            ASSERT_NE(at, bytes.end());
+            at[8] = 'Z';
+            const auto time = fs::last_write_time("source.big");
+            WriteAll("source.big", bytes);
+            fs::last_write_time("source.big", time);
+        } else {
+            fs::last_write_time("source.big", fs::last_write_time("source.big") + std::chrono::seconds(5));
+        }
+        tool.SetStatus(OVC_Status_Success);
+        testing::internal::CaptureStdout();
+        const int32_t result = Write("Town", {kHouse, kStreet, kTown});
+        const std::string lines = Captured();
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Failure);
+        EXPECT_NE(lines.find(c.expected), std::string::npos) << lines;
+        EXPECT_FALSE(fs::exists(OutPath("Town")));
     }
 }
 

@@ -32,6 +32,7 @@ public:
     using OVI_Splitter::_eWriteFinalReport;
     using OVI_Splitter::_PrintLinkFile;
     using OVI_Splitter::_WriteCriticalReport;
+    using OVI_Splitter::mab_SourceState;
     using OVI_Splitter::mmap_MissingRefs;
     using OVI_Splitter::mmap_Records;
     using OVI_Splitter::mmap_Unplaced;
