@@ -41,9 +41,8 @@ WriteBackCache::Page* WriteBackCache::pGet(uint16_t segment, PLT::FileHandle fil
         slot = &m_pages.back();
         slot->p_Data.reset(new uint8_t[kPageSize]);
     } else {
-        slot = &*std::min_element(m_pages.begin(), m_pages.end(), [](const Page& a, const Page& b) {
-            return a.ull_LastUse < b.ull_LastUse;
-        });
+        slot = &*std::min_element(m_pages.begin(), m_pages.end(),
+                                  [](const Page& a, const Page& b) { return a.ull_LastUse < b.ull_LastUse; });
         if (!bWritePage(*slot))
             return nullptr;
         if (!slot->p_Data)
@@ -57,7 +56,8 @@ WriteBackCache::Page* WriteBackCache::pGet(uint16_t segment, PLT::FileHandle fil
     // What an earlier eviction left in the file comes back; the rest is zero,
     // as unwritten bytes below the file's end read.
     const uint64_t start = index * kPageSize;
-    const uint64_t onDisk = DiskEnd(segment) > start ? std::min<uint64_t>(DiskEnd(segment) - start, kPageSize) : 0;
+    const uint64_t onDisk =
+        DiskEnd(segment) > start ? std::min<uint64_t>(DiskEnd(segment) - start, kPageSize) : 0;
     slot->ul_Valid = static_cast<uint32_t>(onDisk);
     if (onDisk != 0 && !PLT::ReadAt(file, start, slot->p_Data.get(), static_cast<uint32_t>(onDisk))) {
         slot->p_Data.reset();  // no page holds this slot now
@@ -86,7 +86,8 @@ bool WriteBackCache::bWrite(uint16_t segment, PLT::FileHandle file, uint64_t off
     return true;
 }
 
-bool WriteBackCache::bRead(uint16_t segment, PLT::FileHandle file, uint64_t offset, void* data, uint32_t count) {
+bool WriteBackCache::bRead(uint16_t segment, PLT::FileHandle file, uint64_t offset, void* data,
+                           uint32_t count) {
     uint8_t* to = static_cast<uint8_t*>(data);
     while (count != 0) {
         Page* page = pGet(segment, file, offset / kPageSize);

@@ -1,37 +1,37 @@
 #!/usr/bin/env bash
-# End-to-end timing of `orvex split` on the large generated bigfile (200k files,
-# 50 worlds, made by bench/gen_large.sh), against plain tools on the same bytes:
-#   1. orvex split of every world, reports on           (wall, peak memory)
-#   2. cp -r of the output bigfiles it wrote            (the copying floor)
-#   3. orvex split again with --compress                (wall, peak memory)
-#   4. gzip -8 of the same output bigfiles              (the compression floor)
-# and prints split/cp, (compress step)/gzip -8 and the sizes of both gzip copies.
+# The split's speed goals in one run, on corpora that `orvex gen` makes from a
+# seed and a size flag. Each side of a ratio is the minimum of RUNS runs, and
+# both sides end with `sync` so that the writeback of the outputs is counted.
 #
-# Usage: bench/bench_split.sh [GENDIR [WORKDIR]]
-#   GENDIR   the output of bench/gen_large.sh (made when it holds no data.big);
-#            default ${TMPDIR:-/tmp}/orvex_gen_large
-#   WORKDIR  scratch folder, replaced; default ${TMPDIR:-/tmp}/orvex_bench_split
-# Environment: ORVEX (default build/host/orvex), ORVEX_PLUGIN as for orvex.
+#   1. split + sync of the large corpus (no reports, no compression) / cp + sync
+#   2. split + sync of the small-file corpus / cp + sync
+#   3. the gzip step (split --compress minus split) / pigz -8 -p2 over the same
+#      outputs; every .gz against gzip -8's size, gzip -t and zlib's reader
+#   4. split --no-copy from refs.bin / split --no-copy that scans
+#   5. peak memory of the small-file split against 2 x (FAT + refs.bin) + 64 MB
+#   6. orvex extract of the small corpus / tar -x of the same tree
+#
+# Usage: bench/bench_split.sh [WORKDIR]
+#   WORKDIR  scratch folder, replaced when this script made it;
+#            default ${TMPDIR:-/tmp}/orvex_bench_split
+# Environment: ORVEX (default build/host/orvex), ORVEX_PLUGIN as for orvex;
+#   SEED (1), RUNS (3); LARGE_FILES (200000), LARGE_SCALE (1.0), SMALL_FILES
+#   (200000), SMALL_SCALE (0.11), WORLDS (50): the corpora.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 orvex="${ORVEX:-$root/build/host/orvex}"
-gen="${1:-${TMPDIR:-/tmp}/orvex_gen_large}"
-work="${2:-${TMPDIR:-/tmp}/orvex_bench_split}"
+work="${1:-${TMPDIR:-/tmp}/orvex_bench_split}"
+seed="${SEED:-1}"
+runs="${RUNS:-3}"
+worlds_n="${WORLDS:-50}"
 
-if [[ ! -x "$orvex" ]]; then
-    echo "bench_split: no orvex at $orvex (build it, or set ORVEX)" >&2
-    exit 2
-fi
-if [[ ! -f "$gen/data.big" || ! -f "$gen/summary.txt" ]]; then
-    ORVEX="$orvex" "$root/bench/gen_large.sh" "$gen"
-fi
-have_time=0
-if [[ -x /usr/bin/time ]] && /usr/bin/time -v true >/dev/null 2>&1; then
-    have_time=1
-fi
-
-# Only a folder this script made is replaced.
+for tool in "$orvex" pigz gzip tar bc; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "bench_split: $tool is missing (build orvex or set ORVEX; scripts/setup.sh installs pigz)" >&2
+        exit 2
+    fi
+done
 if [[ -e "$work" ]]; then
     if [[ -f "$work/.bench_split" ]]; then
         rm -rf -- "$work"
@@ -42,82 +42,123 @@ if [[ -e "$work" ]]; then
 fi
 mkdir -p "$work"
 touch "$work/.bench_split"
-
-worlds=()
-while read -r word key _; do
-    [[ "$word" == "world" ]] && worlds+=(--world "$key")
-done <"$gen/summary.txt"
-if [[ ${#worlds[@]} -eq 0 ]]; then
-    echo "bench_split: no world listed in $gen/summary.txt" >&2
-    exit 2
-fi
-
-# The plug-in's path fields hold 63 characters: run from the scratch folder
-# with paths relative to it.
-# Every segment file: data.big, data.big1, ...
-for f in "$gen"/data.big* "$gen"/gm.big*; do
-    [[ -f "$f" ]] && ln -s "$f" "$work/$(basename "$f")"
-done
 cd "$work"
-# An empty data root: the bigfiles are measured, not the sound packages, which
-# the generated data root holds and a split would copy beside them.
-mkdir Data
 
 now() { date +%s.%N; }
-# run LABEL COMMAND...: wall seconds into $elapsed, peak KiB into $peak.
-run() {
-    local label="$1"
-    shift
-    local start end report
-    report="$work/time.$label"
+# timed COMMAND...: wall seconds (command then sync) into $elapsed, peak KiB into $peak.
+timed() {
+    local start
+    sync
     start=$(now)
-    if [[ $have_time -eq 1 ]]; then
-        /usr/bin/time -v -o "$report" "$@"
-    else
-        "$@"
-    fi
-    end=$(now)
-    elapsed=$(echo "$end - $start" | bc -l)
-    peak=0
-    if [[ $have_time -eq 1 ]]; then
-        peak=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' "$report")
-    fi
-    printf '%-28s %9.2f s   peak %8s KiB\n' "$label" "$elapsed" "$peak"
+    /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null
+    sync
+    elapsed=$(echo "$(now) - $start" | bc -l)
+    peak=$(tail -1 "$work/peak")
+}
+# best SETUP COMMAND...: the minimum wall time of $runs runs into $best, peak into $best_peak;
+# SETUP (a shell function name) runs before each run, untimed.
+best() {
+    local setup="$1"
+    shift
+    best=""
+    best_peak=0
+    for ((r = 0; r < runs; ++r)); do
+        "$setup"
+        timed "$@"
+        if [[ -z "$best" ]] || (($(echo "$elapsed < $best" | bc -l))); then best=$elapsed; fi
+        ((peak > best_peak)) && best_peak=$peak
+    done
+}
+ratio() { echo "scale=2; $1 / $2" | bc -l; }
+# The plug-in's path fields hold 63 characters: every path is short and relative.
+make_corpus() {
+    local dir="$1" files="$2" scale="$3"
+    "$orvex" gen "$dir" --seed "$seed" --files "$files" --worlds "$worlds_n" --size-scale "$scale" --quiet
+}
+world_args() { awk '$1 == "world" { printf " --world %s", $2 }' "$1/summary.txt"; }
+clear_out() { rm -rf out cpout; mkdir -p out/Data cpout; }
+no_setup() { :; }
+
+# split_ratio CORPUS: prints split+sync / cp+sync of the source segments.
+split_ratio() {
+    local corpus="$1"
+    local args
+    read -r -a args <<<"split $corpus/data.big --data-root out/Data --work-dir out/w $(world_args "$corpus")"
+    best clear_out "$orvex" "${args[@]}"
+    split_s=$best
+    split_peak=$best_peak
+    best clear_out bash -c "cp $corpus/data.big* cpout/"
+    cp_s=$best
+    printf '  split + sync %.2f s, cp + sync %.2f s: %s (peak %s KiB)\n' "$split_s" "$cp_s" \
+        "$(ratio "$split_s" "$cp_s")" "$split_peak"
 }
 
-split_args=(split data.big --data-root Data "${worlds[@]}" --report)
-[[ -f gm.big ]] && split_args+=(--gm-bigfile gm.big)
+echo "corpora: seed $seed, $worlds_n worlds, minimum of $runs runs"
+make_corpus large "${LARGE_FILES:-200000}" "${LARGE_SCALE:-1.0}"
+make_corpus small "${SMALL_FILES:-200000}" "${SMALL_SCALE:-0.11}"
+for c in large small; do
+    echo "  $c: $(head -1 "$c/summary.txt")"
+done
 
-echo "orvex split of $(( ${#worlds[@]} / 2 )) worlds from $gen/data.big ($(du -h "$gen/data.big" | cut -f1))"
-run split "$orvex" "${split_args[@]}" --work-dir plain >"$work/split.out"
-split_s=$elapsed
-split_peak=$peak
-bytes=$(find Data/DLC -name '*.big*' -type f -printf '%s\n' | awk '{s += $1} END {printf "%.0f\n", s}')
-echo "  wrote $(find Data/DLC -name '*.big' | wc -l) bigfiles, $bytes bytes"
+echo "1. large corpus, split + sync / cp + sync (goal <= 1.5)"
+split_ratio large
+echo "2. small-file corpus, split + sync / cp + sync (goal <= 4)"
+split_ratio small
+small_peak=$split_peak
 
-run "cp -r of the outputs" cp -r Data/DLC copy
-cp_s=$elapsed
-rm -rf copy
+echo "3. gzip step / pigz -8 -p2 (goal <= 0.5, every .gz <= gzip -8's)"
+read -r -a sargs <<<"split small/data.big --data-root out/Data --work-dir out/w $(world_args small)"
+best clear_out "$orvex" "${sargs[@]}" --compress
+step=$(echo "$best - $split_s" | bc -l)
+clear_out
+"$orvex" "${sargs[@]}" --compress >/dev/null
+pigz_all() { find out/Data/DLC -name '*.big' -type f -exec pigz -8 -p2 -k -f -S .pigz {} +; }
+export -f pigz_all
+best no_setup bash -c pigz_all
+printf '  gzip step %.2f s, pigz %.2f s: %s\n' "$step" "$best" "$(ratio "$step" "$best")"
+larger=0
+total_ours=0
+total_ref=0
+while read -r big; do
+    ours=$(stat -c %s "$big.gz")
+    ref=$(gzip -8 -c "$big" | wc -c)
+    total_ours=$((total_ours + ours))
+    total_ref=$((total_ref + ref))
+    if ((ours > ref)); then
+        echo "  LARGER than gzip -8: $big.gz ($ours against $ref bytes)"
+        larger=$((larger + 1))
+    fi
+    gzip -t "$big.gz" || echo "  gzip -t refuses $big.gz"
+    if command -v python3 >/dev/null; then
+        python3 -c 'import sys, zlib
+d = zlib.decompressobj(31); data = open(sys.argv[1], "rb").read(); out = b""
+while data:
+    out += d.decompress(data); data = d.unused_data; d = zlib.decompressobj(31) if data else d
+sys.exit(0 if out == open(sys.argv[2], "rb").read() else 1)' "$big.gz" "$big" || echo "  zlib does not read $big.gz back"
+    fi
+done < <(find out/Data/DLC -name '*.big' -type f)
+printf '  .gz bytes %s against gzip -8 %s; %d larger\n' "$total_ours" "$total_ref" "$larger"
 
-rm -rf Data/DLC
-run "split --compress" "$orvex" "${split_args[@]}" --compress --work-dir packed >"$work/split_compress.out"
-compress_s=$elapsed
-compress_peak=$peak
-ours_gz=$(find Data/DLC -name '*.big.gz' -type f -printf '%s\n' | awk '{s += $1} END {printf "%.0f\n", s}')
+echo "4. split --no-copy from refs.bin / the same split that scans (goal: scan part >= 20 x faster)"
+clear_out
+"$orvex" "${sargs[@]}" --no-copy --write-refs-cache >/dev/null
+cp out/w/refs.bin refs.bin
+best no_setup "$orvex" "${sargs[@]}" --no-copy
+scan_s=$best
+best no_setup "$orvex" "${sargs[@]}" --no-copy --refs-cache refs.bin
+printf '  scanning %.2f s, from refs.bin %.2f s: %s x\n' "$scan_s" "$best" "$(ratio "$scan_s" "$best")"
 
-gzip_all() {
-    find Data/DLC -name '*.big' -type f | while read -r f; do gzip -8 -c "$f" >"$f.ref.gz"; done
-}
-run "gzip -8 of the outputs" bash -c "$(declare -f gzip_all); gzip_all"
-gzip_s=$elapsed
-ref_gz=$(find Data/DLC -name '*.big.ref.gz' -type f -printf '%s\n' | awk '{s += $1} END {printf "%.0f\n", s}')
+echo "5. peak memory of the small-file split (goal <= 2 x (FAT + refs.bin) + 64 MB)"
+read -r files dirs < <(awk '/^bigfile/ { print $3, $5 }' small/summary.txt)
+fat_kib=$(((files * 96 + dirs * 64) / 1024))
+refs_kib=$(($(stat -c %s refs.bin) / 1024))
+bound=$((2 * (fat_kib + refs_kib) + 65536))
+printf '  peak %s KiB against %s KiB (FAT %s KiB, refs.bin %s KiB)\n' "$small_peak" "$bound" "$fat_kib" "$refs_kib"
 
-echo
-step=$(echo "$compress_s - $split_s" | bc -l)
-printf 'split / cp:                 %6.2f   (%.2f s against %.2f s)\n' "$(echo "$split_s / $cp_s" | bc -l)" \
-    "$split_s" "$cp_s"
-printf 'gzip step / gzip -8:        %6.2f   (%.2f s against %.2f s)\n' "$(echo "$step / $gzip_s" | bc -l)" \
-    "$step" "$gzip_s"
-printf 'gzip copies:                %s bytes (orvex) against %s bytes (gzip -8)\n' "$ours_gz" "$ref_gz"
-printf 'peak memory:                %s KiB (split), %s KiB (split --compress)\n' "$split_peak" "$compress_peak"
-grep -E '^unplaced keys' "$work/split.out" || true
+echo "6. orvex extract / tar -x of the same tree (goal <= 2)"
+rm -rf tree && "$orvex" extract small/data.big tree >/dev/null && tar -cf tree.tar tree && rm -rf tree
+clear_tree() { rm -rf tree; }
+best clear_tree "$orvex" extract small/data.big tree
+extract_s=$best
+best clear_tree tar -xf tree.tar
+printf '  extract %.2f s, tar -x %.2f s: %s\n' "$extract_s" "$best" "$(ratio "$extract_s" "$best")"
