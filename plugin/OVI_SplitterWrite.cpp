@@ -14,6 +14,7 @@
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_File.h"
 #include "platform/Clock.h"
+#include "platform/Signals.h"
 #include "plugin/OVI_Gzip.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Splitter.h"
@@ -186,7 +187,7 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     s_CopyFailed = false;
     _CopyFiles(fat, output.p_Keys.get(), output.ul_Count);
     if (s_CopyFailed || fat.ul_GetWriteErrorCount() != errorsBefore) {
-        reason = "cannot write " + buildPath;
+        reason = PLT::InterruptRequested() ? "interrupted" : "cannot write " + buildPath;
         return fail();
     }
 
@@ -231,6 +232,11 @@ void OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
 
     for (uint32_t n = 0; n < count; ++n) {
         progress.Update(n);
+        // An interrupt stops at a file boundary; the output then fails whole.
+        if (PLT::InterruptRequested()) {
+            s_CopyFailed = true;
+            return;
+        }
         const uint32_t key = keys[n];
         // 0 and 0xFFFFFFFF would make the new table draw a key of its own.
         if (key == 0 || key == BIG_cl_Fat::kNoKey)
