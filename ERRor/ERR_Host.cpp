@@ -7,6 +7,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_MessageBox.h"
 #include "platform/Process.h"
+#include "platform/Terminal.h"
 
 namespace {
 
@@ -48,6 +49,10 @@ void ERR_ShowOnStderr(const ERR_st_LogRecord& record) {
     // Standard output carries the tools' own lines; the engine's complaints go beside them.
     if (record.level < ERR_Level_Warning)
         return;
-    std::fprintf(stderr, "[%s][%s] %s\n", ERR_sz_LevelName(record.level),
-                 ERR_sz_CategoryName(record.category), record.text.c_str());
+    std::string line = std::string("[") + ERR_sz_LevelName(record.level) + "][" +
+                       ERR_sz_CategoryName(record.category) + "] " + record.text;
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
+    // Past the progress line, never through it.
+    PLT::WriteAboveStatusLine(stderr, line.data(), line.size());
 }

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -19,7 +20,10 @@
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/OutputCapture.h"
+#include "platform/Process.h"
+#include "platform/Signals.h"
 #include "platform/Terminal.h"
+#include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_ReportFormat.h"
 #include "orvex/OVC_Interface.h"
 
@@ -28,6 +32,7 @@ namespace {
 
 constexpr uint32_t kWorldType = 4;
 constexpr const char* kWorldExtension = ".wor";
+constexpr const char* kAllWorlds = "all";
 constexpr const char* kCommonName = "Marlin";
 constexpr const char* kSingleName = "dlc";
 constexpr unsigned kMaxSegments = 255;
@@ -110,41 +115,66 @@ struct PluginObjects {
     }
 };
 
+// Modification time of a path in nanoseconds; 0 when it has none.
+uint64_t ModifiedNs(const std::string& path) {
+    uint64_t modified = 0;
+    uint64_t changed = 0;
+    return PLT::GetPathTimes(path, &modified, &changed) ? modified : 0;
+}
+
 void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& selected,
-                  const std::string& dataRootFromWork, int32_t status, std::ostream& out) {
+                  const std::string& dataRootFromWork, int32_t status, uint64_t startNs, std::ostream& out) {
+    std::vector<std::string> problems;
     out << "\n\nsplit " << settings.s_Bigfile << ": status " << status << "\n";
     if (settings.b_NoCopy) {
         out << "outputs: none written (--no-copy)\n";
     } else {
-        std::vector<std::string> names;
+        struct Shown {
+            std::string name;
+            std::string label;
+            uint32_t root;
+        };
+        std::vector<Shown> names;
         if (settings.b_Single || settings.b_Dlc) {
-            names.push_back(kSingleName);
+            names.push_back({kSingleName, kSingleName, 0});
         } else {
-            names.push_back(kCommonName);
+            names.push_back({kCommonName, std::string(kCommonName) + " (common)", 0});
             for (const WorldFile& w : selected)
-                names.push_back(w.s_Name);
+                names.push_back({w.s_Name, w.s_Name, w.ul_Key});
         }
         out << "outputs under " << settings.s_DataRoot << (bEndsWith(settings.s_DataRoot, "/") ? "" : "/")
             << "DLC:\n";
-        for (const std::string& name : names) {
+        for (const Shown& shown : names) {
+            const std::string& name = shown.name;
             const OutputSummary s = SummariseOutput(dataRootFromWork, name);
+            const std::string big = dataRootFromWork + (bEndsWith(dataRootFromWork, "/") ? "" : "/") +
+                                    "DLC/" + name + "/" + name + ".big";
+            // A bigfile older than the run was kept from an earlier one.
+            const bool written = s.b_Exists && ModifiedNs(big) >= startNs;
             char line[256];
-            if (!s.b_Exists) {
-                std::snprintf(line, sizeof line, "  %-24s not written\n", name.c_str());
+            if (!written) {
+                std::snprintf(line, sizeof line, "  %-24s not written%s\n", shown.label.c_str(),
+                              s.b_Exists ? " (the older bigfile is kept)" : "");
+                problems.push_back(shown.label + ": not written");
             } else {
                 std::snprintf(line, sizeof line, "  %-24s %10" PRIu32 " files %14" PRIu64 " bytes",
-                              name.c_str(), s.ul_Files, s.ull_Bytes);
+                              shown.label.c_str(), s.ul_Files, s.ull_Bytes);
                 out << line;
                 if (s.u_Segments > 1)
                     out << " in " << s.u_Segments << " segments";
-                if (s.b_Gzip)
+                if (s.b_Gzip && ModifiedNs(big + ".gz") >= startNs)
                     out << ", " << name << ".big.gz " << s.ull_GzipBytes << " bytes";
+                if (settings.b_Report && shown.root != 0)
+                    out << ", log " << ORVEX::OVI_WorldLogName(shown.root);
                 line[0] = '\n';
                 line[1] = '\0';
             }
             out << line;
         }
     }
+    if (status != OVC_Status_Success)
+        problems.push_back("status " + std::to_string(status) +
+                           ": the error lines above on standard error say what failed");
     const std::string folder = PLT::CurrentDirectory();
     const long unplaced = CountReportRows(ORVEX::kFinalReportName);
     if (unplaced < 0)
@@ -165,6 +195,11 @@ void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& s
     for (const std::string& name : reports)
         out << " " << name;
     out << "\n";
+    if (!problems.empty()) {
+        out << "problems:\n";
+        for (const std::string& problem : problems)
+            out << "  " << problem << "\n";
+    }
     out.flush();
 }
 
@@ -193,7 +228,16 @@ bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds,
 bool bResolveWorlds(const std::vector<std::string>& values, const std::vector<WorldFile>& worlds,
                     std::vector<uint32_t>* keys, std::string* error) {
     keys->clear();
-    for (const std::string& value : values) {
+    for (std::string value : values) {
+        // Every world file of the bigfile.
+        if (value == kAllWorlds) {
+            for (const WorldFile& w : worlds)
+                keys->push_back(w.ul_Key);
+            continue;
+        }
+        // A world file's full name names the world.
+        if (value.size() > std::strlen(kWorldExtension) && bEndsWith(Lower(value), kWorldExtension))
+            value.resize(value.size() - std::strlen(kWorldExtension));
         uint32_t key = 0;
         if (bParseKey(value, &key)) {
             const bool found = std::any_of(worlds.begin(), worlds.end(),
@@ -225,10 +269,116 @@ bool bResolveWorlds(const std::vector<std::string>& values, const std::vector<Wo
     return true;
 }
 
+namespace {
+
+// The output's directory table holds the base + 3 entries in 16 bits.
+constexpr uint32_t kMaxDirCountBase = 0xFFFF - 3;
+
+// Restores the signal handlers and the environment the run changed.
+struct RunGuard {
+    RunGuard() { PLT::CatchInterrupts(); }
+    ~RunGuard() {
+        PLT::ReleaseInterrupts();
+        PLT::SetEnvironmentVariable(ORVEX::kHostInterruptsVariable, "");
+        PLT::SetEnvironmentVariable(ORVEX::kHostOutputVariable, "");
+    }
+};
+
+// A named side input: a readable regular file. Usage error (2) when there
+// is none at that path, environment error (4) when it cannot be read.
+int CheckInput(const char* option, const std::string& path, std::string* error) {
+    if (path.empty())
+        return 0;
+    if (!PLT::FileExists(path)) {
+        uint64_t size = 0;
+        *error = std::string(option) + " " + path +
+                 (PLT::GetPathSize(path, &size) ? ": not a regular file" : ": no such file");
+        return kExitUsage;
+    }
+    const PLT::FileHandle file = PLT::OpenFile(path, PLT::Access::eRead, PLT::Disposition::eOpenExisting);
+    if (file == PLT::kInvalidFile) {
+        *error = std::string(option) + " " + path + ": cannot be read: " + PLT::ErrorText(PLT::LastError());
+        return ExitCodeForStatus(OVC_Status_Failure);
+    }
+    PLT::CloseFile(file);
+    return 0;
+}
+
+// DATAROOT/DLC exists (made when missing) and is locked for this run alone.
+int LockOutputFolder(const SplitSettings& settings, PLT::FolderLock* lock, std::ostream& err) {
+    const std::string dlc = settings.s_DataRoot + (bEndsWith(settings.s_DataRoot, "/") ? "" : "/") + "DLC";
+    if (!PLT::DirectoryExists(dlc) && !PLT::MakeDirectory(dlc) && !PLT::DirectoryExists(dlc)) {
+        err << "orvex split: cannot create " << dlc << ": " << PLT::ErrorText(PLT::LastError()) << "\n";
+        return ExitCodeForStatus(OVC_Status_Failure);
+    }
+    if (!PLT::IsWritableDirectory(dlc)) {
+        err << "orvex split: cannot write into " << dlc << ": " << PLT::ErrorText(PLT::LastError()) << "\n";
+        return ExitCodeForStatus(OVC_Status_Failure);
+    }
+    const std::string& lockPath = dlc;
+    PLT::FolderLock::Result result = lock->eLock(lockPath, false);
+    if (result == PLT::FolderLock::Result::eBusy) {
+        if (settings.b_NoWait) {
+            err << "orvex split: another split is writing into " << dlc << " (it holds the folder's lock); "
+                << "not waiting (--no-wait)\n";
+            return ExitCodeForStatus(OVC_Status_Failure);
+        }
+        err << "orvex split: another split is writing into " << dlc << "; waiting for it to finish\n";
+        err.flush();
+        result = lock->eLock(lockPath, true);
+    }
+    switch (result) {
+        case PLT::FolderLock::Result::eLocked:
+            return 0;
+        case PLT::FolderLock::Result::eInterrupted:
+            err << "orvex split: interrupted\n";
+            return kExitInterrupted;
+        default:
+            err << "orvex split: cannot lock " << dlc << ": " << PLT::ErrorText(PLT::LastError()) << "\n";
+            return ExitCodeForStatus(OVC_Status_Failure);
+    }
+}
+
+// Removes what an interrupted or failed run may have left in the outputs'
+// work folders (DATAROOT/DLC/NAME/.NAME.partial); finished outputs stay.
+void RemoveWorkFolders(const std::string& dataRoot) {
+    const std::string dlc = dataRoot + (bEndsWith(dataRoot, "/") ? "" : "/") + "DLC";
+    std::vector<std::string> outputs;
+    if (!PLT::ListDirectory(dlc, &outputs))
+        return;
+    for (const std::string& name : outputs) {
+        const std::string work = dlc + "/" + name + "/." + name + ".partial";
+        std::vector<std::string> files;
+        if (!PLT::ListDirectory(work, &files))
+            continue;
+        for (const std::string& file : files)
+            PLT::RemoveFile(work + "/" + file);
+        PLT::RemoveDirectory(work);
+    }
+}
+
+int Interrupted(const SplitSettings& settings, std::ostream& err) {
+    RemoveWorkFolders(settings.s_DataRoot);
+    err << "orvex split: interrupted\n";
+    return kExitInterrupted;
+}
+
+}  // namespace
+
 int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err) {
     if (settings.s_Bigfile.empty() || settings.s_DataRoot.empty()) {
         err << "orvex split: " << (settings.s_Bigfile.empty() ? "BIGFILE" : "--data-root")
             << " is required (on the command line or in the --config file)\n";
+        return kExitUsage;
+    }
+    if (settings.uw_DirCountBase == 0 || settings.uw_DirCountBase > kMaxDirCountBase) {
+        err << "orvex split: --dir-count-base " << settings.uw_DirCountBase << ": must be from 1 to "
+            << kMaxDirCountBase
+            << " (an output's directory table holds the base + 3 entries, at most 65535)\n";
+        return kExitUsage;
+    }
+    if (settings.b_Quiet && settings.b_Verbose) {
+        err << "orvex split: --quiet and --verbose cannot be given together\n";
         return kExitUsage;
     }
     std::string error;
@@ -243,10 +393,34 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         err << "orvex split: --data-root " << settings.s_DataRoot << ": no such folder\n";
         return kExitUsage;
     }
+    if (!PLT::FileExists(settings.s_Bigfile)) {
+        err << "orvex split: " << settings.s_Bigfile
+            << (PLT::DirectoryExists(settings.s_Bigfile) ? ": not a regular file\n" : ": no such file\n");
+        return kExitUsage;
+    }
+    // Every named input before minutes of scanning.
+    const std::pair<const char*, const std::string*> inputs[] = {
+        {"--gm-bigfile", &settings.s_GmBigfile},
+        {"--critical-list", &settings.s_CriticalList},
+        {"--refs-cache", &settings.s_RefsCache},
+        {"--ai-library", &settings.s_AILibrary},
+    };
+    for (const auto& [option, path] : inputs) {
+        if (const int code = CheckInput(option, *path, &error); code != 0) {
+            err << "orvex split: " << error << "\n";
+            return code;
+        }
+    }
+
+    RunGuard guard;
+    PLT::FolderLock lock;
+    if (const int code = LockOutputFolder(settings, &lock, err); code != 0)
+        return code;
+
     std::vector<WorldFile> worlds;
     if (!bListWorldFiles(settings.s_Bigfile, &worlds, &error)) {
-        err << "orvex split: cannot read " << settings.s_Bigfile << ": " << error << "\n";
-        return ExitCodeForStatus(OVC_Status_Failure);
+        err << "orvex split: " << settings.s_Bigfile << ": " << error << "\n";
+        return ExitCodeForStatus(OVC_Status_ReadingFat);
     }
     std::vector<uint32_t> keys;
     if (!bResolveWorlds(settings.worlds, worlds, &keys, &error)) {
@@ -265,6 +439,8 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
             << PLT::ErrorText(PLT::LastError()) << "\n";
         return ExitCodeForStatus(OVC_Status_Failure);
     }
+    if (PLT::InterruptRequested())
+        return Interrupted(settings, err);
 
     const PluginLocation location = LocatePlugin(settings.s_Plugin);
     Plugin plugin;
@@ -272,6 +448,10 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         err << "orvex split: " << (location.path.empty() ? location.error : error) << "\n";
         return ExitCodeForStatus(OVC_Status_Failure);
     }
+    PLT::SetEnvironmentVariable(ORVEX::kHostInterruptsVariable, ORVEX::kHostInterruptsCatch);
+    PLT::SetEnvironmentVariable(ORVEX::kHostOutputVariable, settings.b_Quiet     ? ORVEX::kHostOutputQuiet
+                                                            : settings.b_Verbose ? ORVEX::kHostOutputVerbose
+                                                                                 : ORVEX::kHostOutputNormal);
 
     int32_t status = OVC_Status_Failure;
     SplitRunOutcome outcome;
@@ -297,9 +477,9 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
                 << PLT::ErrorText(PLT::LastError()) << "\n";
             return ExitCodeForStatus(OVC_Status_Failure);
         }
-        if (PLT::IsStderrTerminal())
-            PLT::SetStatusLine("splitting " + settings.s_Bigfile + ": starting");
 
+        // Whole seconds: a file time lags the clock by up to a tick.
+        const uint64_t startNs = uint64_t{PLT::UnixTimeNow()} * 1000000000u;
         // The plug-in's lines go on to standard output; its "phase" lines are also kept.
         PhaseLines phases;
         const double started = PLT::MonotonicSeconds();
@@ -321,11 +501,14 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         if (PLT::IsStderrTerminal())
             PLT::SetStatusLine(std::string());
         std::fflush(stdout);
-        PrintSummary(settings, selected, PathFromWorkDir(settings.s_DataRoot, settings.s_WorkDir), status,
-                     out);
+        if (!PLT::InterruptRequested())
+            PrintSummary(settings, selected, PathFromWorkDir(settings.s_DataRoot, settings.s_WorkDir), status,
+                         startNs, out);
     }
     if (!settings.s_WorkDir.empty())
         PLT::ChangeDirectory(startDir);
+    if (PLT::InterruptRequested())
+        return Interrupted(settings, err);
     if (!bWriteSplitRunReports(settings, selected, settings.s_SummaryJson, outcome, out, err) &&
         status == OVC_Status_Success)
         status = OVC_Status_Failure;

@@ -23,8 +23,9 @@ struct WorldFile {
 bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds, std::string* error);
 
 // Turns each --world value into a key: a key must name a world file, a name
-// must match exactly one world file's name (exactly, else without regard to
-// case). False with `*error` set for the first value that does not.
+// (with or without ".wor") must match exactly one world file's name (exactly,
+// else without regard to case), and "all" takes every world file. False with
+// `*error` set for the first value that does not.
 bool bResolveWorlds(const std::vector<std::string>& values, const std::vector<WorldFile>& worlds,
                     std::vector<uint32_t>* keys, std::string* error);
 

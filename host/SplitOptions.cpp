@@ -148,7 +148,11 @@ bool bTomlSetting(const SplitOption& option, const toml::node& node, SplitSettin
 template <size_t N>
 bool bFillText(const SplitOption& option, const std::string& value, const std::string& workDir,
                char (&field)[N], std::string* error) {
-    const std::string path = PathFromWorkDir(value, workDir);
+    std::string path = PathFromWorkDir(value, workDir);
+    // A path given with a "/" keeps one: the AI library's loader searches
+    // its library path for a bare name, and would load another file.
+    if (value.find('/') != std::string::npos && path.find('/') == std::string::npos)
+        path = "./" + path;
     if (ORVEX::OVI_bSetText(field, path))
         return true;
     *error = option.Label() + " " + path + ": " + std::to_string(path.size()) +

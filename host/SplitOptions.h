@@ -132,7 +132,11 @@ inline constexpr std::monostate kHostOnly{};
       "The plug-in to load (default: as `orvex plugin` finds it)")                                         \
     X(File, s_SummaryJson, "--summary-json", kHostOnly, {},                                                \
       "Also write the run's JSON summary to this file (with --report also split-summary.json in the work " \
-      "folder)")
+      "folder)")                                                                                           \
+    X(Flag, b_NoWait, "--no-wait", kHostOnly, false,                                                       \
+      "Fail at once when another split is writing into the data root's DLC folder")                        \
+    X(Flag, b_Quiet, "--quiet", kHostOnly, false, "Print only errors and the summary")                     \
+    X(Flag, b_Verbose, "--verbose", kHostOnly, false, "Also print the plug-in's info lines")
 
 // Every setting of a split, one member per row of ORVEX_SPLIT_OPTIONS.
 struct SplitSettings {

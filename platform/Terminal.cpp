@@ -161,9 +161,30 @@ int ShowDialog(const std::string& title, const std::string& body, const std::vec
     }
 }
 
+namespace {
+std::mutex& StatusLineMutex() {
+    static std::mutex s_mutex;
+    return s_mutex;
+}
+}  // namespace
+
+void StatusLine::WriteAbove(std::FILE* stream, const char* text, size_t size) {
+    std::lock_guard<std::mutex> lock(StatusLineMutex());
+    const bool aside = m_terminal && m_shown;
+    if (aside) {
+        std::fputs("\r\x1b[K", m_out);
+        std::fflush(m_out);
+    }
+    std::fwrite(text, 1, size, stream);
+    std::fflush(stream);
+    if (aside) {
+        std::fprintf(m_out, "\r%s\x1b[K", m_last.c_str());
+        std::fflush(m_out);
+    }
+}
+
 void StatusLine::Set(const std::string& text) {
-    static std::mutex mutex;
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(StatusLineMutex());
     if (m_terminal) {
         if (text.empty() && !m_shown) {
             return;
@@ -177,9 +198,19 @@ void StatusLine::Set(const std::string& text) {
     std::fflush(m_out);
 }
 
+namespace {
+StatusLine& ProcessStatusLine() {
+    static StatusLine s_line(stderr, IsStderrTerminal());
+    return s_line;
+}
+}  // namespace
+
 void SetStatusLine(const std::string& text) {
-    static StatusLine line(stderr, IsStderrTerminal());
-    line.Set(text);
+    ProcessStatusLine().Set(text);
+}
+
+void WriteAboveStatusLine(std::FILE* stream, const char* text, size_t size) {
+    ProcessStatusLine().WriteAbove(stream, text, size);
 }
 
 }  // namespace PLT

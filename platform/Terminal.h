@@ -45,6 +45,9 @@ class StatusLine {
 public:
     StatusLine(std::FILE* out, bool terminal) : m_out(out), m_terminal(terminal) {}
     void Set(const std::string& text);
+    // Writes `size` bytes of `text` to `stream` with the line out of the way:
+    // cleared before, redrawn after (terminal only), so the two never mix.
+    void WriteAbove(std::FILE* stream, const char* text, size_t size);
 
 private:
     std::FILE* m_out;
@@ -55,5 +58,8 @@ private:
 
 // The process's status line on standard error.
 void SetStatusLine(const std::string& text);
+// Writes a text to standard output or standard error past the process's
+// status line (StatusLine::WriteAbove).
+void WriteAboveStatusLine(std::FILE* stream, const char* text, size_t size);
 
 }  // namespace PLT

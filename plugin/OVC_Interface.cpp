@@ -4,7 +4,13 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include <string>
+#include <string_view>
+
 #include "platform/DebugOutput.h"
+#include "platform/Process.h"
+#include "platform/Terminal.h"
+#include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_Version.h"
 
 OVC_Params::OVC_Params() = default;
@@ -55,9 +61,33 @@ extern "C" void OVC_OutputString(const char* level, const char* tag, const char*
     line[length] = '\0';
 
     // Written as bytes: a '%' in the message or the tag is not read again.
-    std::fwrite(line, 1, length, stdout);
+    // Phase lines stay on standard output whatever the routing: the host reads
+    // the run's phase times from them.
+    const bool phase = tag != nullptr && std::string_view(tag) == "phase";
+    if (phase || !ORVEX::OVI_bWriteRouted(level, line + 1, length - 1))
+        std::fwrite(line, 1, length, stdout);
     PLT::DebugOutput(line);
 }
+
+namespace ORVEX {
+
+bool OVI_bWriteRouted(const char* level, const char* text, size_t size) {
+    const std::string route = PLT::GetEnvironmentVariable(kHostOutputVariable);
+    if (route != kHostOutputQuiet && route != kHostOutputNormal && route != kHostOutputVerbose)
+        return false;
+    const std::string_view name = level != nullptr ? level : "";
+    const bool info = name == "info";
+    const bool warning = name == "warning";
+    if ((info && route != kHostOutputVerbose) || (warning && route == kHostOutputQuiet))
+        return true;
+    // A line of its own, so that the progress line can be drawn below it.
+    std::string whole(text, size);
+    whole += '\n';
+    PLT::WriteAboveStatusLine(info ? stdout : stderr, whole.data(), whole.size());
+    return true;
+}
+
+}  // namespace ORVEX
 
 extern "C" uint32_t OVC_Hash(const char* text) {
     uint32_t hash = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
@@ -17,7 +18,9 @@
 #include "BIGfile/BIG_Init.h"
 #include "BIGfile/BIG_LoadManager.h"
 #include "platform/DebugOutput.h"
+#include "platform/Signals.h"
 #include "plugin/OVI_BankRegistry.h"
+#include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_RefsFile.h"
 #include "plugin/OVI_Text.h"
 
@@ -141,7 +144,12 @@ void OVI_Big::Print(const char* format, ...) {
     va_end(args);
     if (wanted < 0)
         text[0] = '\0';
-    std::fputs(text, stdout);
+    // The tools print only their failures this way: routed as errors.
+    std::string_view shown(text);
+    while (!shown.empty() && shown.back() == '\n')
+        shown.remove_suffix(1);
+    if (!OVI_bWriteRouted("error", shown.data(), shown.size()))
+        std::fputs(text, stdout);
     PLT::DebugOutput("\n");
     PLT::DebugOutput(text);
 }
@@ -411,6 +419,12 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
                          cache.Error().c_str());
 
     for (uint32_t index = 0; index < count; ++index) {
+        if (PLT::InterruptRequested()) {
+            OVC_OutputString("error", "session", "Interrupted: the scan stopped at entry %u of %u", index,
+                             count);
+            _RaiseStatus(OVC_Status_Failure);
+            break;
+        }
         FileRefRecord record;
         _FillFileRecord(index, &record);
         if (record.ul_Type == kTypeCcm || record.ul_Type == kTypeArd || record.ul_Key == 0)
@@ -427,7 +441,8 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
         if (cache.bIsOpen())
             cache.bAppend(record, refs.pul_Data());
     }
-    if (cache.bIsOpen() && !cache.bCommit())
+    // An interrupted scan leaves no cache: the writer abandons it.
+    if (cache.bIsOpen() && !PLT::InterruptRequested() && !cache.bCommit())
         OVC_OutputString("error", "session", "The reference cache is not written: %s", cache.Error().c_str());
     refs.Release();
 }

@@ -66,4 +66,17 @@ void OVI_AppendF(std::string* out, const char* format, ...) {
     va_end(again);
 }
 
+std::string OVI_CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
 }  // namespace ORVEX

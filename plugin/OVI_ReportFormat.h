@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ORVEX {
 
@@ -46,6 +47,11 @@ const char* OVI_psz_TypeName(uint32_t type);
 // The world log of root `rootKey`: "0x%8x.log", blanks before short keys
 // (0x0000ABCD gives "0x    abcd.log").
 std::string OVI_WorldLogName(uint32_t rootKey);
+
+// A CSV field as RFC 4180 has it: a field holding a comma, a double quote or
+// a line break is enclosed in double quotes, its quotes doubled; any other
+// field is returned unchanged.
+std::string OVI_CsvField(std::string_view text);
 
 // Appends printf-formatted text to `*out`, however long it is.
 void OVI_AppendF(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));

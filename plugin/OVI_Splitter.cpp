@@ -12,8 +12,11 @@
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FileEntry.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
+#include "platform/Signals.h"
 #include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_FileName.h"
+#include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Text.h"
 #include "plugin/OVI_Version.h"
@@ -104,6 +107,10 @@ int32_t OVI_Splitter::eRun() {
     }
     // A session captures the replacement content of its own bigfile only.
     mul_SmallestReplacementSize = kNoKey;
+    const bool catchInterrupts = PLT::GetEnvironmentVariable(kHostInterruptsVariable) == kHostInterruptsCatch;
+    if (catchInterrupts)
+        PLT::CatchInterrupts();
+    mb_InterruptSaid = false;
     _RaiseStatus(ml_InputStatus);
 
     // The run goes on without the gm keys; the failure stays in the status.
@@ -129,6 +136,8 @@ int32_t OVI_Splitter::eRun() {
         _ScanFiles(mul_FileCount);
     OVI_EndStep();
     endPhase("scan", 0);
+    if (_bInterrupted())
+        return _EndRun(catchInterrupts);
 
     BankRegistry::Instance().ResolveAll();
     _BuildClosures();
@@ -140,9 +149,28 @@ int32_t OVI_Splitter::eRun() {
     _CreateBigFiles();
     endPhase("writing", md_CompressSeconds);
     OVC_OutputString("info", kPhaseTag, kPhaseLine, "compression", md_CompressSeconds);
-    _eWriteFinalReport(mb_ReportMissing);
+    // An interrupted run writes no report of a split it did not finish.
+    if (!_bInterrupted())
+        _eWriteFinalReport(mb_ReportMissing);
+    return _EndRun(catchInterrupts);
+}
+
+bool OVI_Splitter::_bInterrupted() {
+    if (!PLT::InterruptRequested())
+        return false;
+    if (!mb_InterruptSaid)
+        OVC_OutputString("error", "session",
+                         "Interrupted: the outputs not finished keep their previous bigfile");
+    mb_InterruptSaid = true;
+    _RaiseStatus(OVC_Status_Failure);
+    return true;
+}
+
+int32_t OVI_Splitter::_EndRun(bool catchInterrupts) {
     BankRegistry::Instance().Clear();
     OVC_OutputString("info", "session", "Splitter Session Complete");
+    if (catchInterrupts)
+        PLT::ReleaseInterrupts();
     return ml_Status;
 }
 

@@ -177,6 +177,10 @@ protected:
     void _CreateCommon(CriticalList& list, SplitOutput& output);
     void _CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output);
     void _CreateBigFiles();
+    // True once an interrupt was asked for (the first time: an error line and status 4).
+    bool _bInterrupted();
+    // The end of eRun: the bank registry cleared, the closing line, the status.
+    int32_t _EndRun(bool catchInterrupts);
     // After a pass and its log: the pass's "Not Good" message when the pass
     // itself failed.
     void _EndPass(const char* format, const std::string& name);
@@ -188,6 +192,8 @@ protected:
     // The output name of world root `root`: its file name cut at the last '.';
     // empty (after an error line) when it has no FAT entry or is not a safe name.
     std::string _WorldOutputName(uint32_t root);
+    // The full FAT path of world file `root` (empty when it has none).
+    std::string _WorldFilePath(uint32_t root) const;
     // Places `key` into `output`, counting it in the critical list and handing
     // sound files to the sounds helper. True when the key was new there.
     bool _bPlace(CriticalList& list, SplitOutput& output, uint32_t key, const FileRefRecord& record);
@@ -247,6 +253,7 @@ protected:
     // A named side input of eInit (the AI library) that failed; raised into
     // the run's status by eRun.
     int32_t ml_InputStatus = OVC_Status_Success;
+    bool mb_InterruptSaid = false;
     std::set<uint32_t> mst_GmKeys;
     // Set by a successful eInit, cleared by eDeinit: eRun needs an open bigfile.
     bool mb_Initialised = false;

@@ -10,6 +10,7 @@
 // is not a gmfile.
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "BIGfile/BIG_Fat.h"
@@ -240,6 +241,11 @@ std::string OVI_Splitter::_WorldOutputName(uint32_t root) {
     return name;
 }
 
+std::string OVI_Splitter::_WorldFilePath(uint32_t root) const {
+    const uint32_t index = mpo_Fat->ul_GetFileIndex(root, false);
+    return index == BIG_cl_Fat::kNoFile ? std::string() : mpo_Fat->GetFilePath(index);
+}
+
 void OVI_Splitter::_CreateBigFiles() {
     CriticalList list;
     const std::string criticalPath(OVI_TextOf(mo_Params.msz_CriticalListPath));
@@ -279,11 +285,13 @@ void OVI_Splitter::_CreateBigFiles() {
             _EndPass(kCommonNotGood, "");
             for (const auto& entry : mmap_Roots) {
                 const uint32_t root = entry.first;  // a plain name: clang 14 lambdas cannot capture bindings
+                if (_bInterrupted())
+                    return;
                 mmap_Closures[root].insert(root);
                 pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, single); });
                 _EndPass(kWorldNotGood, single.s_Name);
             }
-            if (copy)
+            if (copy && !_bInterrupted())
                 write(single);
         }
     } else {
@@ -296,13 +304,26 @@ void OVI_Splitter::_CreateBigFiles() {
                     write(common);
             }
         }
+        std::map<std::string, uint32_t> outputNames = {{kCommonName, kCommonRoot}};
         for (const auto& entry : mmap_Roots) {
             const uint32_t root = entry.first;
+            if (_bInterrupted())
+                return;
             KeySet& closure = mmap_Closures[root];
             closure.insert(root);
             const std::string name = _WorldOutputName(root);
             if (name.empty())
                 continue;
+            // A second output of one name would overwrite the first.
+            const auto [taken, fresh] = outputNames.emplace(name, root);
+            if (!fresh) {
+                const std::string first = taken->second == kCommonRoot
+                                              ? "the common output"
+                                              : "world file " + _WorldFilePath(taken->second);
+                _SkipWorld(root, "(" + _WorldFilePath(root) + ") makes the output '" + name + "' as " +
+                                     first + " does");
+                continue;
+            }
             SplitOutput world;
             if (!_bMakeOutput(world, name, static_cast<uint32_t>(closure.size())))
                 continue;
@@ -313,6 +334,8 @@ void OVI_Splitter::_CreateBigFiles() {
         }
     }
 
+    if (_bInterrupted())
+        return;
     _RaiseStatus(mo_SoundsHelper.CopySoundFiles([this](uint32_t key) { return mmap_Records[key].s_Name; },
                                                 OVI_TextOf(mo_Params.msz_DataRoot), mo_Params.mb_NoCopy,
                                                 report));

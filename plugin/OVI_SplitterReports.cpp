@@ -56,12 +56,14 @@ void OVI_Splitter::_WriteCriticalReport(CriticalList& list) {
         const FileRefRecord* parentFound = pst_Find(mmap_Records, referring);
         const FileRefRecord& parent = parentFound != nullptr ? *parentFound : kNoRecord;
         const FileRefRecord* found = pst_Find(mmap_Records, missing);
+        // Names are quoted only when they hold a comma, a quote or a line break.
+        const std::string parentName = OVI_CsvField(parent.s_Name);
         if (found == nullptr || found->ul_Key == 0)
-            OVI_AppendF(&text, kCriticalReportUnseenRow, missing, parent.ul_Key, parent.s_Name.c_str(),
+            OVI_AppendF(&text, kCriticalReportUnseenRow, missing, parent.ul_Key, parentName.c_str(),
                         parent.ul_Index);
         else
-            OVI_AppendF(&text, kCriticalReportRow, found->ul_Key, found->s_Name.c_str(), found->ul_Index,
-                        parent.ul_Key, parent.s_Name.c_str(), parent.ul_Index);
+            OVI_AppendF(&text, kCriticalReportRow, found->ul_Key, OVI_CsvField(found->s_Name).c_str(),
+                        found->ul_Index, parent.ul_Key, parentName.c_str(), parent.ul_Index);
     }
     _WriteReport(kCriticalReportName, text);
 }
@@ -83,7 +85,8 @@ int32_t OVI_Splitter::_eWriteFinalReport(bool report) {
         if (report)
             OVC_OutputString("error", "missing-file", kFinalReportMessage, key, index, type,
                              psz_TypeName(type), path.c_str(), count);
-        OVI_AppendF(&text, kFinalReportRow, key, index, type, psz_TypeName(type), path.c_str(), count);
+        OVI_AppendF(&text, kFinalReportRow, key, index, type, psz_TypeName(type), OVI_CsvField(path).c_str(),
+                    count);
     }
     _WriteReport(kFinalReportName, text);
     return result;

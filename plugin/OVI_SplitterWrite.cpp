@@ -16,6 +16,7 @@
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_File.h"
 #include "platform/Clock.h"
+#include "platform/Signals.h"
 #include "plugin/OVI_Gzip.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Splitter.h"
@@ -276,6 +277,11 @@ bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
 
     for (uint32_t n = 0; n < count; ++n) {
         progress.Update(n);
+        // An interrupt stops at a file boundary; the output then fails whole.
+        if (PLT::InterruptRequested()) {
+            *reason = "interrupted";
+            return false;
+        }
         const uint32_t key = keys[n];
         // 0 and 0xFFFFFFFF would make the new table draw a key of its own.
         if (key == 0 || key == BIG_cl_Fat::kNoKey)

@@ -179,6 +179,9 @@ TEST(SplitOptions, WorldsResolveByKeyOrByNameExactlyThenWithoutCase) {
     } cases[] = {
         {{"Town", "TOWN"}, true, {0x10, 0x20}, ""},
         {{"forest", "0x30", "48"}, true, {0x30, 0x30, 0x30}, ""},
+        {{"Forest.wor", "forest.WOR", "TOWN.wor"}, true, {0x30, 0x30, 0x20}, ""},
+        {{"all"}, true, {0x10, 0x20, 0x30}, ""},
+        {{".wor"}, false, {}, "no world file of that name"},
         {{"town"}, false, {}, "2 world files of that name"},
         {{"0x40"}, false, {}, "no world file with key 0x00000040"},
         {{"Nowhere"}, false, {}, "no world file of that name"},
@@ -409,13 +412,20 @@ TEST(SplitCommand, UsageErrorsAndPrecedenceOfTheCommandLine) {
         {{"split", "game.big", "--data-root", "D", "--package-id", "70000"}, HOST::kExitUsage, ""},
         {{"split", "--config", folder.File("nope.toml")}, HOST::kExitUsage, "nope.toml"},
         // The file's bigfile is used when the command line has none...
-        {{"split", "--config", config}, 4, "from-config.big"},
+        {{"split", "--config", config}, HOST::kExitUsage, "from-config.big: no such file"},
         // ...and the command line's wins when it has one.
-        {{"split", "from-cli.big", "--config", config}, 4, "cannot read from-cli.big"},
+        {{"split", "from-cli.big", "--config", config}, HOST::kExitUsage, "from-cli.big: no such file"},
         // A repeated list option takes one value each time: the bigfile after it stays the bigfile.
         {{"split", "--world", "Town", "--world", "0x10", "other.big", "--data-root", "/tmp"},
-         4,
-         "cannot read other.big"},
+         HOST::kExitUsage,
+         "other.big: no such file"},
+        // Numbers are checked before anything is read, with the valid range.
+        {{"split", "game.big", "--data-root", "/tmp", "--dir-count-base", "0"},
+         HOST::kExitUsage,
+         "--dir-count-base 0: must be from 1 to 65532"},
+        {{"split", "game.big", "--data-root", "/tmp", "--dir-count-base", "65533"},
+         HOST::kExitUsage,
+         "--dir-count-base 65533: must be from 1 to 65532"},
     };
     for (const auto& c : cases) {
         const PLT::ProcessResult result = RunOrvex(c.args);

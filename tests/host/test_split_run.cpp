@@ -18,6 +18,7 @@
 #include "platform/File.h"
 #include "platform/Process.h"
 #include "orvex/OVC_Interface.h"
+#include "platform/Signals.h"
 #include "plugin/OVI_ReportFormat.h"
 
 namespace {
@@ -107,7 +108,7 @@ TEST_F(SplitRun, EveryOutputVerifiesTheGzipCopiesPassGzipAndTheReportsAreWritten
     std::vector<std::string> args = SplitArgs(dataRoot);
     args.insert(args.end(),
                 {"--report", "--compress", "--gm-bigfile", s_summary->s_GmBigfilePath, "--critical-list",
-                 s_summary->s_CriticalListPath, "--force-dir", HOST::kGenForcedDirectory});
+                 s_summary->s_CriticalListPath, "--force-dir", HOST::kGenForcedDirectory, "--verbose"});
     const PLT::ProcessResult result = RunOrvex(args);
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_TRUE(Contains(result.out, "[    info][session         ][Splitter Session Complete]"))
@@ -159,14 +160,32 @@ TEST_F(SplitRun, WithoutTheReportFlagOnlyTheFinalReportIsWritten) {
 }
 
 TEST_F(SplitRun, AnOutputThatCannotBeWrittenGivesStatusFourAndTheErrorLine) {
-    const fs::path dataRoot = m_dir / "Blocked";
-    fs::create_directories(dataRoot);
-    std::ofstream(dataRoot / "DLC") << "a file where the folder should be";
-    const PLT::ProcessResult result = RunOrvex(SplitArgs(dataRoot.string()));
+    // With and without the logs: the later passes never lower the status.
+    for (const bool report : {false, true}) {
+        SCOPED_TRACE(report);
+        const fs::path dataRoot = m_dir / (report ? "WithReport" : "Plain");
+        fs::create_directories(dataRoot / "DLC");
+        std::ofstream(dataRoot / "DLC" / "Marlin") << "a file where the folder should be";
+        std::vector<std::string> args = SplitArgs(dataRoot.string());
+        if (report)
+            args.push_back("--report");
+        const PLT::ProcessResult result = RunOrvex(args);
+        EXPECT_EQ(result.exitCode, HOST::ExitCodeForStatus(OVC_Status_Failure)) << result.out << result.err;
+        EXPECT_TRUE(Contains(result.err, "[   error][big-file        ][Unable to Create]")) << result.err;
+        EXPECT_TRUE(Contains(result.out, "Marlin (common)          not written")) << result.out;
+        EXPECT_TRUE(Contains(result.out, "problems:\n  Marlin (common): not written")) << result.out;
+        EXPECT_TRUE(Contains(result.out, "split " + s_summary->s_BigfilePath + ": status 4")) << result.out;
+        // Standard output carries the summary, not the plug-in's lines.
+        EXPECT_FALSE(Contains(result.out, "[   error]")) << result.out;
+    }
+    // A DLC folder that cannot be made ends the run before the scan.
+    const fs::path blocked = m_dir / "Blocked";
+    fs::create_directories(blocked);
+    std::ofstream(blocked / "DLC") << "a file where the folder should be";
+    const PLT::ProcessResult result = RunOrvex(SplitArgs(blocked.string()));
     EXPECT_EQ(result.exitCode, HOST::ExitCodeForStatus(OVC_Status_Failure)) << result.out << result.err;
-    EXPECT_TRUE(Contains(result.out, "[   error][big-file        ][Unable to Create]")) << result.out;
-    EXPECT_TRUE(Contains(result.out, "Marlin                   not written")) << result.out;
-    EXPECT_TRUE(Contains(result.out, "split " + s_summary->s_BigfilePath + ": status 4")) << result.out;
+    EXPECT_TRUE(Contains(result.err, "cannot create " + (blocked / "DLC").string())) << result.err;
+    EXPECT_EQ(result.out, "");
 }
 
 TEST_F(SplitRun, SingleModeWritesOneDlcBigfile) {
@@ -201,7 +220,7 @@ TEST_F(SplitRun, DemoGeneratesAndSplitsAndCanRunAgain) {
     for (int run = 0; run < 2; ++run) {
         const PLT::ProcessResult result = RunOrvex({"demo", folder});
         ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-        EXPECT_TRUE(Contains(result.out, "Splitter Session Complete")) << result.out;
+        EXPECT_TRUE(Contains(result.out, ": status 0\n")) << result.out;
         EXPECT_TRUE(fs::exists(folder + "/sample/Data/DLC/Marlin/Marlin.big"));
     }
     // A folder it did not make is left alone.
@@ -210,6 +229,139 @@ TEST_F(SplitRun, DemoGeneratesAndSplitsAndCanRunAgain) {
     std::ofstream(other + "/sample/mine.txt") << "keep";
     EXPECT_EQ(RunOrvex({"demo", other}).exitCode, 4);
     EXPECT_TRUE(fs::exists(other + "/sample/mine.txt"));
+}
+
+}  // namespace
+
+namespace {
+
+// Case table of the run's checks before the work, and its outcomes: the
+// setup, the exit code, a line that must be on standard error, what must not
+// exist afterwards (relative to the test's folder).
+TEST_F(SplitRun, ChecksBeforeTheWorkAndHonestExitCodes) {
+    const std::string dataRoot = (m_dir / "Data").string();
+    const std::string sample = fs::path(s_summary->s_BigfilePath).parent_path().string();
+    struct Case {
+        const char* what;
+        std::vector<std::string> extra;
+        int exitCode;
+        std::string inErr;
+        const char* mustNotExist;
+    };
+    const std::vector<Case> cases = {
+        {"critical list missing",
+         {"--critical-list", "nowhere.txt"},
+         2,
+         "--critical-list nowhere.txt: no such file",
+         "Data/DLC"},
+        {"gm bigfile missing",
+         {"--gm-bigfile", "nowhere.big"},
+         2,
+         "--gm-bigfile nowhere.big: no such file",
+         "Data/DLC"},
+        {"refs cache is a folder", {"--refs-cache", sample}, 2, ": not a regular file", "Data/DLC"},
+        {"ai library missing",
+         {"--ai-library", "./nowhere.so"},
+         2,
+         "--ai-library ./nowhere.so: no such file",
+         "Data/DLC"},
+        {"dir count base 0", {"--dir-count-base", "0"}, 2, "must be from 1 to 65532", "Data/DLC"},
+        {"unknown world",
+         {"--world", "Nowhere.wor"},
+         2,
+         "--world Nowhere: no world file of that name",
+         "work"},
+        {"a foreign refs cache",
+         {"--refs-cache", s_summary->s_CriticalListPath},
+         0,
+         "does not belong to this bigfile",
+         "Data/DLC/Marlin/.Marlin.partial"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_dir / "Data" / "DLC");
+        fs::remove_all(m_dir / "work");
+        std::vector<std::string> args = SplitArgs(dataRoot);
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const PLT::ProcessResult result = RunOrvex(args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+        EXPECT_TRUE(Contains(result.err, c.inErr)) << result.err;
+        EXPECT_FALSE(fs::exists(m_dir / c.mustNotExist)) << c.mustNotExist;
+    }
+}
+
+TEST_F(SplitRun, WorldsByFileNameOrAllAndNoStaleGzipAfterARunWithoutCompress) {
+    const std::string dataRoot = (m_dir / "Data").string();
+    std::vector<std::string> args = {"split",      s_summary->s_BigfilePath,  "--data-root", dataRoot,
+                                     "--work-dir", (m_dir / "work").string(), "--world",     "all",
+                                     "--compress"};
+    PLT::ProcessResult result = RunOrvex(args);
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    for (const HOST::GenWorld& w : s_summary->worlds)
+        EXPECT_TRUE(fs::exists(OutputPath(dataRoot, w.s_Name) + ".gz")) << w.s_Name;
+
+    // Again without --compress, naming one world by its file's name.
+    const HOST::GenWorld& first = s_summary->worlds.front();
+    args = SplitArgs(dataRoot);
+    args.resize(6);
+    args.insert(args.end(), {"--world", first.s_Name + ".wor"});
+    result = RunOrvex(args);
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_TRUE(fs::exists(OutputPath(dataRoot, first.s_Name)));
+    EXPECT_FALSE(fs::exists(OutputPath(dataRoot, first.s_Name) + ".gz")) << "an older copy no longer matches";
+    EXPECT_FALSE(fs::exists(OutputPath(dataRoot, "Marlin") + ".gz"));
+    EXPECT_FALSE(Contains(result.out, ".big.gz")) << result.out;
+}
+
+TEST_F(SplitRun, ASecondSplitOfOneDataRootWaitsOrFailsAtOnceWithNoWait) {
+    const std::string dataRoot = (m_dir / "Data").string();
+    fs::create_directories(m_dir / "Data" / "DLC");
+    PLT::FolderLock held;
+    ASSERT_EQ(held.eLock((m_dir / "Data" / "DLC").string(), false), PLT::FolderLock::Result::eLocked);
+    std::vector<std::string> args = SplitArgs(dataRoot);
+    args.push_back("--no-wait");
+    const PLT::ProcessResult result = RunOrvex(args);
+    EXPECT_EQ(result.exitCode, 4) << result.out << result.err;
+    EXPECT_TRUE(Contains(result.err, "another split is writing into " + dataRoot + "/DLC")) << result.err;
+    EXPECT_FALSE(fs::exists(OutputPath(dataRoot, "Marlin")));
+    held.Unlock();
+    EXPECT_EQ(RunOrvex(args).exitCode, 0);
+}
+
+// SIGINT at several moments of a run: each run either finished (0) or
+// stopped (130, "interrupted"); every output under its final name verifies,
+// and no work folder is left.
+TEST_F(SplitRun, AnInterruptedSplitLeavesEveryOutputWholeAndNoWorkFolder) {
+    const std::string dataRoot = (m_dir / "Data").string();
+    int stopped = 0;
+    for (const char* after : {"0.05", "0.2", "0.4", "0.8", "1.5"}) {
+        SCOPED_TRACE(after);
+        std::vector<std::string> argv = {"timeout", "--preserve-status", "-s", "INT", after, ORVEX_EXE};
+        std::vector<std::string> args = SplitArgs(dataRoot);
+        args.push_back("--compress");
+        argv.insert(argv.end(), args.begin(), args.end());
+        PLT::ProcessResult result;
+        ASSERT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
+        ASSERT_TRUE(result.exitCode == 0 || result.exitCode == 130)
+            << result.exitCode << result.out << result.err;
+        if (result.exitCode == 130) {
+            ++stopped;
+            EXPECT_TRUE(Contains(result.err, "interrupted")) << result.err;
+        }
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(fs::path(dataRoot) / "DLC", ec)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".partial"), std::string::npos) << entry.path();
+            if (entry.path().extension() != ".big")
+                continue;
+            std::string error;
+            std::unique_ptr<BIG_cl_Fat> fat = HOST::Tools::OpenBigfile(entry.path().string(), &error);
+            ASSERT_NE(fat, nullptr) << error;
+            EXPECT_EQ(HOST::Tools::Verify(*fat), std::vector<std::string>{}) << entry.path();
+            fat->File().eClose();
+        }
+    }
+    EXPECT_GT(stopped, 0) << "no moment fell inside a run";
 }
 
 }  // namespace

@@ -56,6 +56,20 @@ TEST(ReportFormat, LongTextsAreAppendedWhole) {
     EXPECT_EQ(out.substr(out.size() - 15), ", " + std::string(11, ' ') + "5\n");
 }
 
+TEST(ReportFormat, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/levels/Town.wor", "/levels/Town.wor"},
+        {"", ""},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\rhere", "\"cr\rhere\""},
+        {"semi;colon 'quote'", "semi;colon 'quote'"},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ORVEX::OVI_CsvField(text), expected) << text;
+}
+
 TEST(ReportProgress, TextShowsCountAndShare) {
     EXPECT_EQ(ORVEX::OVI_Progress::Text("writing Marlin.big", 50, 200), "writing Marlin.big: 50/200 (25%)");
     EXPECT_EQ(ORVEX::OVI_Progress::Text("mapping", 7, 0), "mapping: 7");

@@ -740,6 +740,26 @@ TEST_F(Splitter, WorldNamesThatCannotNameAFolderGetNoOutput) {
     }
 }
 
+TEST_F(Splitter, TwoWorldsWithOneOutputNameAreRefusedNamingBothWorldFiles) {
+    auto files = SmallGame();
+    files.push_back({"Town.wor", 0x10004, {kTownOwn}, 0, "/Other"});
+    files.push_back({"Marlin.wor", 0x10005, {kPortOwn}});
+    params_.mmap_Worlds = {{kTown, 0}, {kPort, 0}, {0x10004, 0}, {0x10005, 0}};
+    SplitterProbe probe;
+    EXPECT_EQ(Run(probe, files), OVC_Status_Failure) << out_;
+    // The first Town and Port are written, the clashing two are not.
+    EXPECT_EQ(probe.Names(), (std::vector<std::string>{"Marlin", "Town", "Port"})) << out_;
+    EXPECT_NE(
+        out_.find(
+            "World 0x00010004 (//Other/Town.wor) makes the output 'Town' as world file //Town.wor does"),
+        std::string::npos)
+        << out_;
+    EXPECT_NE(
+        out_.find("World 0x00010005 (//Marlin.wor) makes the output 'Marlin' as the common output does"),
+        std::string::npos)
+        << out_;
+}
+
 TEST(SplitterOutputName, OnlyPlainNamesNameAnOutput) {
     const std::pair<const char*, bool> cases[] = {
         {"Town", true}, {"Marlin", true}, {"a.b", true}, {"...", true},   {"", false},     {".", false},

@@ -1,0 +1,33 @@
+// What a host that owns the terminal tells the plug-in through the
+// environment (the plug-in carries its own copy of the platform layer, so a
+// process-wide setting is the one channel both copies read). A host that sets
+// none of these gets the plug-in's plain behaviour.
+#pragma once
+
+#include <cstddef>
+
+namespace ORVEX {
+
+// "catch": eRun catches SIGINT and SIGTERM (chained to the host's own
+// handler) and stops at the next file boundary, leaving every output either
+// as it was or complete.
+inline constexpr const char* kHostInterruptsVariable = "ORVEX_HOST_INTERRUPTS";
+inline constexpr const char* kHostInterruptsCatch = "catch";
+
+// How OVC_OutputString routes its lines: "quiet" (errors only, on standard
+// error), "normal" (warnings and errors on standard error, info lines
+// dropped) or "verbose" (info lines on standard output too). Unset: every
+// line on standard output, as the interface specifies.
+inline constexpr const char* kHostOutputVariable = "ORVEX_HOST_OUTPUT";
+inline constexpr const char* kHostOutputQuiet = "quiet";
+inline constexpr const char* kHostOutputNormal = "normal";
+inline constexpr const char* kHostOutputVerbose = "verbose";
+
+// Writes one line (`text`, without line breaks around it) of `level` as the
+// host asked: info lines to standard output, the others to standard error,
+// each past the progress line and ended by a newline; lines the host does not
+// want are dropped. False, with nothing written, when the host asked for no
+// routing.
+bool OVI_bWriteRouted(const char* level, const char* text, size_t size);
+
+}  // namespace ORVEX
