@@ -334,6 +334,21 @@ uint32_t FileEd::eSetEndOfFile(BIG_POS position) {
         BIG_FILEED_RAISE("Files do not match!");
         return eResult(eFile_InvalidParameter);
     }
+    // A header never claims bytes its file does not hold: a shorter end is
+    // written before the file is cut, a longer one after it grows, so that a
+    // failure in between leaves only bytes past the claim, which readers ignore.
+    const BIG_POS oldEnd = segment.o_End;
+    if (position.ull_GetByteOffset() < oldEnd.ull_GetByteOffset()) {
+        segment.o_End = position;
+        e = eRefreshHeaders();
+        if (e != eFile_Ok) {
+            segment.o_End = oldEnd;
+            return eResult(e);
+        }
+        if (!PLT::SetFileEnd(params.h_File, params.ul_LocalOffset))
+            return eResult(eFile_SetEndFailed);
+        return eResult(eFile_Ok);
+    }
     if (!PLT::SetFileEnd(params.h_File, params.ul_LocalOffset))
         return eResult(eFile_SetEndFailed);
     segment.o_End = position;
