@@ -348,8 +348,9 @@ TEST_F(SplitRun, AnInterruptedSplitLeavesEveryOutputWholeAndNoWorkFolder) {
             ++stopped;
             // A signal that comes before the host has installed its handler (a slow
             // start under sanitizers) ends the process silently, before any work.
-            if (!result.out.empty())
+            if (!result.out.empty()) {
                 EXPECT_TRUE(Contains(result.err, "interrupted")) << result.err;
+            }
         }
         std::error_code ec;
         for (const auto& entry : fs::recursive_directory_iterator(fs::path(dataRoot) / "DLC", ec)) {
