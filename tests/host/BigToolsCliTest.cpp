@@ -13,22 +13,15 @@
 #include "host/BigTools.h"
 #include "platform/File.h"
 #include "platform/Process.h"
+#include "tests/support/RunOrvex.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ORVEX_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PLT::ProcessResult result;
-    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
-    return result;
-}
+using test_support::RunOrvex;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test_support::Contains;
 
 size_t Lines(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));

@@ -13,22 +13,18 @@
 #include "ERRor/ERR_Assert.h"
 #include "host/BigTools.h"
 #include "platform/Process.h"
+#include "tests/support/RunOrvex.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// diff needs no plug-in: the variable is unset.
 PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ORVEX_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PLT::ProcessResult result;
-    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN", "MARLIN_DEBUG_OUTPUT"}, &result));
-    return result;
+    return test_support::RunOrvex(args, {"ORVEX_PLUGIN", "MARLIN_DEBUG_OUTPUT"});
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test_support::Contains;
 
 // How a sample departs from the reference one.
 struct Variant {

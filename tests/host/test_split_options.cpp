@@ -14,6 +14,7 @@
 #include "host/ExitCode.h"
 #include "platform/File.h"
 #include "platform/Process.h"
+#include "tests/support/RunOrvex.h"
 #include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
 
@@ -44,17 +45,9 @@ private:
     fs::path m_path;
 };
 
-PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ORVEX_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PLT::ProcessResult result;
-    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
-    return result;
-}
+using test_support::RunOrvex;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test_support::Contains;
 
 TEST(SplitOptions, KeysAreHexWithPrefixOrDecimalWithin32Bits) {
     const struct {

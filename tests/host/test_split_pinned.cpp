@@ -29,18 +29,13 @@
 #include "host/Gen.h"
 #include "platform/File.h"
 #include "platform/Process.h"
+#include "tests/support/RunOrvex.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ORVEX_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PLT::ProcessResult result;
-    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
-    return result;
-}
+using test_support::RunOrvex;
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

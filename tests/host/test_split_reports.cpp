@@ -26,6 +26,7 @@
 #include "host/SplitSummary.h"
 #include "platform/File.h"
 #include "platform/Process.h"
+#include "tests/support/RunOrvex.h"
 #include "plugin/OVI_ReportFormat.h"
 #include "tests/support/TempFolder.h"
 
@@ -34,9 +35,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test_support::Contains;
 
 std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -45,13 +44,7 @@ std::string Slurp(const fs::path& path) {
     return text.str();
 }
 
-PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ORVEX_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PLT::ProcessResult result;
-    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
-    return result;
-}
+using test_support::RunOrvex;
 
 // ---- readers ---------------------------------------------------------------------
 

@@ -17,6 +17,7 @@
 #include "host/Gen.h"
 #include "platform/File.h"
 #include "platform/Process.h"
+#include "tests/support/RunOrvex.h"
 #include "orvex/OVC_Interface.h"
 #include "platform/Signals.h"
 #include "plugin/OVI_ReportFormat.h"
@@ -25,17 +26,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ORVEX_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PLT::ProcessResult result;
-    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
-    return result;
-}
+using test_support::RunOrvex;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test_support::Contains;
 
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;

@@ -20,19 +20,14 @@
 #include "host/SplitOptions.h"
 #include "host/SplitSummary.h"
 #include "platform/Process.h"
+#include "tests/support/RunOrvex.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ORVEX_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PLT::ProcessResult result;
-    EXPECT_TRUE(PLT::RunProcess(argv, {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"}, &result));
-    return result;
-}
+using test_support::RunOrvex;
 
 // The keys of a file's reference table, read from its content.
 std::vector<uint32_t> RefTable(BIG_cl_Fat& fat, uint32_t key) {
