@@ -339,10 +339,12 @@ TEST_F(SplitRun, AnInterruptedSplitLeavesEveryOutputWholeAndNoWorkFolder) {
             << result.exitCode << result.out << result.err;
         if (result.exitCode == 130) {
             ++stopped;
-            // A signal that comes before the host has installed its handler (a slow
-            // start under sanitizers) ends the process silently, before any work.
-            if (!result.out.empty()) {
-                EXPECT_TRUE(Contains(result.err, "interrupted")) << result.err;
+            // A signal before the host has installed its handler (a slow start under
+            // sanitizers) ends the process silently, before any work; one after the
+            // run has released it ends a process whose summary is already out.
+            const bool finished = Contains(result.out, "unplaced keys:");
+            if (!result.out.empty() && !finished) {
+                EXPECT_TRUE(Contains(result.err, "interrupted")) << result.out << result.err;
             }
         }
         std::error_code ec;
