@@ -12,7 +12,8 @@
 namespace test_support {
 
 // The build tree's plug-in, and no debugger output mixed into standard error.
-inline const std::vector<std::string> kOrvexEnvironment = {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO, "MARLIN_DEBUG_OUTPUT"};
+inline const std::vector<std::string> kOrvexEnvironment = {"ORVEX_PLUGIN=" ORVEX_PLUGIN_SO,
+                                                           "MARLIN_DEBUG_OUTPUT"};
 
 // `env` holds the process's environment changes ("NAME=value" sets, "NAME" unsets).
 inline PLT::ProcessResult RunOrvex(const std::vector<std::string>& args,
