@@ -527,7 +527,11 @@ uint32_t File::eGetWriteParams(FileIOParams* out, BIG_POS position, uint32_t cou
     out->h_File = last.h_File;
     out->h_AsyncFile = last.h_AsyncFile;
     out->ul_LocalOffset = static_cast<uint32_t>(local);
-    out->ul_Count = static_cast<uint32_t>(BIG_ull_AlignUp(local + count, 11) - local);
+    // The write reaches at least the segment's new end, so the file always
+    // holds every byte its header claims, whatever the alignment unit.
+    const uint64_t claimedEnd = last.o_ContentBase.ull_GetByteOffset() +
+                                (last.o_End.ull_GetByteOffset() - last.o_Start.ull_GetByteOffset());
+    out->ul_Count = static_cast<uint32_t>(std::max(BIG_ull_AlignUp(local + count, 11), claimedEnd) - local);
     out->uw_Segment = static_cast<uint16_t>(m_aSegments.size() - 1);
 
     e = eRefreshHeaders();
@@ -546,14 +550,19 @@ uint32_t File::eWrite(BIG_POS position, const void* buffer, uint32_t count, uint
     e = eGetWriteParams(&params, position, count, extra);
     if (e != eFile_Ok)
         return eResult(e);
-    // An extended write pads to the 2048-byte boundary with zero bytes, so no
-    // stale or uninitialised byte ever lands in the file.
+    // An extended write pads with zero bytes to the 2048-byte boundary or the
+    // segment's aligned end, whichever is further, so no stale or
+    // uninitialised byte ever lands in the file.
     static const uint8_t kZeros[kWriteBoundary] = {};
-    const uint32_t tail = params.ul_Count - count;
-    if ((count != 0 &&
-         !bWriteLocal(params.uw_Segment, params.h_File, params.ul_LocalOffset, buffer, count)) ||
-        (tail != 0 && !bWriteLocal(params.uw_Segment, params.h_File, uint64_t{params.ul_LocalOffset} + count,
-                                   kZeros, tail))) {
+    bool written =
+        count == 0 || bWriteLocal(params.uw_Segment, params.h_File, params.ul_LocalOffset, buffer, count);
+    for (uint32_t done = count; written && done < params.ul_Count;) {
+        const uint32_t chunk = std::min<uint32_t>(params.ul_Count - done, kWriteBoundary);
+        written = bWriteLocal(params.uw_Segment, params.h_File, uint64_t{params.ul_LocalOffset} + done,
+                              kZeros, chunk);
+        done += chunk;
+    }
+    if (!written) {
         RollBackExtension(segmentsBefore, endBefore);
         return eResult(eFile_WriteFailed);
     }

@@ -204,6 +204,37 @@ TEST_F(ContainerTest, AppendPadsWithZerosToTheNext2048Boundary) {
     EXPECT_EQ(HeaderOf(path).ull_End, 2056u);
 }
 
+// With an alignment unit larger than 2048 bytes the segment's end is rounded
+// to that unit; the file must hold up to it, or the next open refuses it.
+TEST_F(ContainerTest, AppendsUnderLargeAlignmentsLeaveFilesThatHoldTheirClaims) {
+    for (const uint8_t shift : {11, 12, 14, 16}) {
+        SCOPED_TRACE(static_cast<int>(shift));
+        const std::string path = Path("shift" + std::to_string(shift) + ".bf");
+        const Bytes ten = Pattern(10, 1);
+        const Bytes more = Pattern(5000, 2);
+        BIG_POS second;
+        {
+            BIG::File file;
+            ASSERT_EQ(file.eCreate(path, false, 0xC0000000, true), 0u);
+            file.SetAlignmentShift(shift);
+            ASSERT_EQ(file.eWrite(BIG_POS(0), ten.data(), 10), 0u);
+            second = file.oGetFileContentEnd();
+            ASSERT_EQ(file.eWrite(second, more.data(), 5000), 0u);
+            ASSERT_EQ(file.eClose(), 0u);
+        }
+        const BIG_st_SegmentHeader h = HeaderOf(path);
+        EXPECT_EQ(h.ull_End % (uint64_t{1} << shift), 0u);
+        EXPECT_EQ(fs::file_size(path), h.ull_ContentBase + h.ull_End);
+        BIG::File file;
+        ASSERT_EQ(file.eOpen(path, true, true, false), 0u) << file.GetOpenProblem();
+        file.SetAlignmentShift(shift);
+        Bytes back(5000);
+        ASSERT_EQ(file.eRead(second, back.data(), 5000), 0u);
+        EXPECT_EQ(back, more);
+        file.eClose();
+    }
+}
+
 TEST_F(ContainerTest, TenBytesAtAnAlignedLocalOffsetWrite2048) {
     BIG::File file;
     ASSERT_EQ(file.eCreate(Path("ten.bf"), false, 0xC0000000, false), 0u);
