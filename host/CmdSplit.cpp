@@ -205,9 +205,10 @@ void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& s
 
 }  // namespace
 
-bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds, std::string* error) {
+bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds, std::string* error,
+                     Tools::OpenFailure* failure) {
     worlds->clear();
-    std::unique_ptr<BIG_cl_Fat> fat = Tools::OpenBigfile(bigfile, error);
+    std::unique_ptr<BIG_cl_Fat> fat = Tools::OpenBigfile(bigfile, error, failure);
     if (!fat)
         return false;
     for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
@@ -417,10 +418,13 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
     if (const int code = LockOutputFolder(settings, &lock, err); code != 0)
         return code;
 
+    // The same sentence and exit code as every other command for the same damage:
+    // 4 when the file cannot be opened, 5 when its tables cannot be read.
     std::vector<WorldFile> worlds;
-    if (!bListWorldFiles(settings.s_Bigfile, &worlds, &error)) {
-        err << "orvex split: " << settings.s_Bigfile << ": " << error << "\n";
-        return ExitCodeForStatus(OVC_Status_ReadingFat);
+    Tools::OpenFailure failure = Tools::OpenFailure::eNone;
+    if (!bListWorldFiles(settings.s_Bigfile, &worlds, &error, &failure)) {
+        err << "orvex split: " << Tools::EscapeText(settings.s_Bigfile) << ": " << error << "\n";
+        return Tools::ExitCodeFor(failure);
     }
     std::vector<uint32_t> keys;
     if (!bResolveWorlds(settings.worlds, worlds, &keys, &error)) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/BigTools.h"
 #include "host/SplitOptions.h"
 
 namespace HOST {
@@ -19,8 +20,10 @@ struct WorldFile {
     std::string s_Name;
 };
 // Every world file (type 4, name ending in ".wor") of the bigfile, in
-// ascending key order. False with `*error` set when the bigfile cannot be read.
-bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds, std::string* error);
+// ascending key order. False with `*error` set (one plain sentence, without
+// the path) when the bigfile cannot be read; `failure` (when given) tells why.
+bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds, std::string* error,
+                     Tools::OpenFailure* failure = nullptr);
 
 // Turns each --world value into a key: a key must name a world file, a name
 // (with or without ".wor") must match exactly one world file's name (exactly,
