@@ -70,6 +70,25 @@ std::string OneLine(const std::string& text) {
     return out;
 }
 
+#ifndef ORVEX_SOURCE_DIR
+#define ORVEX_SOURCE_DIR ""
+#endif
+#ifndef ORVEX_SOURCE_FROM_BUILD
+#define ORVEX_SOURCE_FROM_BUILD ""
+#endif
+
+// A source path as the build gave it (relative to the build folder, or
+// absolute), from the project's root: the same report wherever it was built.
+const char* ProjectPath(const char* file) {
+    for (const char* prefix : {ORVEX_SOURCE_DIR, ORVEX_SOURCE_FROM_BUILD}) {
+        const size_t n = std::strlen(prefix);
+        // "/" alone (an empty relative path) is no prefix.
+        if (n > 1 && std::strncmp(file, prefix, n) == 0)
+            return file + n;
+    }
+    return file;
+}
+
 struct GuardReset {
     ~GuardReset() { g_guard = false; }
 };
@@ -121,8 +140,7 @@ int ERR_i_Assert(const char* category, const char* message, const char* file, in
         category = "";
     if (!message)
         message = "";
-    if (!file)
-        file = "";
+    file = file ? ProjectPath(file) : "";
 
     std::lock_guard<std::recursive_mutex> ui(ERR_rUiMutex());
     if (g_guard)

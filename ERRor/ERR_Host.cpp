@@ -2,9 +2,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "ERRor/ERR_Assert.h"
+#include "ERRor/ERR_Dialog.h"
 #include "ERRor/ERR_MessageBox.h"
 #include "platform/Process.h"
 #include "platform/Terminal.h"
@@ -16,6 +20,43 @@ constexpr const char* kAutomatic = "automatic";
 constexpr const char* kInteractive = "interactive";
 
 std::atomic<bool> g_listening{false};
+
+// Assertion texts shown on standard error in the automatic mode, with the
+// number of times each came again. Bounded: past the bound a new text is shown
+// every time rather than remembered.
+constexpr size_t kMaxRememberedAsserts = 4096;
+struct ShownAsserts {
+    std::mutex mutex;
+    std::map<std::string, uint64_t> repeats;  // guarded by mutex
+};
+// Never destroyed: the library's detach handler may run after static destructors.
+ShownAsserts& Shown() {
+    static ShownAsserts* s_shown = new ShownAsserts;
+    return *s_shown;
+}
+
+// True when `record` repeats an assertion already shown (and counts it).
+bool bRepeatedAssert(const ERR_st_LogRecord& record) {
+    if (record.level != ERR_Level_Assert || ERR_bCanAskUser())
+        return false;
+    ShownAsserts& shown = Shown();
+    std::lock_guard<std::mutex> lock(shown.mutex);
+    const auto found = shown.repeats.find(record.text);
+    if (found != shown.repeats.end()) {
+        ++found->second;
+        return true;
+    }
+    if (shown.repeats.size() < kMaxRememberedAsserts)
+        shown.repeats.emplace(record.text, 0);
+    return false;
+}
+
+std::string StderrLine(uint32_t level, uint32_t category, std::string text, const std::string& suffix) {
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return std::string("[") + ERR_sz_LevelName(level) + "][" + ERR_sz_CategoryName(category) + "] " + text +
+           suffix + "\n";
+}
 
 void Attach(bool interactive) {
     ERR_SetMainWindow(true);
@@ -40,6 +81,7 @@ bool ERR_AttachFromEnvironment() {
 }
 
 void ERR_DetachTerminal() {
+    ERR_ShowRepeatedAssertions();
     ERR_SetMainWindow(false);
     ERR_ReleaseLogListeners();
     g_listening.store(false);
@@ -47,12 +89,24 @@ void ERR_DetachTerminal() {
 
 void ERR_ShowOnStderr(const ERR_st_LogRecord& record) {
     // Standard output carries the tools' own lines; the engine's complaints go beside them.
-    if (record.level < ERR_Level_Warning)
+    if (record.level < ERR_Level_Warning || bRepeatedAssert(record))
         return;
-    std::string line = std::string("[") + ERR_sz_LevelName(record.level) + "][" +
-                       ERR_sz_CategoryName(record.category) + "] " + record.text;
-    if (line.empty() || line.back() != '\n')
-        line += '\n';
+    const std::string line = StderrLine(record.level, record.category, record.text, "");
     // Past the progress line, never through it.
     PLT::WriteAboveStatusLine(stderr, line.data(), line.size());
+}
+
+void ERR_ShowRepeatedAssertions() {
+    std::vector<std::string> lines;
+    {
+        ShownAsserts& shown = Shown();
+        std::lock_guard<std::mutex> lock(shown.mutex);
+        for (const auto& [text, repeats] : shown.repeats)
+            if (repeats != 0)
+                lines.push_back(StderrLine(ERR_Level_Assert, ERR_Cat_Editor, text,
+                                           " (repeated " + std::to_string(repeats) + " times)"));
+        shown.repeats.clear();
+    }
+    for (const std::string& line : lines)
+        PLT::WriteAboveStatusLine(stderr, line.data(), line.size());
 }

@@ -17,5 +17,11 @@ void ERR_AttachTerminal(bool interactive);
 bool ERR_AttachFromEnvironment();
 // Undoes the attachment and frees the listener queue: for a library being unloaded.
 void ERR_DetachTerminal();
-// "[LEVEL][CATEGORY] text" on standard error for WARNING and above.
+// "[LEVEL][CATEGORY] text" on standard error for WARNING and above. In the
+// automatic mode an assertion report whose text was already shown is only
+// counted (one bad input can raise the same check for every entry).
 void ERR_ShowOnStderr(const ERR_st_LogRecord& record);
+// For each assertion report that was counted, one line with its text and
+// "(repeated N times)"; the counts then start again. Called at the end of a
+// command, and when the library detaches.
+void ERR_ShowRepeatedAssertions();

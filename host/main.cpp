@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "ERRor/ERR_Host.h"
 #include "host/ExitCode.h"
 #include "host/RootCommandLine.h"
 #include "host/Startup.h"
@@ -26,7 +27,9 @@ int main(int argc, char** argv) {
         if (!command.app->parsed())
             continue;
         try {
-            return command.run();
+            const int code = command.run();
+            ERR_ShowRepeatedAssertions();
+            return code;
         } catch (const std::exception& e) {
             std::fflush(stdout);
             std::fprintf(stderr, "orvex %s: %s\n", command.app->get_name().c_str(), e.what());

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "ERRor/ERR_Host.h"
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 #include "BIGfile/BIG_ContentHead.h"
@@ -221,6 +222,8 @@ int32_t OVI_Big::eInit(OVC_Params* params) {
 
 int32_t OVI_Big::eDeinit() {
     _StopEngine();
+    // The counts of repeated assertions end the session's messages, before the host's summary.
+    ERR_ShowRepeatedAssertions();
     return ml_Status;
 }
 

@@ -58,3 +58,49 @@ TEST(Startup, TheChoiceReachesAPluginThroughTheEnvironment) {
 }
 
 }  // namespace
+
+namespace {
+
+// One bad input can raise the same check for every entry: in the automatic
+// mode each assertion text is shown once and its repeats counted at the end;
+// the source file is named from the project's root, wherever it was built.
+TEST(Startup, RepeatedAssertionsAreShownOnceAndCountedAtTheEnd) {
+    HOST::SetUpTerminal(false);
+    ERR_ShowRepeatedAssertions();  // earlier tests' counts
+    testing::internal::CaptureStderr();
+    for (int entry = 0; entry < 4; ++entry) {
+        ERR_X_RaisePrintf("EditorAssert", "startup-check entry %d is bad", entry % 2);
+        ERR_X_Raise("EditorAssert", "startup-check once");
+    }
+    const std::string during = testing::internal::GetCapturedStderr();
+    testing::internal::CaptureStderr();
+    ERR_ShowRepeatedAssertions();
+    const std::string end = testing::internal::GetCapturedStderr();
+
+    const struct {
+        const char* text;
+        size_t shown;
+        const char* counted;  // the end line's count; null when none
+    } cases[] = {
+        {"startup-check entry 0 is bad", 1, " (repeated 1 times)"},
+        {"startup-check entry 1 is bad", 1, " (repeated 1 times)"},
+        {"startup-check once", 1, " (repeated 3 times)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        size_t shown = 0;
+        for (size_t at = during.find(c.text); at != std::string::npos; at = during.find(c.text, at + 1))
+            ++shown;
+        EXPECT_EQ(shown, c.shown) << during;
+        const size_t line = end.find(c.text);
+        ASSERT_NE(line, std::string::npos) << end;
+        EXPECT_NE(end.find(c.counted, line), std::string::npos) << end;
+    }
+    EXPECT_NE(during.find("In file 'tests/host/StartupTest.cpp', line "), std::string::npos) << during;
+    // The counts start again.
+    testing::internal::CaptureStderr();
+    ERR_ShowRepeatedAssertions();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace
