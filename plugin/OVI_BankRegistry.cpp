@@ -18,8 +18,6 @@ namespace {
 
 constexpr const char* kTag = "dynamic-resolve";
 constexpr uint8_t kNamedByText = 0xFE;
-// Smallest encoded element: id, marker, u16 sub-reference count.
-constexpr size_t kMinElementSize = 4;
 constexpr size_t kElementRefSize = 2;
 
 // Reads a payload front to back and the reference table key by key, never
@@ -96,11 +94,8 @@ void ReadBank(const BankFileView& file, DynamicBank* bank) {
                      file.ul_PayloadSize);
         return;
     }
-    if (count * kMinElementSize > in.Remaining()) {
-        ReportDamage(kKind, file.ul_Key, "%u elements need at least %zu bytes, %zu remain", count,
-                     count * kMinElementSize, in.Remaining());
-        return;
-    }
+    // A count larger than the payload is met at the first element that does
+    // not fit (each is read, and allocated, only once its bytes are there).
     for (uint32_t i = 0; i < count; ++i) {
         auto element = std::make_unique<BankElement>();
         uint8_t id = 0;
@@ -145,12 +140,14 @@ void ReadBankList(const BankFileView& file, DynamicBankList* list) {
     BankReader in(file);
     uint8_t count = 0;
     in.bU8(&count);
+    uint32_t whole = count;
     if (count > in.KeysLeft()) {
-        ReportDamage("DynamicBankList", file.ul_Key, "%u banks listed, its reference table holds %u keys",
-                     count, in.KeysLeft());
-        return;
+        ReportDamage("DynamicBankList", file.ul_Key,
+                     "%u banks listed, its reference table holds %u keys; the %u listed are kept", count,
+                     in.KeysLeft(), in.KeysLeft());
+        whole = in.KeysLeft();
     }
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < whole; ++i) {
         uint32_t key = 0;
         in.bKey(&key);
         list->m_Entries.try_emplace(key, nullptr);
@@ -168,12 +165,14 @@ void ReadElementReferenceList(const BankFileView& file, ElementReferenceList* li
                      file.ul_PayloadSize);
         return;
     }
+    size_t whole = count;
     if (count * kElementRefSize > in.Remaining()) {
-        ReportDamage(kKind, file.ul_Key, "%u references need %zu bytes, %zu remain", count,
-                     count * kElementRefSize, in.Remaining());
-        return;
+        whole = in.Remaining() / kElementRefSize;
+        ReportDamage(kKind, file.ul_Key,
+                     "%u references need %zu bytes, %zu remain; the %zu whole ones are kept", count,
+                     count * kElementRefSize, in.Remaining(), whole);
     }
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < whole; ++i) {
         ElementRef ref;
         in.bRef(&ref);
         list->m_Entries.emplace(i, ref.uw_Packed());

@@ -15,12 +15,12 @@
 //   element ref list: u16 count n, n × (u8 bank id, u8 element id)
 //
 // Damaged files: every count is checked against the bytes (or reference keys)
-// that must hold it before anything is read or allocated. A file whose payload
-// is damaged is still registered with what was read completely before the
-// damage, and an "error" line with tag "dynamic-resolve" names the file and
-// the fault. Resolution follows each element at most once per resolution, so
-// elements that refer to each other in a cycle end, and it walks without
-// recursion, so a long chain cannot exhaust the stack.
+// that must hold it before anything is allocated for it. A file whose payload
+// is damaged, or whose count is larger than its payload, is still registered
+// with the entries read completely before the damage, and one "error" line
+// with tag "dynamic-resolve" names the file and the fault. Resolution follows each element at most once per
+// resolution, so elements that refer to each other in a cycle end, and it walks without recursion, so a long
+// chain cannot exhaust the stack.
 //
 // Ownership: the registry owns every bank, element and list; the pointers it
 // hands out stay valid until Clear. Thread-safety: none; the registry is used

@@ -332,18 +332,18 @@ TEST_F(BankRegistryTest, DamagedPayloadsGiveAnErrorLineAndKeepWhatWasWhole) {
     cutInSubRefs.payload.resize(cutInSubRefs.payload.size() - 1);
     const Case cases[] = {
         {"bank of one byte", 87, bank({0x01}), 0, false},
-        {"255 elements in 8 bytes", 87, bank({1, 255, 1, 1, 0, 0, 2, 1}, {7, 8}), 0, false},
+        {"255 elements in 8 bytes", 87, bank({1, 255, 1, 1, 0, 0, 2, 1}, {7, 8}), 1, false},
         {"element key past the table", 87, twoThenNoKey, 2, false},
         {"sub-references cut short", 87, cutInSubRefs, 1, false},
         {"65535 sub-references", 87, bank({1, 1, 1, 1, 0xFF, 0xFF, 1, 1}, {7}), 0, false},
         {"name without its end", 87, bank({1, 2, 1, 0xFE, 'a', 0, 0, 0, 2, 0xFE, 'b', 'c', 'd', 'e'}), 1,
          true},
         {"id without marker", 87, bank({1, 1, 1, 0xFE, 0, 0}), 0, false},
-        {"list of 5 with 2 keys", 88, bank({5}, {0x10, 0x20}), 0, false},
+        {"list of 5 with 2 keys", 88, bank({5}, {0x10, 0x20}), 2, false},
         {"list of 255 with no key", 88, bank({255}), 0, false},
         {"reference list of one byte", 89, bank({3}), 0, false},
-        {"65535 references in 4 bytes", 89, bank({0xFF, 0xFF, 1, 1, 2, 2}), 0, false},
-        {"odd reference bytes", 89, bank({2, 0, 1, 1, 2}), 0, false},
+        {"65535 references in 4 bytes", 89, bank({0xFF, 0xFF, 1, 1, 2, 2}), 2, false},
+        {"odd reference bytes", 89, bank({2, 0, 1, 1, 2}), 1, false},
     };
     for (const Case& c : cases) {
         BankRegistry fresh;
