@@ -122,8 +122,10 @@ uint64_t ModifiedNs(const std::string& path) {
     return PLT::GetPathTimes(path, &modified, &changed) ? modified : 0;
 }
 
-void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& selected,
-                  const std::string& dataRootFromWork, int32_t status, uint64_t startNs, std::ostream& out) {
+// Prints the summary and returns its problems, which the JSON summary lists too.
+std::vector<std::string> PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& selected,
+                                      const std::string& dataRootFromWork, int32_t status, uint64_t startNs,
+                                      std::ostream& out) {
     std::vector<std::string> problems;
     out << "\n\nsplit " << settings.s_Bigfile << ": status " << status << "\n";
     if (settings.b_NoCopy) {
@@ -155,7 +157,9 @@ void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& s
             if (!written) {
                 std::snprintf(line, sizeof line, "  %-24s not written%s\n", shown.label.c_str(),
                               s.b_Exists ? " (the older bigfile is kept)" : "");
-                problems.push_back(shown.label + ": not written");
+                problems.push_back(shown.label + ": not written (" + settings.s_DataRoot +
+                                   (bEndsWith(settings.s_DataRoot, "/") ? "" : "/") + "DLC/" + name + "/" +
+                                   name + ".big)");
             } else {
                 std::snprintf(line, sizeof line, "  %-24s %10" PRIu32 " files %14" PRIu64 " bytes",
                               shown.label.c_str(), s.ul_Files, s.ull_Bytes);
@@ -201,6 +205,7 @@ void PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& s
             out << "  " << problem << "\n";
     }
     out.flush();
+    return problems;
 }
 
 }  // namespace
@@ -506,8 +511,9 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
             PLT::SetStatusLine(std::string());
         std::fflush(stdout);
         if (!PLT::InterruptRequested())
-            PrintSummary(settings, selected, PathFromWorkDir(settings.s_DataRoot, settings.s_WorkDir), status,
-                         startNs, out);
+            outcome.problems =
+                PrintSummary(settings, selected, PathFromWorkDir(settings.s_DataRoot, settings.s_WorkDir),
+                             status, startNs, out);
     }
     if (!settings.s_WorkDir.empty())
         PLT::ChangeDirectory(startDir);

@@ -43,9 +43,8 @@ bool bWriteSplitRunReports(const SplitSettings& settings, const std::vector<Worl
         facts.s_WorkDir.pop_back();
     facts.phases = outcome.phases;
     facts.d_RunSeconds = outcome.d_RunSeconds;
+    // The summary's own list: both summaries name the same problems.
     facts.problems = outcome.problems;
-    if (facts.problems.empty() && outcome.l_Status != 0)
-        facts.problems.push_back("the splitter ended with status " + std::to_string(outcome.l_Status));
 
     const bool single = settings.b_Single || settings.b_Dlc;
     if (!settings.b_NoCopy) {
@@ -63,9 +62,6 @@ bool bWriteSplitRunReports(const SplitSettings& settings, const std::vector<Worl
                 facts.outputs.push_back(std::move(world));
             }
         }
-        for (const SplitOutputFacts& o : facts.outputs)
-            if (!o.b_Written)
-                facts.problems.push_back("output " + o.s_Name + " was not written (" + o.s_Path + ")");
     }
     facts.b_UnplacedKnown = bReadFinalReport(inWork(ORVEX::kFinalReportName), &facts.unplaced);
     facts.b_MissingKnown =

@@ -18,7 +18,7 @@ struct SplitRunOutcome {
     int32_t l_Status = 0;
     std::map<std::string, double> phases;  // from the plug-in's "phase" lines
     double d_RunSeconds = 0;
-    std::vector<std::string> problems;
+    std::vector<std::string> problems;  // as the printed summary lists them
 };
 
 // Called from the folder the split started in (the paths of `settings` are

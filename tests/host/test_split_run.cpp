@@ -8,8 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "BIGfile/BIG_Fat.h"
 #include "host/BigTools.h"
@@ -162,11 +165,25 @@ TEST_F(SplitRun, AnOutputThatCannotBeWrittenGivesStatusFourAndTheErrorLine) {
         std::vector<std::string> args = SplitArgs(dataRoot.string());
         if (report)
             args.push_back("--report");
+        const fs::path json = m_dir / (report ? "with-report.json" : "plain.json");
+        args.insert(args.end(), {"--summary-json", json.string()});
         const PLT::ProcessResult result = RunOrvex(args);
         EXPECT_EQ(result.exitCode, HOST::ExitCodeForStatus(OVC_Status_Failure)) << result.out << result.err;
         EXPECT_TRUE(Contains(result.err, "[   error][big-file        ][Unable to Create]")) << result.err;
         EXPECT_TRUE(Contains(result.out, "Marlin (common)          not written")) << result.out;
-        EXPECT_TRUE(Contains(result.out, "problems:\n  Marlin (common): not written")) << result.out;
+        EXPECT_TRUE(Contains(result.out, "problems:\n  Marlin (common): not written (" + dataRoot.string() +
+                                             "/DLC/Marlin/Marlin.big)\n"))
+            << result.out;
+        // The JSON summary lists the printed summary's problems, in its order.
+        std::string text;
+        ASSERT_TRUE(PLT::ReadWholeFile(json.string(), &text));
+        std::vector<std::string> printed;
+        const size_t section = result.out.find("problems:\n");
+        ASSERT_NE(section, std::string::npos);
+        std::istringstream lines(result.out.substr(section + 10));
+        for (std::string line; std::getline(lines, line) && line.rfind("  ", 0) == 0;)
+            printed.push_back(line.substr(2));
+        EXPECT_EQ(nlohmann::json::parse(text)["problems"].get<std::vector<std::string>>(), printed) << text;
         EXPECT_TRUE(Contains(result.out, "split " + s_summary->s_BigfilePath + ": status 4")) << result.out;
         // Standard output carries the summary, not the plug-in's lines.
         EXPECT_FALSE(Contains(result.out, "[   error]")) << result.out;
