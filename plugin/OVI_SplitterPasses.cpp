@@ -137,11 +137,14 @@ bool OVI_Splitter::_bPlace(CriticalList& list, SplitOutput& output, uint32_t key
 }
 
 void OVI_Splitter::_CreateCommon(CriticalList& list, SplitOutput& output) {
-    // The common closure first: no log, no look-up in the bigfile.
+    // The common closure first, without a log line. A key the bigfile lacks
+    // (a bank may name one) is left to the record walk below, which counts it
+    // unplaced: placing it would count it in the critical list as written
+    // while the writer skips it.
     const KeySet& common = mmap_Closures[kCommonRoot];
     for (uint32_t key : common) {
         const FileRefRecord& record = mmap_Records[key];
-        if (record.ul_UseCount >= mul_Weight && _CheckRemCriteria(record))
+        if (record.ul_UseCount >= mul_Weight && _bHasFile(key) && _CheckRemCriteria(record))
             _bPlace(list, output, key, record);
     }
     // Then every record that reached the weight; those below are the worlds'.

@@ -687,6 +687,28 @@ TEST_F(Splitter, WithTheDlcFlagAKeyTwoWorldsCannotPlaceHasRefCount2) {
 
 // ---- mended faults -----------------------------------------------------------------------
 
+// A bank list of the common closure names a key the bigfile lacks: the writer
+// cannot write it, so the common pass never places it (nor counts it in the
+// critical list); the final report lists it as unplaced.
+TEST_F(Splitter, ACommonKeyWithoutAFileIsNeverPlaced) {
+    constexpr uint32_t kList = 0x30010;
+    constexpr uint32_t kAbsent = 0x30011;
+    auto files = SmallGame();
+    files[11].refs = {kBuiltInChild, kList};  // BuiltIn.gao, walked with the weight
+    // Its payload's count (the first byte of "data") is larger than its one key: the key is kept.
+    files.push_back({"List.dbl", kList, {kAbsent}});
+    SplitterProbe probe;
+    ASSERT_EQ(Run(probe, files), OVC_Status_Success) << out_;
+    ASSERT_EQ(probe.mmap_Closures[OVI_Splitter::kCommonRoot].count(kAbsent), 1u);
+    const auto* marlin = probe.Find("Marlin");
+    ASSERT_NE(marlin, nullptr);
+    EXPECT_EQ(marlin->keys.count(kList), 1u);
+    EXPECT_EQ(marlin->keys.count(kAbsent), 0u);
+    const std::string final = ReadText((dir_ / "final_missing.files.csv").string());
+    EXPECT_NE(final.find("\n" + std::to_string(kAbsent) + ",0,0,Unknown,Unknown,0\n"), std::string::npos)
+        << final;
+}
+
 TEST_F(Splitter, ALinkFileWithAnEmptyTableAddsNoLink) {
     auto files = SmallGame();
     // A real link (content {4, a, b, c, d}) and, after it, a link-marked file
