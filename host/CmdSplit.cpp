@@ -268,6 +268,14 @@ bool bResolveWorlds(const std::vector<std::string>& values, const std::vector<Wo
             *error = "--world " + value + ": " +
                      (match.empty() ? std::string("no world file of that name")
                                     : std::to_string(match.size()) + " world files of that name; give a key");
+            if (match.empty()) {
+                std::vector<std::string> names;
+                for (const WorldFile& w : worlds)
+                    names.push_back(w.s_Name);
+                const std::string closest = ClosestName(value, names);
+                if (!closest.empty())
+                    *error += "; did you mean " + closest + "?";
+            }
             return false;
         }
         keys->push_back(match[0]);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "host/Command.h"
 #include "platform/File.h"
 #include "plugin/OVI_Text.h"
 
@@ -307,7 +308,12 @@ bool bLoadSplitConfig(const std::string& path, SplitSettings* s, std::string* er
         const std::string key(name.str());
         const SplitOption* option = FindSplitOption(key);
         if (option == nullptr) {
-            *error = path + ": unknown setting \"" + key + "\"";
+            std::vector<std::string> keys;
+            for (const SplitOption& known : kSplitOptions)
+                keys.emplace_back(known.Key());
+            const std::string closest = ClosestName(key, keys);
+            *error = path + ": unknown setting \"" + key + "\"" +
+                     (closest.empty() ? std::string() : "; did you mean \"" + closest + "\"?");
             return false;
         }
         if (!bTomlSetting(*option, node, s, error)) {

@@ -3,8 +3,11 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "ERRor/ERR_Host.h"
+#include "host/Command.h"
 #include "host/ExitCode.h"
 #include "host/RootCommandLine.h"
 #include "host/Startup.h"
@@ -18,7 +21,10 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
-        return code == 0 ? 0 : HOST::kExitUsage;
+        if (code == 0)
+            return 0;
+        std::fputs(HOST::DidYouMean(app, std::vector<std::string>(argv + 1, argv + argc)).c_str(), stderr);
+        return HOST::kExitUsage;
     }
 
     HOST::SetUpTerminal(line.b_Interactive);

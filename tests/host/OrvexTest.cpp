@@ -66,6 +66,36 @@ TEST(Orvex, HelpVersionAndUsageErrors) {
     }
 }
 
+// A slip of the keyboard gets the name it most likely meant; a word far from
+// every name gets none.
+TEST(Orvex, MistypedCommandsAndOptionsGetADidYouMean) {
+    const struct {
+        std::vector<std::string> args;
+        const char* suggestion;  // null: no "did you mean" at all
+    } cases[] = {
+        {{"splt", "game.big"}, "orvex: unknown command splt; did you mean split?"},
+        {{"verfiy", "game.big"}, "orvex: unknown command verfiy; did you mean verify?"},
+        {{"split", "game.big", "--data-rot", "D"},
+         "orvex split: unknown option --data-rot; did you mean --data-root?"},
+        {{"split", "game.big", "--wrold=Town"}, "orvex split: unknown option --wrold; did you mean --world?"},
+        {{"ls", "--tre", "game.big"}, "orvex ls: unknown option --tre; did you mean --tree?"},
+        {{"--interactiv", "info", "game.big"},
+         "orvex: unknown option --interactiv; did you mean --interactive?"},
+        {{"frobnicate"}, nullptr},
+        {{"ls", "--colour", "game.big"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        const PLT::ProcessResult result = RunOrvex(c.args);
+        SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+        EXPECT_EQ(result.exitCode, HOST::kExitUsage) << result.out << result.err;
+        if (c.suggestion != nullptr) {
+            EXPECT_TRUE(Contains(result.err, std::string(c.suggestion) + "\n")) << result.err;
+        } else {
+            EXPECT_FALSE(Contains(result.err, "did you mean")) << result.err;
+        }
+    }
+}
+
 TEST(OrvexPlugin, FindsTheBuiltPlugin) {
     const PLT::ProcessResult result = RunOrvex({"plugin"});
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;

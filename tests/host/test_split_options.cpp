@@ -139,6 +139,7 @@ TEST(SplitOptions, ConfigFileErrorsNameTheProblem) {
         const char* inError;
     } cases[] = {
         {"no-such-setting = 1\n", "unknown setting \"no-such-setting\""},
+        {"data-rot = \"D\"\n", "unknown setting \"data-rot\"; did you mean \"data-root\"?"},
         {"report = \"yes\"\n", "\"report\" must be true or false"},
         {"package-id = 65536\n", "\"package-id\" must be an integer from 0 to 65535"},
         {"package-word = -1\n", "\"package-word\""},
@@ -178,6 +179,8 @@ TEST(SplitOptions, WorldsResolveByKeyOrByNameExactlyThenWithoutCase) {
         {{"town"}, false, {}, "2 world files of that name"},
         {{"0x40"}, false, {}, "no world file with key 0x00000040"},
         {{"Nowhere"}, false, {}, "no world file of that name"},
+        {{"Forset"}, false, {}, "--world Forset: no world file of that name; did you mean Forest?"},
+        {{"Forset.wor"}, false, {}, "did you mean Forest?"},
     };
     for (const auto& c : cases) {
         std::vector<uint32_t> keys;
