@@ -179,7 +179,10 @@ std::vector<std::string> PrintSummary(const SplitSettings& settings, const std::
     if (status != OVC_Status_Success)
         problems.push_back("status " + std::to_string(status) +
                            ": the error lines above on standard error say what failed");
-    const std::string folder = PLT::CurrentDirectory();
+    // The work folder as the user gave it; the current one when none was given.
+    std::string folder = settings.s_WorkDir.empty() ? PLT::CurrentDirectory() : settings.s_WorkDir;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     const long unplaced = CountReportRows(ORVEX::kFinalReportName);
     if (unplaced < 0)
         out << "unplaced keys: unknown (" << ORVEX::kFinalReportName << " not written)\n";
@@ -295,6 +298,7 @@ struct RunGuard {
         PLT::ReleaseInterrupts();
         PLT::SetEnvironmentVariable(ORVEX::kHostInterruptsVariable, "");
         PLT::SetEnvironmentVariable(ORVEX::kHostOutputVariable, "");
+        PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, "");
     }
 };
 
@@ -369,6 +373,24 @@ void RemoveWorkFolders(const std::string& dataRoot) {
             PLT::RemoveFile(work + "/" + file);
         PLT::RemoveDirectory(work);
     }
+}
+
+// The block's rewritten paths and their spellings as given, for the
+// plug-in's messages; a path holding a separator is left as it is.
+std::string HostPaths(const SplitSettings& settings) {
+    std::string pairs;
+    for (const auto& [block, given] : BlockPathsAsGiven(settings)) {
+        const auto bSeparated = [](const std::string& path) {
+            return path.find(ORVEX::kHostPathsSeparator) != std::string::npos ||
+                   path.find(ORVEX::kHostPathsPairSeparator) != std::string::npos;
+        };
+        if (bSeparated(block) || bSeparated(given))
+            continue;
+        if (!pairs.empty())
+            pairs += ORVEX::kHostPathsPairSeparator;
+        pairs += block + ORVEX::kHostPathsSeparator + given;
+    }
+    return pairs;
 }
 
 int Interrupted(const SplitSettings& settings, std::ostream& err) {
@@ -466,6 +488,7 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         return ExitCodeForStatus(OVC_Status_Failure);
     }
     PLT::SetEnvironmentVariable(ORVEX::kHostInterruptsVariable, ORVEX::kHostInterruptsCatch);
+    PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, HostPaths(settings));
     PLT::SetEnvironmentVariable(ORVEX::kHostOutputVariable, settings.b_Quiet     ? ORVEX::kHostOutputQuiet
                                                             : settings.b_Verbose ? ORVEX::kHostOutputVerbose
                                                                                  : ORVEX::kHostOutputNormal);

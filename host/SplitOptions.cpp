@@ -146,14 +146,20 @@ bool bTomlSetting(const SplitOption& option, const toml::node& node, SplitSettin
 
 // ---- parameter block --------------------------------------------------------------
 
-template <size_t N>
-bool bFillText(const SplitOption& option, const std::string& value, const std::string& workDir,
-               char (&field)[N], std::string* error) {
+// A path as the block carries it, seen from the work folder.
+std::string BlockPath(const std::string& value, const std::string& workDir) {
     std::string path = PathFromWorkDir(value, workDir);
     // A path given with a "/" keeps one: the AI library's loader searches
     // its library path for a bare name, and would load another file.
     if (value.find('/') != std::string::npos && path.find('/') == std::string::npos)
         path = "./" + path;
+    return path;
+}
+
+template <size_t N>
+bool bFillText(const SplitOption& option, const std::string& value, const std::string& workDir,
+               char (&field)[N], std::string* error) {
+    const std::string path = BlockPath(value, workDir);
     if (ORVEX::OVI_bSetText(field, path))
         return true;
     *error = option.Label() + " " + path + ": " + std::to_string(path.size()) +
@@ -347,6 +353,19 @@ std::string PathFromWorkDir(const std::string& path, const std::string& workDir)
     if (!relative.empty() && relative.size() < best.size())
         best = relative;
     return best;
+}
+
+std::vector<std::pair<std::string, std::string>> BlockPathsAsGiven(const SplitSettings& s) {
+    std::vector<std::pair<std::string, std::string>> paths;
+    for (const SplitOption& option : kSplitOptions) {
+        if (!bIsTextField(option))
+            continue;
+        const std::string& value = s.*std::get<std::string S::*>(option.field);
+        const std::string path = BlockPath(value, s.s_WorkDir);
+        if (!value.empty() && path != value)
+            paths.emplace_back(path, value);
+    }
+    return paths;
 }
 
 bool bFillSplitParams(const SplitSettings& s, const std::vector<uint32_t>& worldKeys, P* p,

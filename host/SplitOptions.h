@@ -196,6 +196,10 @@ bool bParseKey(const std::string& text, uint32_t* key);
 // as many paths as they can. Empty stays empty.
 std::string PathFromWorkDir(const std::string& path, const std::string& workDir);
 
+// Each path of the block that is not spelled as the user gave it: (as in the
+// block, as given), so that messages can show what the user typed.
+std::vector<std::pair<std::string, std::string>> BlockPathsAsGiven(const SplitSettings& settings);
+
 // Fills the block from the settings and the resolved world keys. False with
 // `*error` naming the option when a path does not fit its field or a forced
 // key does not parse. The block is left partly filled then.

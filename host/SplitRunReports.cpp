@@ -100,7 +100,10 @@ bool bWriteSplitRunReports(const SplitSettings& settings, const std::vector<Worl
     if (!summaryJson.empty())
         written = bWrite(summaryJson, SplitSummaryJson(facts), err) && written;
     if (settings.b_Report)
-        out << "size report: " << facts.s_WorkDir << "/" << kSplitReportName << "\n";
+        out << "size report: "
+            << (settings.s_WorkDir.empty() ? facts.s_WorkDir + "/" + kSplitReportName
+                                           : inWork(kSplitReportName))
+            << "\n";
     return written;
 }
 

@@ -1,11 +1,15 @@
 // The exported host classes, the message output and the name hash.
 #include "orvex/OVC_Interface.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/DebugOutput.h"
 #include "platform/Process.h"
@@ -71,6 +75,42 @@ extern "C" void OVC_OutputString(const char* level, const char* tag, const char*
 
 namespace ORVEX {
 
+std::string OVI_PathsAsGiven(std::string text) {
+    const std::string pairs = PLT::GetEnvironmentVariable(kHostPathsVariable);
+    std::vector<std::pair<std::string, std::string>> paths;
+    for (size_t at = 0; at < pairs.size();) {
+        size_t end = pairs.find(kHostPathsPairSeparator, at);
+        if (end == std::string::npos)
+            end = pairs.size();
+        const std::string pair = pairs.substr(at, end - at);
+        const size_t split = pair.find(kHostPathsSeparator);
+        if (split != std::string::npos && split != 0)
+            paths.emplace_back(pair.substr(0, split), pair.substr(split + 1));
+        at = end + 1;
+    }
+    // The longest first: "../D/x" is replaced before "../D".
+    std::sort(paths.begin(), paths.end(),
+              [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+    // A path stands alone when nothing that can be part of a name touches it.
+    auto bPathChar = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-' || c == '~';
+    };
+    for (const auto& [block, given] : paths) {
+        for (size_t at = text.find(block); at != std::string::npos; at = text.find(block, at)) {
+            const size_t end = at + block.size();
+            const bool before = at == 0 || (!bPathChar(text[at - 1]) && text[at - 1] != '/');
+            const bool after = end == text.size() || block.back() == '/' || !bPathChar(text[end]);
+            if (!before || !after) {
+                ++at;
+                continue;
+            }
+            text.replace(at, block.size(), given);
+            at += given.size();
+        }
+    }
+    return text;
+}
+
 bool OVI_bWriteRouted(const char* level, const char* text, size_t size) {
     const std::string route = PLT::GetEnvironmentVariable(kHostOutputVariable);
     if (route != kHostOutputQuiet && route != kHostOutputNormal && route != kHostOutputVerbose)
@@ -81,7 +121,7 @@ bool OVI_bWriteRouted(const char* level, const char* text, size_t size) {
     if ((info && route != kHostOutputVerbose) || (warning && route == kHostOutputQuiet))
         return true;
     // A line of its own, so that the progress line can be drawn below it.
-    std::string whole(text, size);
+    std::string whole = OVI_PathsAsGiven(std::string(text, size));
     whole += '\n';
     PLT::WriteAboveStatusLine(info ? stdout : stderr, whole.data(), whole.size());
     return true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace ORVEX {
 
@@ -22,6 +23,18 @@ inline constexpr const char* kHostOutputVariable = "ORVEX_HOST_OUTPUT";
 inline constexpr const char* kHostOutputQuiet = "quiet";
 inline constexpr const char* kHostOutputNormal = "normal";
 inline constexpr const char* kHostOutputVerbose = "verbose";
+
+// Paths of the parameter block that the host rewrote (to be seen from the
+// work folder it changed into), each with the spelling the user gave:
+// "BLOCK\x1fGIVEN" pairs separated by "\x1e". Routed lines show the given
+// spelling, so that messages name paths as the user typed them.
+inline constexpr const char* kHostPathsVariable = "ORVEX_HOST_PATHS";
+inline constexpr char kHostPathsPairSeparator = '\x1e';
+inline constexpr char kHostPathsSeparator = '\x1f';
+
+// `text` with every path of kHostPathsVariable, where it stands as a whole
+// path or as the start of one ("BLOCK/..."), spelled as the user gave it.
+std::string OVI_PathsAsGiven(std::string text);
 
 // Writes one line (`text`, without line breaks around it) of `level` as the
 // host asked: info lines to standard output, the others to standard error,

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "orvex/OVC_Interface.h"
+#include "platform/Process.h"
+#include "plugin/OVI_HostEnvironment.h"
 
 namespace {
 
@@ -77,6 +79,35 @@ TEST(OVC_OutputString, NullTextsPrintEmptyFields) {
     testing::internal::CaptureStdout();
     OVC_OutputString(nullptr, nullptr, nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), Line("", "", ""));
+}
+
+}  // namespace
+
+namespace {
+
+// The host rewrote these paths for its work folder: routed lines show them as
+// the user typed them, wherever they stand as a whole path or begin one.
+TEST(OVC_OutputString, RewrittenPathsAreShownAsGiven) {
+    const std::string pairs = std::string("../Data") + ORVEX::kHostPathsSeparator + "Data" +
+                              ORVEX::kHostPathsPairSeparator + "../fake.so" + ORVEX::kHostPathsSeparator +
+                              "./fake.so";
+    PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, pairs);
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"Cannot load ../fake.so: ../fake.so: file too short",
+         "Cannot load ./fake.so: ./fake.so: file too short"},
+        {"not in ../Data/sound_bin_pc (the first: ../Data/sound_bin_pc/a.pk)",
+         "not in Data/sound_bin_pc (the first: Data/sound_bin_pc/a.pk)"},
+        {"'../Data'", "'Data'"},
+        {"../Database and x/../Data and ../Data2 stay", "../Database and x/../Data and ../Data2 stay"},
+        {"no path here", "no path here"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ORVEX::OVI_PathsAsGiven(c.text), c.shown);
+    PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, "");
+    EXPECT_EQ(ORVEX::OVI_PathsAsGiven("../Data"), "../Data");
 }
 
 }  // namespace
