@@ -124,8 +124,8 @@ uint64_t ModifiedNs(const std::string& path) {
 
 // Prints the summary and returns its problems, which the JSON summary lists too.
 std::vector<std::string> PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& selected,
-                                      const std::string& dataRootFromWork, int32_t status, uint64_t startNs,
-                                      std::ostream& out) {
+                                      const std::string& dataRootFromWork, int32_t status,
+                                      const ErrorLines& errors, uint64_t startNs, std::ostream& out) {
     std::vector<std::string> problems;
     out << "\n\nsplit " << settings.s_Bigfile << ": status " << status << "\n";
     if (settings.b_NoCopy) {
@@ -176,9 +176,14 @@ std::vector<std::string> PrintSummary(const SplitSettings& settings, const std::
             out << line;
         }
     }
-    if (status != OVC_Status_Success)
+    // What the plug-in said went wrong, in its own words.
+    problems.insert(problems.end(), errors.Kept().begin(), errors.Kept().end());
+    if (errors.Count() > errors.Kept().size())
+        problems.push_back("... and " + std::to_string(errors.Count() - errors.Kept().size()) +
+                           " more error lines on standard error");
+    if (status != OVC_Status_Success && errors.Count() == 0)
         problems.push_back("status " + std::to_string(status) +
-                           ": the error lines above on standard error say what failed");
+                           ": the lines above on standard error say what failed");
     // The work folder as the user gave it; the current one when none was given.
     std::string folder = settings.s_WorkDir.empty() ? PLT::CurrentDirectory() : settings.s_WorkDir;
     while (folder.size() > 1 && folder.back() == '/')
@@ -520,8 +525,10 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
 
         // Whole seconds: a file time lags the clock by up to a tick.
         const uint64_t startNs = uint64_t{PLT::UnixTimeNow()} * 1000000000u;
-        // The plug-in's lines go on to standard output; its "phase" lines are also kept.
+        // The plug-in's lines go on to standard output and standard error; its
+        // "phase" lines are also kept, and its error lines for the summary.
         PhaseLines phases;
+        ErrorLines errors;
         const double started = PLT::MonotonicSeconds();
         {
             PLT::StdoutCapture* self = nullptr;
@@ -530,6 +537,12 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
                 phases.Feed(text);
             });
             self = &capture;
+            PLT::StderrCapture* selfErr = nullptr;
+            PLT::StderrCapture captureErr([&](std::string_view text) {
+                selfErr->Forward(text);
+                errors.Feed(text);
+            });
+            selfErr = &captureErr;
             status = objects.tool->eInit(objects.params);
             if (status == OVC_Status_Success)
                 status = objects.tool->eRun();
@@ -544,7 +557,7 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         if (!PLT::InterruptRequested())
             outcome.problems =
                 PrintSummary(settings, selected, PathFromWorkDir(settings.s_DataRoot, settings.s_WorkDir),
-                             status, startNs, out);
+                             status, errors, startNs, out);
     }
     if (!settings.s_WorkDir.empty())
         PLT::ChangeDirectory(startDir);

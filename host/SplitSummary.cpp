@@ -125,6 +125,38 @@ void PhaseLines::_Line(std::string_view line) {
     m_Phases[body.substr(0, space)] = seconds;
 }
 
+void ErrorLines::Feed(std::string_view text) {
+    // A line longer than any the plug-in writes is not one of its lines.
+    constexpr size_t kLongest = 1 << 16;
+    ms_Pending.append(text);
+    size_t start = 0;
+    for (size_t end; (end = ms_Pending.find('\n', start)) != std::string::npos; start = end + 1)
+        _Line(std::string_view(ms_Pending).substr(start, end - start));
+    ms_Pending.erase(0, start);
+    if (ms_Pending.size() > kLongest)
+        ms_Pending.clear();
+}
+
+void ErrorLines::_Line(std::string_view line) {
+    // "[   error][sounds          ][message]"
+    constexpr std::string_view kLevels[] = {"[   error][", "[critical]["};
+    const bool wanted = std::any_of(std::begin(kLevels), std::end(kLevels), [line](std::string_view level) {
+        return line.substr(0, level.size()) == level;
+    });
+    if (!wanted || line.back() != ']')
+        return;
+    line.remove_prefix(kLevels[0].size());
+    line.remove_suffix(1);
+    const size_t split = line.find("][");
+    if (split == std::string_view::npos)
+        return;
+    std::string_view tag = line.substr(0, split);
+    while (!tag.empty() && tag.back() == ' ')
+        tag.remove_suffix(1);
+    if (m_Count++ < kMaxKept)
+        m_Kept.push_back(std::string(tag) + ": " + std::string(line.substr(split + 2)));
+}
+
 // ---- outputs -----------------------------------------------------------------------
 
 SplitOutputFacts ReadOutputFacts(const std::string& dataRoot, const std::string& shownRoot,

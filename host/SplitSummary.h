@@ -112,6 +112,23 @@ private:
     std::map<std::string, double> m_Phases;
 };
 
+// Collects the plug-in's "error" and "critical" lines from the text it writes
+// to standard error (fed in pieces as they come), each as "TAG: MESSAGE", for
+// the summary's problems. Keeps the first kMaxKept and counts them all.
+class ErrorLines {
+public:
+    static constexpr size_t kMaxKept = 20;
+    void Feed(std::string_view text);
+    const std::vector<std::string>& Kept() const { return m_Kept; }
+    size_t Count() const { return m_Count; }
+
+private:
+    void _Line(std::string_view line);
+    std::string ms_Pending;
+    std::vector<std::string> m_Kept;
+    size_t m_Count = 0;
+};
+
 // Reads output `name` under `dataRoot` (as seen from the current directory).
 // `shownRoot` is the data root as the user gave it, for the path.
 SplitOutputFacts ReadOutputFacts(const std::string& dataRoot, const std::string& shownRoot,

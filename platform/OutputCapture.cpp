@@ -4,36 +4,39 @@
 
 namespace PLT {
 
-StdoutCapture::StdoutCapture(Sink sink) : m_Sink(std::move(sink)) {
-    std::fflush(stdout);
+FILE*& StreamCapture::Variable() const {
+    // The C library's stdout and stderr are ordinary variables that may be set.
+    return m_Target == Target::eStdout ? stdout : stderr;
+}
+
+StreamCapture::StreamCapture(Target target, Sink sink) : m_Target(target), m_Sink(std::move(sink)) {
+    std::fflush(Variable());
     cookie_io_functions_t functions{};
-    functions.write = &StdoutCapture::Write;
+    functions.write = &StreamCapture::Write;
     m_Stream = fopencookie(this, "w", functions);
     if (m_Stream == nullptr)
         return;
-    // Line by line, so that a sink that forwards keeps the order with stderr.
-    setvbuf(m_Stream, nullptr, _IOLBF, 0);
-    m_Previous = stdout;
-    // The C library's stdout is an ordinary variable that may be set.
-    stdout = m_Stream;
+    setvbuf(m_Stream, nullptr, m_Target == Target::eStdout ? _IOLBF : _IONBF, 0);
+    m_Previous = Variable();
+    Variable() = m_Stream;
 }
 
-StdoutCapture::~StdoutCapture() {
+StreamCapture::~StreamCapture() {
     if (m_Stream == nullptr)
         return;
     std::fflush(m_Stream);
-    stdout = m_Previous;
+    Variable() = m_Previous;
     std::fclose(m_Stream);
 }
 
-void StdoutCapture::Forward(std::string_view text) const {
-    FILE* out = m_Previous != nullptr ? m_Previous : stdout;
+void StreamCapture::Forward(std::string_view text) const {
+    FILE* out = m_Previous != nullptr ? m_Previous : Variable();
     std::fwrite(text.data(), 1, text.size(), out);
     std::fflush(out);
 }
 
-ssize_t StdoutCapture::Write(void* cookie, const char* data, size_t size) {
-    auto* self = static_cast<StdoutCapture*>(cookie);
+ssize_t StreamCapture::Write(void* cookie, const char* data, size_t size) {
+    auto* self = static_cast<StreamCapture*>(cookie);
     if (self->m_Sink)
         self->m_Sink(std::string_view(data, size));
     return static_cast<ssize_t>(size);

@@ -48,6 +48,24 @@ using test_support::RunOrvex;
 
 // ---- readers ---------------------------------------------------------------------
 
+// The plug-in's error and critical lines, fed in pieces as standard error
+// carries them, become the summary's problems as "TAG: MESSAGE"; other lines
+// are not problems, and past the kept ones they are only counted.
+TEST(SplitSummaryReaders, ErrorLinesOfThePlugInBecomeProblems) {
+    HOST::ErrorLines errors;
+    const std::string text =
+        "[   error][big-file        ][Unable to Create]\n[ warning][sounds          ][not one]\n"
+        "[ASSERT][EDITOR] #Assert: not one\n[critical][missing-file-ref][Error in your Code]\n";
+    for (size_t at = 0; at < text.size(); at += 7)
+        errors.Feed(std::string_view(text).substr(at, 7));
+    EXPECT_EQ(errors.Kept(), (std::vector<std::string>{"big-file: Unable to Create",
+                                                       "missing-file-ref: Error in your Code"}));
+    for (size_t n = 0; n < HOST::ErrorLines::kMaxKept; ++n)
+        errors.Feed("[   error][session         ][again]\n");
+    EXPECT_EQ(errors.Kept().size(), HOST::ErrorLines::kMaxKept);
+    EXPECT_EQ(errors.Count(), HOST::ErrorLines::kMaxKept + 2);
+}
+
 TEST(SplitSummaryReaders, CsvRowsSplitOnCommasOutsideQuotes) {
     const struct {
         const char* row;

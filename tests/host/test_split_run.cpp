@@ -317,8 +317,9 @@ TEST_F(SplitRun, PathsAsTypedAndAnAILibraryThatDoesNotLoad) {
          {"Cannot load ./fake.so: ./fake.so: ", "sound packages are not in Data/sound_bin_pc"})
         EXPECT_TRUE(Contains(result.err, line)) << line << "\n" << result.err;
     EXPECT_FALSE(Contains(result.err, "../")) << result.err;
-    for (const char* line : {"outputs under Data/DLC:\n", "(work/final_missing.files.csv)\n",
-                             "reports in work:", "problems:\n  status 4: "})
+    for (const char* line :
+         {"outputs under Data/DLC:\n", "(work/final_missing.files.csv)\n", "reports in work:",
+          "problems:\n  aiobjects: OVI_AILoadHelper::LoadAIObjects Cannot load ./fake.so: "})
         EXPECT_TRUE(Contains(result.out, line)) << line << "\n" << result.out;
 }
 

@@ -30,5 +30,21 @@ TEST(StdoutCaptureTest, TakesStdioWritesUntilItEndsAndNests) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "forwarded\nafter\n");
 }
 
+TEST(StdoutCaptureTest, StandardErrorIsTakenUnbuffered) {
+    ::testing::internal::CaptureStderr();
+    std::string taken;
+    {
+        StderrCapture capture([&](std::string_view text) { taken.append(text); });
+        ASSERT_TRUE(capture.bActive());
+        std::fputs("prompt> ", stderr);
+        EXPECT_EQ(taken, "prompt> ") << "a text without a newline waits for nothing";
+        std::fprintf(stderr, "line %d\n", 2);
+        capture.Forward("forwarded\n");
+    }
+    std::fputs("after\n", stderr);
+    EXPECT_EQ(taken, "prompt> line 2\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "forwarded\nafter\n");
+}
+
 }  // namespace
 }  // namespace PLT
