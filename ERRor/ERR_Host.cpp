@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ERRor/ERR_Assert.h"
@@ -29,10 +30,20 @@ struct ShownAsserts {
     std::mutex mutex;
     std::map<std::string, uint64_t> repeats;  // guarded by mutex
 };
-// Never destroyed: the library's detach handler may run after static destructors.
+// Made on the first assertion shown and freed when the terminal is detached:
+// a plain pointer, as the library's detach handler may run after static
+// destructors.
+std::atomic<ShownAsserts*> g_shown{nullptr};
+
 ShownAsserts& Shown() {
-    static ShownAsserts* s_shown = new ShownAsserts;
-    return *s_shown;
+    ShownAsserts* shown = g_shown.load();
+    if (shown != nullptr)
+        return *shown;
+    auto* made = new ShownAsserts;
+    if (g_shown.compare_exchange_strong(shown, made))
+        return *made;
+    delete made;  // another thread made it first
+    return *shown;
 }
 
 // True when `record` repeats an assertion already shown (and counts it).
@@ -51,7 +62,11 @@ bool bRepeatedAssert(const ERR_st_LogRecord& record) {
     return false;
 }
 
+std::atomic<ERR_StderrFilter> g_filter{nullptr};
+
 std::string StderrLine(uint32_t level, uint32_t category, std::string text, const std::string& suffix) {
+    if (const ERR_StderrFilter filter = g_filter.load())
+        text = filter(std::move(text));
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
     return std::string("[") + ERR_sz_LevelName(level) + "][" + ERR_sz_CategoryName(category) + "] " + text +
@@ -85,6 +100,8 @@ void ERR_DetachTerminal() {
     ERR_SetMainWindow(false);
     ERR_ReleaseLogListeners();
     g_listening.store(false);
+    // No listener is left to count (and no thread logs while the library detaches).
+    delete g_shown.exchange(nullptr);
 }
 
 void ERR_ShowOnStderr(const ERR_st_LogRecord& record) {
@@ -96,10 +113,17 @@ void ERR_ShowOnStderr(const ERR_st_LogRecord& record) {
     PLT::WriteAboveStatusLine(stderr, line.data(), line.size());
 }
 
+void ERR_SetStderrFilter(ERR_StderrFilter filter) {
+    g_filter.store(filter);
+}
+
 void ERR_ShowRepeatedAssertions() {
+    ShownAsserts* const remembered = g_shown.load();
+    if (remembered == nullptr)
+        return;
     std::vector<std::string> lines;
     {
-        ShownAsserts& shown = Shown();
+        ShownAsserts& shown = *remembered;
         std::lock_guard<std::mutex> lock(shown.mutex);
         for (const auto& [text, repeats] : shown.repeats)
             if (repeats != 0)

@@ -9,6 +9,8 @@
 // when it is loaded. Both calls are idempotent; call them during start-up.
 #pragma once
 
+#include <string>
+
 #include "ERRor/ERR_Log.h"
 
 void ERR_AttachTerminal(bool interactive);
@@ -21,6 +23,10 @@ void ERR_DetachTerminal();
 // automatic mode an assertion report whose text was already shown is only
 // counted (one bad input can raise the same check for every entry).
 void ERR_ShowOnStderr(const ERR_st_LogRecord& record);
+// Rewrites a line's text before ERR_ShowOnStderr shows it (a plug-in shows
+// paths as its host's user typed them); null, the default: shown as logged.
+using ERR_StderrFilter = std::string (*)(std::string text);
+void ERR_SetStderrFilter(ERR_StderrFilter filter);
 // For each assertion report that was counted, one line with its text and
 // "(repeated N times)"; the counts then start again. Called at the end of a
 // command, and when the library detaches.

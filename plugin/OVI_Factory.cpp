@@ -2,6 +2,7 @@
 #include "plugin/OVI_Factory.h"
 
 #include "ERRor/ERR_Host.h"
+#include "plugin/OVI_HostEnvironment.h"
 
 namespace ORVEX {
 
@@ -22,6 +23,8 @@ __attribute__((constructor)) void OnLibraryAttach() {
     // This library's own copy of the error reporting starts detached; a host
     // that owns the terminal has said so in the environment.
     ERR_AttachFromEnvironment();
+    // The engine's reports name the paths the host rewrote for its work folder.
+    ERR_SetStderrFilter(&ORVEX::OVI_PathsAsGiven);
     ORVEX::OVI_GetFactory();
 }
 

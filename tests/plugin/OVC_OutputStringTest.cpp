@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "ERRor/ERR_Host.h"
 #include "orvex/OVC_Interface.h"
 #include "platform/Process.h"
 #include "plugin/OVI_HostEnvironment.h"
@@ -106,6 +107,12 @@ TEST(OVC_OutputString, RewrittenPathsAreShownAsGiven) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ORVEX::OVI_PathsAsGiven(c.text), c.shown);
+    // The engine's own reports too, once the plug-in's filter is in place.
+    ERR_SetStderrFilter(&ORVEX::OVI_PathsAsGiven);
+    testing::internal::CaptureStderr();
+    ERR_ShowOnStderr(ERR_st_LogRecord{ERR_Level_Error, ERR_Cat_Bigfile, "Corrupt bigfile ../Data/x.big"});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ERROR][BIGFILE] Corrupt bigfile Data/x.big\n");
+    ERR_SetStderrFilter(nullptr);
     PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, "");
     EXPECT_EQ(ORVEX::OVI_PathsAsGiven("../Data"), "../Data");
 }
