@@ -172,14 +172,14 @@ void StatusLine::WriteAbove(std::FILE* stream, const char* text, size_t size) {
     std::lock_guard<std::mutex> lock(StatusLineMutex());
     const bool aside = m_terminal && m_shown;
     if (aside) {
-        std::fputs("\r\x1b[K", m_out);
-        std::fflush(m_out);
+        std::fputs("\r\x1b[K", Out());
+        std::fflush(Out());
     }
     std::fwrite(text, 1, size, stream);
     std::fflush(stream);
     if (aside) {
-        std::fprintf(m_out, "\r%s\x1b[K", m_last.c_str());
-        std::fflush(m_out);
+        std::fprintf(Out(), "\r%s\x1b[K", m_last.c_str());
+        std::fflush(Out());
     }
 }
 
@@ -189,18 +189,18 @@ void StatusLine::Set(const std::string& text) {
         if (text.empty() && !m_shown) {
             return;
         }
-        std::fprintf(m_out, "\r%s\x1b[K", text.c_str());
+        std::fprintf(Out(), "\r%s\x1b[K", text.c_str());
         m_shown = !text.empty();
     } else if (!text.empty() && text != m_last) {
-        std::fprintf(m_out, "%s\n", text.c_str());
+        std::fprintf(Out(), "%s\n", text.c_str());
     }
     m_last = text;
-    std::fflush(m_out);
+    std::fflush(Out());
 }
 
 namespace {
 StatusLine& ProcessStatusLine() {
-    static StatusLine s_line(stderr, IsStderrTerminal());
+    static StatusLine s_line(nullptr, IsStderrTerminal());
     return s_line;
 }
 }  // namespace

@@ -43,6 +43,9 @@ std::string DialogLabelText(const std::string& label);
 // prints nothing. Thread-safe.
 class StatusLine {
 public:
+    // A null `out` is the process's `stderr` as it is at each write: a capture
+    // that swaps the stream for a while (PLT::StderrCapture) gets the line too,
+    // and no write ever goes to a stream it has closed.
     StatusLine(std::FILE* out, bool terminal) : m_out(out), m_terminal(terminal) {}
     void Set(const std::string& text);
     // Writes `size` bytes of `text` to `stream` with the line out of the way:
@@ -50,6 +53,8 @@ public:
     void WriteAbove(std::FILE* stream, const char* text, size_t size);
 
 private:
+    std::FILE* Out() const { return m_out != nullptr ? m_out : stderr; }
+
     std::FILE* m_out;
     bool m_terminal;
     bool m_shown = false;

@@ -1,8 +1,10 @@
 #include "platform/OutputCapture.h"
+#include "platform/Terminal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace PLT {
@@ -44,6 +46,22 @@ TEST(StdoutCaptureTest, StandardErrorIsTakenUnbuffered) {
     std::fputs("after\n", stderr);
     EXPECT_EQ(taken, "prompt> line 2\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "forwarded\nafter\n");
+}
+
+// A status line made while standard error is captured keeps following the
+// process's stream: it never writes to the capture's stream once that is gone.
+TEST(StdoutCaptureTest, TheStatusLineFollowsStandardErrorAcrossACapture) {
+    ::testing::internal::CaptureStderr();
+    std::string taken;
+    std::unique_ptr<StatusLine> line;
+    {
+        StderrCapture capture([&](std::string_view text) { taken.append(text); });
+        line = std::make_unique<StatusLine>(nullptr, false);
+        line->Set("during");
+    }
+    line->Set("after");
+    EXPECT_EQ(taken, "during\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "after\n");
 }
 
 }  // namespace
