@@ -20,7 +20,9 @@
 //     path               DATAROOT/DLC/NAME/NAME.big, with DATAROOT as given
 //   unplaced_keys        rows of final_missing.files.csv; null when unread
 //   missing_references   rows of critical_report.csv (--report); null when unread
-//   problems             texts, one per failure or skipped work; [] when none
+//   problems             the printed summary's problems: outputs not written,
+//                        then the plug-in's error lines ("TAG: MESSAGE");
+//                        [] when none
 //   reports              files the run left in the work folder, by name
 //   work_dir             the work folder, absolute
 //   phases               scan, closures, writing (gzip copies excluded),
