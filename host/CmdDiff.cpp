@@ -5,7 +5,8 @@
 // never by their positions: two bigfiles that hold the same files in other
 // segment layouts, alignments or copy-list storage are the same. Exit codes
 // follow diff: 0 the same, 1 they differ, 4 (as the other tools) when either
-// bigfile or one of its contents cannot be read, 2 for a usage error.
+// bigfile or one of its contents cannot be read, 5 when its tables cannot be
+// read, 2 for a usage error.
 #include <zlib.h>
 
 #include <cinttypes>
@@ -66,11 +67,17 @@ const char* TypeText(uint32_t type) {
 
 // Every used entry of the bigfile at `path`. False, with `error` set, when the
 // bigfile cannot be read, a key is used twice or a listed content cannot be read.
-bool bCollect(const std::string& path, Side* side, std::string* error) {
+bool bCollect(const std::string& path, Side* side, std::string* error, int* exitCode) {
     side->s_Path = path;
-    std::unique_ptr<BIG_cl_Fat> fat = HOST::Tools::OpenBigfile(path, error);
-    if (!fat)
+    *exitCode = kExitError;
+    HOST::Tools::OpenFailure failure = HOST::Tools::OpenFailure::eNone;
+    std::unique_ptr<BIG_cl_Fat> fat = HOST::Tools::OpenBigfile(path, error, &failure);
+    if (!fat) {
+        // The sentence and the exit code of every other command for the same damage.
+        *error = HOST::Tools::EscapeText(path) + ": " + *error;
+        *exitCode = HOST::Tools::ExitCodeFor(failure);
         return false;
+    }
     BIG_st_ByteBlock block;
     bool ok = true;
     for (uint32_t i = 0; i < fat->ul_GetFileCount() && ok; ++i) {
@@ -268,28 +275,30 @@ HOST::Command SetupDiff(CLI::App& parent) {
     CLI::App* app = parent.add_subcommand(
         "diff",
         "Compare two bigfiles by key: files only in one, and files whose content, size, path, name, "
-        "type or time differ (exit 0 same, 1 different, 4 unreadable)");
+        "type or time differ (exit 0 same, 1 different, 4 unreadable, 5 damaged tables)");
     auto pathA = std::make_shared<std::string>();
     auto pathB = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
     app->add_option("A", *pathA, "The first bigfile")->required();
     app->add_option("B", *pathB, "The second bigfile")->required();
     app->add_flag("--json", *json, "One JSON object instead of the text report");
-    return HOST::Command{app, [pathA, pathB, json] {
-                             Side a;
-                             Side b;
-                             std::string error;
-                             if (!bCollect(*pathA, &a, &error) || !bCollect(*pathB, &b, &error)) {
-                                 std::fprintf(stderr, "orvex diff: %s\n", error.c_str());
-                                 return kExitError;
-                             }
-                             const Comparison c = Compare(a, b);
-                             if (*json)
-                                 PrintJson(a, b, c, std::cout);
-                             else
-                                 PrintText(a, b, c, std::cout);
-                             return c.bSame() ? kExitSame : kExitDiffer;
-                         }};
+    return HOST::Command{
+        app, [pathA, pathB, json] {
+            Side a;
+            Side b;
+            std::string error;
+            int code = kExitError;
+            if (!bCollect(*pathA, &a, &error, &code) || !bCollect(*pathB, &b, &error, &code)) {
+                std::fprintf(stderr, "orvex diff: %s\n", error.c_str());
+                return code;
+            }
+            const Comparison c = Compare(a, b);
+            if (*json)
+                PrintJson(a, b, c, std::cout);
+            else
+                PrintText(a, b, c, std::cout);
+            return c.bSame() ? kExitSame : kExitDiffer;
+        }};
 }
 
 const HOST::CommandRegistrar s_Diff(&SetupDiff);

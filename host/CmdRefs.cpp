@@ -9,6 +9,7 @@
 
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_ReferenceManager.h"
+#include "host/BigTools.h"
 #include "host/Command.h"
 #include "host/RefIndexStatus.h"
 
@@ -16,7 +17,6 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 4;
-constexpr int kExitReadingFat = 5;
 constexpr uint32_t kWaitStepMs = 1000;
 
 bool bParseKey(std::string digits, uint32_t* key) {
@@ -50,15 +50,13 @@ int Run(const std::string& path, const std::string& keyText) {
         std::fprintf(stderr, "orvex refs: '%s' is not a key (up to 8 hexadecimal digits)\n", keyText.c_str());
         return kExitFailure;
     }
-    auto fat = std::make_unique<BIG_cl_Fat>();
-    if (fat->File().eOpen(path, /*readOnly=*/true, /*acceptSmallFile=*/true, /*asynchronous=*/false) != 0) {
-        std::fprintf(stderr, "orvex refs: cannot open bigfile %s\n", path.c_str());
-        return kExitFailure;
-    }
-    if (!fat->ReadFat(true)) {
-        std::fprintf(stderr, "orvex refs: cannot read the tables of %s\n", path.c_str());
-        fat->File().eClose();
-        return kExitReadingFat;
+    // The sentence and the exit code of every other command for the same damage.
+    std::string error;
+    HOST::Tools::OpenFailure failure = HOST::Tools::OpenFailure::eNone;
+    std::unique_ptr<BIG_cl_Fat> fat = HOST::Tools::OpenBigfile(path, &error, &failure);
+    if (!fat) {
+        std::fprintf(stderr, "orvex refs: %s: %s\n", HOST::Tools::EscapeText(path).c_str(), error.c_str());
+        return HOST::Tools::ExitCodeFor(failure);
     }
     int exitCode = kExitOk;
     {

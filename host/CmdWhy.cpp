@@ -230,8 +230,18 @@ int RunWhy(const SplitSettings& settings, const std::vector<std::string>& target
     // The engine's and the splitter's own lines belong to a split; `why`
     // prints only its answers (through std::cout, which this leaves alone).
     PLT::StdoutCapture quiet([](std::string_view) {});
-    std::vector<uint32_t> keys;
     std::string error;
+    // A bigfile that cannot be read gets the sentence and the exit code of every other command.
+    {
+        Tools::OpenFailure failure = Tools::OpenFailure::eNone;
+        std::unique_ptr<BIG_cl_Fat> fat = Tools::OpenBigfile(settings.s_Bigfile, &error, &failure);
+        if (!fat) {
+            err << "orvex why: " << Tools::EscapeText(settings.s_Bigfile) << ": " << error << "\n";
+            return Tools::ExitCodeFor(failure);
+        }
+        fat->File().eClose();
+    }
+    std::vector<uint32_t> keys;
     if (!bResolveWhyTargets(settings.s_Bigfile, targets, &keys, &error)) {
         err << "orvex why: " << error << "\n";
         return error.rfind("cannot read", 0) == 0 ? ExitCodeForStatus(5) : kExitUsage;

@@ -101,6 +101,9 @@ TEST_F(BigToolsCli, DamagedBigfilesGetOnePlainSentenceAndTheSameExitCode) {
                                                         {"verify"},
                                                         {"extract", "--no-sync"},
                                                         {"worlds"},
+                                                        {"diff", m_big},
+                                                        {"why", "0x100"},
+                                                        {"refs"},
                                                         {"split", "--world", "all"}}) {
             // A bigfile that is not there is a usage error for split (exit 2), checked with its options.
             if (command[0] == "split" && c.exitCode == 4)
