@@ -153,8 +153,13 @@ void ErrorLines::_Line(std::string_view line) {
     std::string_view tag = line.substr(0, split);
     while (!tag.empty() && tag.back() == ' ')
         tag.remove_suffix(1);
+    std::string problem = std::string(tag) + ": " + std::string(line.substr(split + 2));
+    // The debugger output (MARLIN_DEBUG_OUTPUT=1) repeats each line right after it.
+    if (problem == ms_Last)
+        return;
+    ms_Last = problem;
     if (m_Count++ < kMaxKept)
-        m_Kept.push_back(std::string(tag) + ": " + std::string(line.substr(split + 2)));
+        m_Kept.push_back(std::move(problem));
 }
 
 // ---- outputs -----------------------------------------------------------------------

@@ -116,7 +116,8 @@ private:
 
 // Collects the plug-in's "error" and "critical" lines from the text it writes
 // to standard error (fed in pieces as they come), each as "TAG: MESSAGE", for
-// the summary's problems. Keeps the first kMaxKept and counts them all.
+// the summary's problems. Keeps the first kMaxKept and counts them all; a line
+// equal to the one just before it is taken once.
 class ErrorLines {
 public:
     static constexpr size_t kMaxKept = 20;
@@ -127,6 +128,7 @@ public:
 private:
     void _Line(std::string_view line);
     std::string ms_Pending;
+    std::string ms_Last;  // the last line taken, as a problem
     std::vector<std::string> m_Kept;
     size_t m_Count = 0;
 };
