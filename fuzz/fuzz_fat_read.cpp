@@ -1,50 +1,32 @@
-// Reads arbitrary bytes as a bigfile (header, file and directory tables, data)
-// and walks everything a reader may ask: corrupt counts, links, names and
-// positions must give errors, never a crash, a hang or an allocation out of
-// proportion to the input.
+// Reads arbitrary bytes as a bigfile (segment headers, file and directory
+// tables, data) and walks everything a reader may ask: lying headers, corrupt
+// counts, links, names and positions must give errors, never a crash, a hang
+// or an allocation out of proportion to the input.
 //
 // Input: byte 0 selects the open mode (bit 0: writable, so that the
-// temporary-directory repair and the growth it may need run too); the rest is
-// the bigfile's address space from its header on. It is stored in a segment
-// file made by the container, in a temporary folder.
+// temporary-directory repair and the growth it may need run too; bit 1:
+// asynchronous handles too). The rest is the raw segment files, segment
+// header included, separated by FUZZ::kSegmentSeparator; they are memory
+// files, so nothing touches the disk.
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "BIGfile/BIG_Fat.h"
-#include "ERRor/ERR_Assert.h"
-
-namespace {
-
-std::string BigfilePath() {
-    static const std::string path = [] {
-        const auto dir = std::filesystem::temp_directory_path() / "orvex_fuzz_fat_read";
-        std::filesystem::create_directories(dir);
-        return (dir / "fuzz.bf").string();
-    }();
-    return path;
-}
-
-}  // namespace
+#include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > (1u << 20))
         return 0;
-    ERR_SetInteractive(false);
+    FUZZ::Init();
     const bool writable = (data[0] & 1) != 0;
-    const std::string path = BigfilePath();
-    {
-        BIG::File file;
-        if (file.eCreate(path, false, 0xC0000000, true) != BIG::eFile_Ok)
-            return 0;
-        if (size > 1)
-            file.eWrite(BIG_POS::FromValue(0), data + 1, static_cast<uint32_t>(size - 1));
-        file.eClose();
-    }
+    const bool asynchronous = (data[0] & 2) != 0;
+    const std::string path = std::string(PLT::kMemoryPrefix) + "fat/fuzz.bf";
+    FUZZ::SetBigfile(path, data + 1, size - 1);
+
     BIG_cl_Fat fat;
-    if (fat.File().eOpen(path, !writable, true, false) != BIG::eFile_Ok)
+    if (fat.File().eOpen(path, !writable, true, asynchronous) != BIG::eFile_Ok)
         return 0;
     if (fat.ReadFat(true)) {
         BIG_st_ByteBlock block;
