@@ -149,6 +149,12 @@ TEST(SplitOptions, ConfigFileErrorsNameTheProblem) {
         {"remove = [1]\n", "\"remove\" must hold strings"},
         {"report = true\nreport = false\n", "split.toml:2:"},
         {"[section\n", "split.toml:1:"},
+        // Found by fuzzing: characters the TOML parser once met with
+        // undefined behaviour, where it asks for whitespace.
+        {"bigfile = \"a\"\n\u00e9 = 1\n", "split.toml:2:1:"},
+        {"package-id = 1\u026b\n", "split.toml:1:"},
+        {"package-id = 5b\"x\"\ufef5\n", "split.toml:1:"},
+        {"data-root = \"\"\"\\\u00e9\"\"\"\n", "split.toml:1:"},
     };
     for (const auto& c : cases) {
         const std::string path = folder.Write("split.toml", c.text);
@@ -161,6 +167,25 @@ TEST(SplitOptions, ConfigFileErrorsNameTheProblem) {
     std::string error;
     EXPECT_FALSE(HOST::bLoadSplitConfig(folder.File("missing.toml"), &s, &error));
     EXPECT_TRUE(Contains(error, "missing.toml")) << error;
+}
+
+TEST(SplitOptions, ConfigFileKeepsCharactersOutsideAsciiInStringsAndComments) {
+    Folder folder;
+    const std::string path = folder.Write("split.toml",
+                                          "# Donn\u00e9es \u3001\n"
+                                          "data-root = \"Donn\u00e9es\"\n"
+                                          "bigfile = 'jeu\u026b.big' # \u00e9\n"
+                                          "gm-bigfile = \"\"\"gm\u00e9\\\"\"\"\"\"\n"
+                                          "remove = [\"\"\"a\\\n  \u00e9\"\"\"]\n"
+                                          "ai-library = '''\u00e9\\'''\n");
+    HOST::SplitSettings s;
+    std::string error;
+    ASSERT_TRUE(HOST::bLoadSplitConfig(path, &s, &error)) << error;
+    EXPECT_EQ(s.s_DataRoot, "Donn\u00e9es");
+    EXPECT_EQ(s.s_Bigfile, "jeu\u026b.big");
+    EXPECT_EQ(s.s_GmBigfile, "gm\u00e9\"\"");
+    EXPECT_EQ(s.s_AILibrary, "\u00e9\\");
+    EXPECT_EQ(s.removes, (std::vector<std::string>{"a\u00e9"}));
 }
 
 TEST(SplitOptions, WorldsResolveByKeyOrByNameExactlyThenWithoutCase) {
