@@ -11,7 +11,6 @@ BIG_cl_Fat::BIG_cl_Fat()
     m_loadBuffer->p_Data.reset(new uint8_t[kLoadBufferSize]);
     m_loadBuffer->ul_Capacity = kLoadBufferSize;
     m_saveBuffer.resize(kSaveBufferSize);
-    m_saveRefs.reserve(kRefBufferSize / sizeof(uint32_t));
 }
 
 BIG_cl_Fat::~BIG_cl_Fat() {

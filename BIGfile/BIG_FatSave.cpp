@@ -186,6 +186,8 @@ void BIG_cl_Fat::PrepareSaveBuffer(uint32_t size) {
         m_saveBuffer.resize(static_cast<size_t>(size) + 4);  // "BIG_cl_Fat : Save buffer"
     mul_SaveUsed = 0;
     m_saveRefs.clear();
+    // Reserved by the first save, not by every table that is only read.
+    m_saveRefs.reserve(kRefBufferSize / sizeof(uint32_t));
 }
 
 void BIG_cl_Fat::AppendToSaveBuffer(const void* data, uint32_t size) {
