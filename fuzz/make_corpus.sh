@@ -4,6 +4,7 @@
 # list), a multi-segment copy of it made by `orvex pack`, the refs.bin that
 # `orvex split` writes, the manifest that `orvex extract` writes, and, for
 # the formats no command writes, small files laid out by hand below.
+# Reproducers of past findings (files named after what they found) stay.
 # Usage: fuzz/make_corpus.sh [ORVEX]   (default: build-ci/host/orvex)
 set -eu
 cd "$(dirname "$0")/.."
@@ -18,9 +19,8 @@ big="$work/gen/data.big"
 "$ORVEX" extract "$big" "$work/extract" >/dev/null
 "$ORVEX" pack --small-header "$work/extract" "$work/single/data.big" >/dev/null
 "$ORVEX" pack --small-header --max-segment-size 4096 "$work/extract" "$work/multi/data.big" >/dev/null
-"$ORVEX" split "$big" --data-root "$work/gen/Data" --no-copy --write-refs-cache --work-dir "$work/split" >/dev/null
+"$ORVEX" split "$big" --data-root "$work/gen/Data" --no-copy --write-refs-cache --linker --work-dir "$work/split" >/dev/null
 
-rm -rf "$out"
 for t in fat_read tools segment_header refs_file idx_file sound_package dup_files critical_list \
   ai_objects split_config pack_manifest bank_parsers linker_map; do
   mkdir -p "$out/fuzz_$t"
@@ -46,6 +46,7 @@ head -c 48 "$single" >"$out/fuzz_segment_header/single"
 head -c 48 "$multi" >"$out/fuzz_segment_header/multi"
 
 cp "$work/split/refs.bin" "$out/fuzz_refs_file/refs.bin"
+cp "$work/split/linker_pc.map" "$out/fuzz_linker_map/linker_pc.map"
 cp "$work/gen/critical.txt" "$out/fuzz_critical_list/critical.txt"
 cp "$work/extract/manifest.json" "$out/fuzz_pack_manifest/manifest.json"
 n=0
@@ -66,6 +67,9 @@ u32() { printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $(($1 & 255)) $((($1 >> 8) &
 } >"$out/fuzz_idx_file/two-records"
 # Duplicated-files table: 3 places with shift 3, one of them none.
 { u32 3; printf '\003'; u32 16; u32 4294967295; u32 40; } >"$out/fuzz_dup_files/three"
+# Bank files: an empty dynamic bank (key 1), bank list (2) and element
+# reference list (3), each kind, key, u16 size.
+printf '\000\001\000\000\001\002\000\000\002\003\000\000' >"$out/fuzz_bank_parsers/three-kinds"
 # AI objects: three records and a partial one.
 { u32 268435457; u32 0; u32 268435458; u32 0; u32 268435459; u32 0; printf 'xyz'; } >"$out/fuzz_ai_objects/objects"
 cat >"$out/fuzz_split_config/split.toml" <<'TOML'
