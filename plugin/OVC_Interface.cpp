@@ -84,7 +84,8 @@ std::string OVI_PathsAsGiven(std::string text) {
             end = pairs.size();
         const std::string pair = pairs.substr(at, end - at);
         const size_t split = pair.find(kHostPathsSeparator);
-        if (split != std::string::npos && split != 0)
+        // "." alone would match the full stop of a sentence.
+        if (split != std::string::npos && split != 0 && pair.substr(0, split) != ".")
             paths.emplace_back(pair.substr(0, split), pair.substr(split + 1));
         at = end + 1;
     }

@@ -91,7 +91,8 @@ namespace {
 TEST(OVC_OutputString, RewrittenPathsAreShownAsGiven) {
     const std::string pairs = std::string("../Data") + ORVEX::kHostPathsSeparator + "Data" +
                               ORVEX::kHostPathsPairSeparator + "../fake.so" + ORVEX::kHostPathsSeparator +
-                              "./fake.so";
+                              "./fake.so" + ORVEX::kHostPathsPairSeparator + "." +
+                              ORVEX::kHostPathsSeparator + "work";
     PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, pairs);
     const struct {
         const char* text;
@@ -104,6 +105,7 @@ TEST(OVC_OutputString, RewrittenPathsAreShownAsGiven) {
         {"'../Data'", "'Data'"},
         {"../Database and x/../Data and ../Data2 stay", "../Database and x/../Data and ../Data2 stay"},
         {"no path here", "no path here"},
+        {"a folder of its own: . and ./x stay.", "a folder of its own: . and ./x stay."},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ORVEX::OVI_PathsAsGiven(c.text), c.shown);
