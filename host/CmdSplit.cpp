@@ -115,6 +115,42 @@ struct PluginObjects {
     }
 };
 
+// The plug-in's standard output as it passes. Its "phase" lines are info
+// lines: shown only with --verbose, though the summary's times are read from
+// them in every mode. Without --verbose the text goes on a line at a time,
+// each up to and with its newline.
+class PluginStdout {
+public:
+    explicit PluginStdout(bool verbose) : mb_Verbose(verbose) {}
+    void Feed(std::string_view text, const PLT::StreamCapture& to) {
+        if (mb_Verbose) {
+            to.Forward(text);
+            return;
+        }
+        ms_Pending.append(text);
+        size_t start = 0;
+        for (size_t end; (end = ms_Pending.find('\n', start)) != std::string::npos; start = end + 1)
+            _Show(std::string_view(ms_Pending).substr(start, end + 1 - start), to);
+        ms_Pending.erase(0, start);
+    }
+    // What is left once the plug-in is done.
+    void Finish(const PLT::StreamCapture& to) {
+        _Show(ms_Pending, to);
+        ms_Pending.clear();
+    }
+
+private:
+    static void _Show(std::string_view line, const PLT::StreamCapture& to) {
+        // The plug-in begins each line with its newline: alone, it is what is
+        // left of a line not shown.
+        constexpr std::string_view kPhase = "[    info][phase           ][";
+        if (!line.empty() && line != "\n" && line.substr(0, kPhase.size()) != kPhase)
+            to.Forward(line);
+    }
+    bool mb_Verbose;
+    std::string ms_Pending;
+};
+
 // Modification time of a path in nanoseconds; 0 when it has none.
 uint64_t ModifiedNs(const std::string& path) {
     uint64_t modified = 0;
@@ -532,8 +568,9 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         const double started = PLT::MonotonicSeconds();
         {
             PLT::StdoutCapture* self = nullptr;
+            PluginStdout shown(settings.b_Verbose);
             PLT::StdoutCapture capture([&](std::string_view text) {
-                self->Forward(text);
+                shown.Feed(text, *self);
                 phases.Feed(text);
             });
             self = &capture;
@@ -547,6 +584,8 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
             if (status == OVC_Status_Success)
                 status = objects.tool->eRun();
             objects.tool->eDeinit();
+            std::fflush(stdout);
+            shown.Finish(capture);
         }
         outcome.l_Status = status;
         outcome.phases = phases.Phases();

@@ -109,6 +109,7 @@ TEST_F(SplitRun, EveryOutputVerifiesTheGzipCopiesPassGzipAndTheReportsAreWritten
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_TRUE(Contains(result.out, "[    info][session         ][Splitter Session Complete]"))
         << result.out;
+    EXPECT_TRUE(Contains(result.out, "[    info][phase           ][scan ")) << result.out;
 
     std::vector<std::string> outputs = {"Marlin"};
     for (const HOST::GenWorld& w : s_summary->worlds)
@@ -147,12 +148,19 @@ TEST_F(SplitRun, EveryOutputVerifiesTheGzipCopiesPassGzipAndTheReportsAreWritten
 
 TEST_F(SplitRun, WithoutTheReportFlagOnlyTheFinalReportIsWritten) {
     const std::string dataRoot = (m_dir / "Data").string();
-    const PLT::ProcessResult result = RunOrvex(SplitArgs(dataRoot));
-    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-    EXPECT_EQ(Names(m_dir / "work"), (std::vector<std::string>{ORVEX::kFinalReportName}));
-    EXPECT_FALSE(Contains(result.out, "[missing-file")) << result.out;
-    EXPECT_FALSE(Contains(result.out, "[link-file")) << result.out;
-    EXPECT_TRUE(fs::exists(OutputPath(dataRoot, "Marlin")));
+    // Without --verbose (and with --quiet) standard output carries the summary alone.
+    for (const char* mode : {"", "--quiet"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> args = SplitArgs(dataRoot);
+        if (*mode != '\0')
+            args.push_back(mode);
+        const PLT::ProcessResult result = RunOrvex(args);
+        ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+        EXPECT_EQ(Names(m_dir / "work"), (std::vector<std::string>{ORVEX::kFinalReportName}));
+        EXPECT_FALSE(Contains(result.out, "[    info]")) << result.out;
+        EXPECT_TRUE(Contains(result.out, "split " + s_summary->s_BigfilePath + ": status 0\n")) << result.out;
+        EXPECT_TRUE(fs::exists(OutputPath(dataRoot, "Marlin")));
+    }
 }
 
 TEST_F(SplitRun, AnOutputThatCannotBeWrittenGivesStatusFourAndTheErrorLine) {
