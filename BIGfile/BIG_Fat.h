@@ -40,6 +40,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -305,7 +306,18 @@ public:
     // (null: the table's own).
     void WriteFatHeader(BIG::File* container = nullptr, bool linearized = false, bool reduced = false);
     bool GetVersionInfoXmlFileFullPath(const char* name, std::string* out) const;
+    // The moment the version XML's Date and Time name: `unixSeconds`, written
+    // in UTC, for a reproducible bigfile; unset (the default), the clock's
+    // local time when the XML is written.
+    void SetVersionInfoTime(std::optional<uint32_t> unixSeconds) { m_versionInfoTime = unixSeconds; }
     void SetPackageId(uint16_t id);
+    // Fixes the container's set stamp to a 64-bit hash of the header and the
+    // tables as stored (BIG::File::eFixSetStamp), for outputs that must come
+    // out byte-identical on a re-run: the same tables give the same stamp
+    // whatever the clock. Call once the tables are final (after the last
+    // entry or header write). Fails when they cannot be read back or the
+    // headers cannot be rewritten.
+    BIG::Status eDeriveSetStamp();
     // Compacts the data area; see BIG_FatGrow.cpp.
     void Clean();
 
@@ -408,6 +420,7 @@ protected:
     std::string ms_ClientName;
     std::string ms_Label;
     std::string ms_DataRoot;
+    std::optional<uint32_t> m_versionInfoTime;
     uint32_t mul_PackageWord = 0;
     uint8_t muc_HeaderByte = 0;
 

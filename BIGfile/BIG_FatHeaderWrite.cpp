@@ -9,6 +9,7 @@
 #include "BIGfile/BIG_FatHeader.h"
 #include "BIGfile/BIG_TextField.h"
 #include "ERRor/ERR_Assert.h"
+#include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/Settings.h"
 #include "platform/Xattr.h"
@@ -138,11 +139,13 @@ void BIG_cl_Fat::WriteVersionInfoXml(bool linearized) const {
         return;
     char date[32] = {};
     char clock[32] = {};
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (localtime_r(&now, &local) != nullptr) {
-        std::strftime(date, sizeof date, "%d/%m/%y", &local);
-        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    const std::time_t when = m_versionInfoTime ? static_cast<std::time_t>(*m_versionInfoTime)
+                                               : static_cast<std::time_t>(PLT::UnixTimeNow());
+    std::tm fields{};
+    // A fixed moment is written in UTC, so that the machine's zone changes nothing.
+    if ((m_versionInfoTime ? gmtime_r(&when, &fields) : localtime_r(&when, &fields)) != nullptr) {
+        std::strftime(date, sizeof date, "%d/%m/%y", &fields);
+        std::strftime(clock, sizeof clock, "%H:%M:%S", &fields);
     }
     // Text-mode lines of the original platform: each line ends in CR LF.
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<VersionInfo name=\"Bigfile\">\r\n";

@@ -209,6 +209,7 @@ uint32_t File::eClose() {
         CloseSegment(&s);
     m_aSegments.clear();
     m_pCache.reset();
+    m_bSetStampFixed = false;
     return eResult(eFile_Ok);
 }
 
@@ -224,6 +225,7 @@ uint32_t File::eCreate(const std::string& path, bool asynchronous, uint32_t maxS
     m_ulMaxSegmentSize = maxSegmentSize;
     m_bAsynchronous = asynchronous;
     m_bReadOnly = false;
+    m_bSetStampFixed = false;
     m_ulReserved = 0;
     m_ucHeaderSegmentCount = 0;
     return eAddSegment(smallHeader);
@@ -308,8 +310,19 @@ uint32_t File::eRemoveSegment() {
 
 // ---------------------------------------------------------------- headers
 
+uint32_t File::eFixSetStamp(uint64_t stamp) {
+    if (!bIsOpen()) {
+        BIG_FILE_RAISE(kNotOpened);
+        return eResult(eFile_NotOpen);
+    }
+    m_ullSetStamp = stamp;
+    m_bSetStampFixed = true;
+    return eResult(eRefreshHeaders());
+}
+
 uint32_t File::eRefreshHeaders() {
-    m_ullSetStamp = PLT::HighResCounter();
+    if (!m_bSetStampFixed)
+        m_ullSetStamp = PLT::HighResCounter();
     m_ulReserved = 0;
     for (size_t i = 0; i < m_aSegments.size(); ++i) {
         const uint32_t e = eWriteFileHeader(static_cast<uint16_t>(i));

@@ -159,6 +159,12 @@ public:
     bool bIsReadOnly() const { return m_bReadOnly; }
     bool bIsAsynchronous() const { return m_bAsynchronous; }
     uint64_t ull_GetSetStamp() const { return m_ullSetStamp; }
+    // A stamp of the caller's choosing instead of the counter's, for outputs
+    // that must come out byte-identical on a re-run: every segment header is
+    // rewritten with `stamp` now, and every later refresh keeps it, until
+    // eClose or the next eCreate. Call it once the contents are final.
+    uint32_t eFixSetStamp(uint64_t stamp);
+    bool bIsSetStampFixed() const { return m_bSetStampFixed; }
     uint32_t ul_GetMaxSegmentSize() const { return m_ulMaxSegmentSize; }
 
     uint8_t uc_GetAlignmentShift() const { return m_ucAlignmentShift; }
@@ -174,7 +180,8 @@ protected:
         m_ulLastError = error;
         return error;
     }
-    // New set stamp, then every header in index order; stops at the first error.
+    // New set stamp (unless fixed), then every header in index order; stops
+    // at the first error.
     uint32_t eRefreshHeaders();
     // Checks shared by eRead/eWrite: open, buffer, alignment.
     uint32_t eCheckTransfer(BIG_POS position, const void* buffer);
@@ -222,6 +229,7 @@ protected:
     uint8_t m_ucAlignmentShift = 3;
     bool m_bReadOnly = false;
     bool m_bAsynchronous = false;
+    bool m_bSetStampFixed = false;
     uint32_t m_ulReadGranularity = kDefaultGranularity;
     uint32_t m_ulMergeThreshold = kDefaultGranularity;
     uint32_t m_ulLastError = eFile_Ok;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,11 @@ struct PackOptions {
     int i_AlignmentShift = -1;  // -1: the manifest's value; else kMinPackShift..kMaxPackShift
     uint32_t ul_MaxSegmentSize = 0xC0000000;
     bool b_SmallHeader = false;
+    // Byte-identical on a re-run: the segment set stamp is a hash of the
+    // tables, and the version XML (written beside a bigfile with a client
+    // name) dates from `o_Time`, else from the newest file time, in UTC.
+    bool b_Reproducible = false;
+    std::optional<uint32_t> o_Time;  // SOURCE_DATE_EPOCH when set
 };
 inline constexpr int kMinPackShift = 3;
 inline constexpr int kMaxPackShift = 16;

@@ -335,6 +335,12 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
         *error = "cannot create " + tmpPath + ": " + PLT::ErrorText(PLT::LastError());
         return false;
     }
+    if (options.b_Reproducible) {
+        uint32_t newest = 0;
+        for (const ManifestFile& f : m.files)
+            newest = std::max(newest, f.time);
+        fat.SetVersionInfoTime(options.o_Time.value_or(newest));
+    }
     const uint32_t writeErrors = fat.ul_GetWriteErrorCount();
     bool ok = fat.Create(static_cast<uint32_t>(fileCount), static_cast<uint16_t>(dirCount), m.packageWord,
                          m.headerByte);
@@ -454,6 +460,13 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
     if (ok && fat.ul_GetWriteErrorCount() != writeErrors) {
         *error = "write error while building " + tmpPath;
         ok = false;
+    }
+    if (ok && options.b_Reproducible) {
+        const BIG::Status stamped = fat.eDeriveSetStamp();
+        if (!stamped.bOk()) {
+            *error = stamped.Message();
+            ok = false;
+        }
     }
     if (ok && fat.File().eFlush() != 0) {
         *error = "cannot flush " + tmpPath;

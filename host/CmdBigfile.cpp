@@ -14,6 +14,8 @@
 #include "host/BigTools.h"
 #include "host/Command.h"
 #include "host/ExitCode.h"
+#include "platform/Clock.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -196,10 +198,29 @@ HOST::Command SetupPack(CLI::App& parent) {
     app->add_option("--max-segment-size", *segment,
                     "Largest content of one segment file, in bytes (4096 to 3221225472)");
     app->add_flag("--small-header", *smallHeader, "Start segment contents at 2048 bytes, not 65536");
+    auto reproducible = std::make_shared<bool>(false);
+    app->add_flag("--reproducible", *reproducible,
+                  "Byte-identical output on a re-run: the set stamp from the tables (SOURCE_DATE_EPOCH also "
+                  "asks for this and dates the version XML)");
     return HOST::Command{
-        app, [inDir, out, shift, segment, smallHeader] {
+        app, [inDir, out, shift, segment, smallHeader, reproducible] {
             HOST::Tools::PackOptions options;
             options.b_SmallHeader = *smallHeader;
+            options.b_Reproducible = *reproducible;
+            uint32_t epoch = 0;
+            switch (PLT::GetSourceDateEpoch(&epoch)) {
+                case PLT::SourceDateEpoch::eMalformed:
+                    std::fprintf(stderr, "orvex pack: %s=%s is not a time in seconds from 0 to 4294967295\n",
+                                 PLT::kSourceDateEpochVariable,
+                                 PLT::GetEnvironmentVariable(PLT::kSourceDateEpochVariable).c_str());
+                    return HOST::kExitUsage;
+                case PLT::SourceDateEpoch::eSet:
+                    options.b_Reproducible = true;
+                    options.o_Time = epoch;
+                    break;
+                case PLT::SourceDateEpoch::eUnset:
+                    break;
+            }
             int64_t value = 0;
             if (!shift->empty()) {
                 if (!bNumberOption("--alignment-shift", *shift, HOST::Tools::kMinPackShift,

@@ -340,6 +340,7 @@ struct RunGuard {
         PLT::SetEnvironmentVariable(ORVEX::kHostInterruptsVariable, "");
         PLT::SetEnvironmentVariable(ORVEX::kHostOutputVariable, "");
         PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, "");
+        PLT::SetEnvironmentVariable(ORVEX::kHostReproducibleVariable, "");
     }
 };
 
@@ -458,6 +459,13 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         err << "orvex split: --quiet and --verbose cannot be given together\n";
         return kExitUsage;
     }
+    // A build that asks for a fixed time must get it, never the clock's.
+    if (uint32_t epoch = 0; PLT::GetSourceDateEpoch(&epoch) == PLT::SourceDateEpoch::eMalformed) {
+        err << "orvex split: " << PLT::kSourceDateEpochVariable << "="
+            << PLT::GetEnvironmentVariable(PLT::kSourceDateEpochVariable)
+            << " is not a time in seconds from 0 to 4294967295\n";
+        return kExitUsage;
+    }
     std::string error;
     // Checked before anything is read or loaded, so that a refused path costs nothing.
     ORVEX::OVI_SplitterParams check;
@@ -533,6 +541,8 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
     PLT::SetEnvironmentVariable(ORVEX::kHostOutputVariable, settings.b_Quiet     ? ORVEX::kHostOutputQuiet
                                                             : settings.b_Verbose ? ORVEX::kHostOutputVerbose
                                                                                  : ORVEX::kHostOutputNormal);
+    PLT::SetEnvironmentVariable(ORVEX::kHostReproducibleVariable,
+                                settings.b_Reproducible ? ORVEX::kHostReproducibleOn : "");
 
     int32_t status = OVC_Status_Failure;
     SplitRunOutcome outcome;

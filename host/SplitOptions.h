@@ -133,6 +133,9 @@ inline constexpr std::monostate kHostOnly{};
     X(File, s_SummaryJson, "--summary-json", kHostOnly, {},                                                \
       "Also write the run's JSON summary to this file (with --report also split-summary.json in the work " \
       "folder)")                                                                                           \
+    X(Flag, b_Reproducible, "--reproducible", kHostOnly, false,                                            \
+      "Byte-identical outputs on a re-run: set stamps from the tables, gzip times from the source "        \
+      "bigfile (or SOURCE_DATE_EPOCH, which also asks for this)")                                          \
     X(Flag, b_NoWait, "--no-wait", kHostOnly, false,                                                       \
       "Fail at once when another split is writing into the data root's DLC folder")                        \
     X(Flag, b_Quiet, "--quiet", kHostOnly, false, "Print only errors and the summary")                     \

@@ -36,6 +36,13 @@ inline constexpr char kHostPathsSeparator = '\x1f';
 // path or as the start of one ("BLOCK/..."), spelled as the user gave it.
 std::string OVI_PathsAsGiven(std::string text);
 
+// "1": the outputs are reproducible, as when SOURCE_DATE_EPOCH is set: each
+// bigfile's segment set stamp is a hash of its own tables and each gzip
+// copy's header time that of the source bigfile (or SOURCE_DATE_EPOCH), so
+// that a re-run on the same input writes the same bytes.
+inline constexpr const char* kHostReproducibleVariable = "ORVEX_HOST_REPRODUCIBLE";
+inline constexpr const char* kHostReproducibleOn = "1";
+
 // Writes one line (`text`, without line breaks around it) of `level` as the
 // host asked: info lines to standard output, the others to standard error,
 // each past the progress line and ended by a newline; lines the host does not

@@ -112,6 +112,10 @@ int32_t OVI_Splitter::eRun() {
         PLT::CatchInterrupts();
     mb_InterruptSaid = false;
     _RaiseStatus(ml_InputStatus);
+    if (!_bTakeReproducibility()) {
+        _RaiseStatus(OVC_Status_Failure);
+        return _EndRun(catchInterrupts);
+    }
 
     // The run goes on without the gm keys; the failure stays in the status.
     const std::string gmPath(OVI_TextOf(mo_Params.msz_GmBigfilePath));

@@ -215,6 +215,9 @@ protected:
     // False when it cannot be created or stored, or when its content does not
     // match the source table's checksum (the source changed under the run).
     bool _CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex, std::string* reason);
+    // Takes the run's reproducibility from the environment. False, after the
+    // error line, for a SOURCE_DATE_EPOCH that is not a time.
+    bool _bTakeReproducibility();
     // Writes `path`.gz beside `path`; false when it could not be written.
     bool _bCompressBigFile(const std::string& path);
 
@@ -257,6 +260,11 @@ protected:
     std::set<uint32_t> mst_GmKeys;
     // Set by a successful eInit, cleared by eDeinit: eRun needs an open bigfile.
     bool mb_Initialised = false;
+    // Reproducible outputs (the host asked, or SOURCE_DATE_EPOCH is set): set
+    // stamps from each output's tables, and the gzip header time below.
+    bool mb_Reproducible = false;
+    // Time of every gzip copy's header: 0 (none) unless reproducible.
+    uint32_t mul_GzipTime = 0;
     // Wall time of the gzip copies of this run, for the "phase" lines.
     double md_CompressSeconds = 0;
     // Smallest size word of a type-126 file seen in this session.

@@ -16,8 +16,10 @@
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_File.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
 #include "platform/Signals.h"
 #include "plugin/OVI_Gzip.h"
+#include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Splitter.h"
 #include "plugin/OVI_Text.h"
@@ -233,6 +235,14 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
         return fail();
     }
 
+    if (mb_Reproducible) {
+        const BIG::Status stamped = fat.eDeriveSetStamp();
+        if (!stamped.bOk()) {
+            reason = stamped.Message();
+            return fail();
+        }
+    }
+
     const unsigned segments = fat.File().uw_GetSegmentCount();
     if (fat.File().eFlush() != BIG::eFile_Ok) {
         reason = "cannot flush " + buildPath;
@@ -362,9 +372,34 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
     return fat.ul_GetWriteErrorCount() == errorsBefore;
 }
 
+bool OVI_Splitter::_bTakeReproducibility() {
+    mb_Reproducible = PLT::GetEnvironmentVariable(kHostReproducibleVariable) == kHostReproducibleOn;
+    mul_GzipTime = 0;
+    uint32_t epoch = 0;
+    switch (PLT::GetSourceDateEpoch(&epoch)) {
+        case PLT::SourceDateEpoch::eMalformed:
+            OVC_OutputString("error", "session", "%s=%s is not a time in seconds from 0 to 4294967295",
+                             PLT::kSourceDateEpochVariable,
+                             PLT::GetEnvironmentVariable(PLT::kSourceDateEpochVariable).c_str());
+            return false;
+        case PLT::SourceDateEpoch::eSet:
+            mb_Reproducible = true;
+            mul_GzipTime = epoch;
+            return true;
+        case PLT::SourceDateEpoch::eUnset:
+            break;
+    }
+    // The source's modification time: the same for every re-run on it.
+    uint64_t modifiedNs = 0, changedNs = 0;
+    if (mb_Reproducible && mpo_Fat != nullptr &&
+        PLT::GetPathTimes(mpo_Fat->File().GetPath(), &modifiedNs, &changedNs))
+        mul_GzipTime = static_cast<uint32_t>(std::min<uint64_t>(modifiedNs / 1000000000u, UINT32_MAX));
+    return true;
+}
+
 bool OVI_Splitter::_bCompressBigFile(const std::string& path) {
     std::string error;
-    if (OVI_bGzipCopy(path, path + kGzipExtension, &error))
+    if (OVI_bGzipCopy(path, path + kGzipExtension, &error, mul_GzipTime))
         return true;
     OVC_OutputString("error", "big-file", "gzip copy not written: %s", error.c_str());
     _RaiseStatus(OVC_Status_Failure);

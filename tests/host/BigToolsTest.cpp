@@ -17,9 +17,11 @@
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FatHeader.h"
+#include "BIGfile/BIG_SegmentHeader.h"
 #include "ERRor/ERR_Assert.h"
 #include "host/BigTools.h"
 #include "host/BigToolsInternal.h"
+#include "platform/Clock.h"
 #include "platform/File.h"
 
 namespace fs = std::filesystem;
@@ -399,6 +401,85 @@ TEST_F(BigToolsTest, UnusableAlignmentShiftsAreRefusedByEveryReader) {
         EXPECT_EQ(failure, HOST::Tools::OpenFailure::eTablesUnreadable);
         EXPECT_NE(error.find("unusable alignment shift " + std::to_string(shift)), std::string::npos)
             << error;
+    }
+}
+
+// A reproducible pack writes the same bytes into every segment file and the
+// same version XML whatever the clock; the XML dates from SOURCE_DATE_EPOCH
+// when given, else from the newest file, in UTC. A plain pack keeps the
+// counter's stamp and the clock's date.
+TEST_F(BigToolsTest, AReproduciblePackIsTheSameBytesWhateverTheClock) {
+    const std::vector<Entry> entries = {
+        {{"levels"}, "town.wor", 0x20000001, Entry::eContent, std::string(3000, 'w'), {0x20000002}, 3},
+        {{"levels"}, "rock.msh", 0x20000002, Entry::eContent, "rock", {}, 2},
+        {{}, "alias.msh", 0x20000004, Entry::eLink, "", {0x20000002}},
+        {{}, "plain.ini", 0x20000003, Entry::eContent, std::string(5000, 'p')},
+        {{}, "Copies.dup", BIG_DuplicatedFilesManager::kFileKey},
+    };
+    const std::string big = m_dir + "/original.big";
+    MakeBigfile(big, {11, 8192, true}, entries);
+    HOST::Tools::ExtractResult extracted;
+    ASSERT_TRUE(ExtractAll(big, m_dir + "/out", &extracted));
+    // A client name makes pack write the version XML beside the bigfile.
+    std::string manifest;
+    ASSERT_TRUE(PLT::ReadWholeFile(m_dir + "/out/manifest.json", &manifest));
+    const std::string noClient = "\"client_name\": \"\"";
+    ASSERT_NE(manifest.find(noClient), std::string::npos) << manifest;
+    manifest.replace(manifest.find(noClient), noClient.size(), "\"client_name\": \"builder\"");
+    ASSERT_TRUE(PLT::WriteWholeFile(m_dir + "/out/manifest.json", manifest.data(), manifest.size()));
+
+    // Every file of a pack folder, by name.
+    auto packed = [&](const std::string& folder, const HOST::Tools::PackOptions& options, int64_t shift) {
+        fs::create_directories(m_dir + "/" + folder);
+        PLT::ShiftClocksForTests(shift);
+        std::string error;
+        EXPECT_TRUE(HOST::Tools::Pack(m_dir + "/out", m_dir + "/" + folder + "/packed.big", options, &error))
+            << error;
+        PLT::ShiftClocksForTests(0);
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(m_dir + "/" + folder))
+            EXPECT_TRUE(PLT::ReadWholeFile(entry.path().string(), &files[entry.path().filename().string()]));
+        return files;
+    };
+    HOST::Tools::PackOptions options;
+    options.ul_MaxSegmentSize = 8192;
+    options.b_Reproducible = true;
+    constexpr int64_t kTwoDays = 2 * 86400;
+    const auto first = packed("r1", options, 0);
+    const auto second = packed("r2", options, kTwoDays);
+    EXPECT_GT(first.count("packed.big1"), 0u) << "several segment files expected";
+    EXPECT_TRUE(first == second);
+    // kTime is 2023-11-14 22:13:20 UTC, the newest file time.
+    EXPECT_NE(first.at("bigfile.version.xml").find("<Date>14/11/23</Date>\r\n    <Time>22:13:20</Time>"),
+              std::string::npos)
+        << first.at("bigfile.version.xml");
+    EXPECT_EQ(Description(big), Description(m_dir + "/r1/packed.big"));
+    EXPECT_TRUE(VerifyPath(m_dir + "/r1/packed.big").empty());
+
+    options.o_Time = 1234567890;  // 2009-02-13 23:31:30 UTC
+    const auto dated = packed("r3", options, kTwoDays);
+    EXPECT_TRUE(dated.at("packed.big") == first.at("packed.big"));
+    EXPECT_NE(dated.at("bigfile.version.xml").find("<Date>13/02/09</Date>\r\n    <Time>23:31:30</Time>"),
+              std::string::npos)
+        << dated.at("bigfile.version.xml");
+
+    options = {};
+    options.ul_MaxSegmentSize = 8192;
+    const auto plain = packed("p1", options, 0);
+    const auto later = packed("p2", options, kTwoDays);
+    for (const auto& [name, bytes] : plain) {
+        if (name == "bigfile.version.xml") {
+            EXPECT_NE(bytes, later.at(name));
+            continue;
+        }
+        std::string masked = later.at(name);
+        ASSERT_GE(masked.size(), BIG_st_SegmentHeader::kEncodedSize) << name;
+        EXPECT_NE(masked.substr(BIG_st_SegmentHeader::kOffSetStamp, 8),
+                  bytes.substr(BIG_st_SegmentHeader::kOffSetStamp, 8))
+            << name;
+        masked.replace(BIG_st_SegmentHeader::kOffSetStamp, 8,
+                       bytes.substr(BIG_st_SegmentHeader::kOffSetStamp, 8));
+        EXPECT_TRUE(masked == bytes) << name << ": only the stamp may differ";
     }
 }
 

@@ -46,5 +46,55 @@ TEST(ClockTest, LocalFileTimeUsesTheLocalOffset) {
     EXPECT_LE(before, now);
 }
 
+// SOURCE_DATE_EPOCH is taken only as whole decimal seconds that fit the
+// 32-bit times of a bigfile and a gzip header; anything else is refused, never
+// read as the clock.
+TEST(ClockTest, SourceDateEpochIsDecimalSecondsWithin32Bits) {
+    const char* saved = std::getenv(kSourceDateEpochVariable);
+    const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
+    const struct {
+        const char* value;  // null: unset
+        SourceDateEpoch expected;
+        uint32_t seconds;
+    } cases[] = {
+        {nullptr, SourceDateEpoch::eUnset, 7},
+        {"", SourceDateEpoch::eUnset, 7},
+        {"0", SourceDateEpoch::eSet, 0},
+        {"1700000000", SourceDateEpoch::eSet, 1700000000},
+        {"4294967295", SourceDateEpoch::eSet, 4294967295u},
+        {"4294967296", SourceDateEpoch::eMalformed, 7},
+        {"99999999999999999999999", SourceDateEpoch::eMalformed, 7},
+        {"-1", SourceDateEpoch::eMalformed, 7},
+        {" 1", SourceDateEpoch::eMalformed, 7},
+        {"12a", SourceDateEpoch::eMalformed, 7},
+        {"1.5", SourceDateEpoch::eMalformed, 7},
+    };
+    for (const auto& c : cases) {
+        if (c.value == nullptr)
+            unsetenv(kSourceDateEpochVariable);
+        else
+            setenv(kSourceDateEpochVariable, c.value, 1);
+        uint32_t seconds = 7;
+        EXPECT_EQ(GetSourceDateEpoch(&seconds), c.expected) << (c.value ? c.value : "unset");
+        EXPECT_EQ(seconds, c.seconds) << (c.value ? c.value : "unset");
+    }
+    if (previous)
+        setenv(kSourceDateEpochVariable, previous->c_str(), 1);
+    else
+        unsetenv(kSourceDateEpochVariable);
+}
+
+TEST(ClockTest, ShiftedClocksMoveTogetherAndComeBack) {
+    const uint32_t wall = UnixTimeNow();
+    const uint64_t counter = HighResCounter();
+    ShiftClocksForTests(86400);
+    EXPECT_GE(UnixTimeNow(), wall + 86400);
+    EXPECT_LT(UnixTimeNow(), wall + 86400 + 60);
+    EXPECT_GE(HighResCounter(), counter + 86400ull * HighResFrequency());
+    ShiftClocksForTests(0);
+    EXPECT_LT(UnixTimeNow(), wall + 60);
+    EXPECT_LT(HighResCounter(), counter + 60ull * HighResFrequency());
+}
+
 }  // namespace
 }  // namespace PLT

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "BIGfile/BIG_Endian.h"
+#include "platform/Clock.h"
 #include "platform/FaultInjection.h"
 #include "platform/Process.h"
 #include "plugin/OVI_Gzip.h"
@@ -192,6 +194,81 @@ TEST_F(WriterTest, CompressWritesAGzipCopyThatGzipAcceptsBesideTheBigfile) {
         unpacked.insert(unpacked.end(), block, block + got);
     gzclose(in);
     EXPECT_EQ(unpacked, ReadAll(OutPath("Town")));
+}
+
+// A reproducible output is the same bytes, gzip copy included, whatever the
+// clock and the data root; the gzip header carries the run's time. Without
+// it the set stamp is the counter's and the gzip header has no time.
+TEST_F(WriterTest, ReproducibleOutputsAreTheSameBytesWhateverTheClockAndTheDataRoot) {
+    tool.mo_Params.mb_Compress = true;
+    fs::create_directories(temp.Path() / "Later");
+    const std::vector<uint32_t> keys = {kHouse, kStreet, kGate, kNothing, kTown};
+    const struct {
+        bool reproducible;
+        uint32_t gzipTime;
+    } cases[] = {{true, 1234567890u}, {false, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reproducible ? "reproducible" : "plain");
+        tool.mb_Reproducible = c.reproducible;
+        tool.mul_GzipTime = c.gzipTime;
+        ORVEX::OVI_bSetText(tool.mo_Params.msz_DataRoot, "Data");
+        ASSERT_EQ(Write("Town", keys), 0);
+        PLT::ShiftClocksForTests(86400);
+        ORVEX::OVI_bSetText(tool.mo_Params.msz_DataRoot, "Later");
+        const int32_t later = Write("Town", keys);
+        PLT::ShiftClocksForTests(0);
+        ASSERT_EQ(later, 0);
+        const std::string first = OutPath("Town");
+        const std::string second = "Later/DLC/Town/Town.big";
+        EXPECT_EQ(ReadAll(first) == ReadAll(second), c.reproducible);
+        EXPECT_EQ(ReadAll(first + ".gz") == ReadAll(second + ".gz"), c.reproducible);
+        const std::vector<uint8_t> gz = ReadAll(second + ".gz");
+        ASSERT_GE(gz.size(), 8u);
+        EXPECT_EQ(BIG::Endian::Get32(gz.data() + 4), c.gzipTime);
+        auto output = OpenOutput(second);
+        ASSERT_NE(output, nullptr);
+        EXPECT_EQ(output->FileEntry(output->ul_GetFileIndex(kTown, false)).ul_Time, 777u);
+        output->File().eClose();
+    }
+}
+
+// Where the run takes its reproducibility from: the host's variable, or
+// SOURCE_DATE_EPOCH, which also gives the gzip time; a malformed one stops
+// the run before anything is written.
+TEST_F(WriterTest, ReproducibilityComesFromTheHostOrSourceDateEpoch) {
+    uint64_t modifiedNs = 0, changedNs = 0;
+    ASSERT_TRUE(PLT::GetPathTimes("source.big", &modifiedNs, &changedNs));
+    const uint32_t sourceTime = static_cast<uint32_t>(modifiedNs / 1000000000u);
+    const struct {
+        const char* host;   // ORVEX_HOST_REPRODUCIBLE, "" for unset
+        const char* epoch;  // SOURCE_DATE_EPOCH, "" for unset
+        bool ok;
+        bool reproducible;
+        uint32_t gzipTime;
+    } cases[] = {
+        {"", "", true, false, 0},
+        {"1", "", true, true, sourceTime},
+        {"", "1700000000", true, true, 1700000000u},
+        {"1", "42", true, true, 42},
+        {"", "soon", false, false, 0},
+        {"1", "-5", false, false, 0},
+    };
+    testing::internal::CaptureStdout();
+    for (const auto& c : cases) {
+        PLT::SetEnvironmentVariable("ORVEX_HOST_REPRODUCIBLE", c.host);
+        PLT::SetEnvironmentVariable("SOURCE_DATE_EPOCH", c.epoch);
+        tool.mul_GzipTime = 99;
+        EXPECT_EQ(tool._bTakeReproducibility(), c.ok) << c.host << " " << c.epoch;
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(tool.mb_Reproducible, c.reproducible) << c.host << " " << c.epoch;
+        EXPECT_EQ(tool.mul_GzipTime, c.gzipTime) << c.host << " " << c.epoch;
+    }
+    PLT::SetEnvironmentVariable("ORVEX_HOST_REPRODUCIBLE", "");
+    PLT::SetEnvironmentVariable("SOURCE_DATE_EPOCH", "");
+    const std::string lines = Captured();
+    EXPECT_NE(lines.find("SOURCE_DATE_EPOCH=soon is not a time in seconds"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("SOURCE_DATE_EPOCH=-5 is not a time in seconds"), std::string::npos) << lines;
 }
 
 TEST_F(WriterTest, GzipCopyOfAMissingFileFailsAndLeavesNoDestination) {

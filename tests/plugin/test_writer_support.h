@@ -27,18 +27,21 @@ using ovibig_test::TempFolder;
 
 class TestSplitter : public ORVEX::OVI_Splitter {
 public:
+    using OVI_Splitter::_bTakeReproducibility;
     using OVI_Splitter::_CopyFiles;
     using OVI_Splitter::_CreateBigFile;
     using OVI_Splitter::_eWriteFinalReport;
     using OVI_Splitter::_PrintLinkFile;
     using OVI_Splitter::_WriteCriticalReport;
     using OVI_Splitter::mab_SourceState;
+    using OVI_Splitter::mb_Reproducible;
     using OVI_Splitter::mmap_MissingRefs;
     using OVI_Splitter::mmap_Records;
     using OVI_Splitter::mmap_Unplaced;
     using OVI_Splitter::mo_Params;
     using OVI_Splitter::mo_Replacement;
     using OVI_Splitter::mpo_Fat;
+    using OVI_Splitter::mul_GzipTime;
     using OVI_Splitter::psz_TypeName;
 
     // Opens the bigfile of `params` on the process-wide table and takes the
