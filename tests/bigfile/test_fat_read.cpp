@@ -186,8 +186,8 @@ TEST(FatRead, UnusableAlignmentShiftsAreRefused) {
 TEST(FatRead, DirectoryLoopsAreRefused) {
     TempFolder tmp;
     const std::string path = tmp.File("world.bf");
-    const uint64_t dirTable = 128 + 8 * 96;
-    auto parentAt = [dirTable](uint16_t dir) { return dirTable + uint64_t{dir} * 64 + 4; };
+    constexpr uint64_t kDirTable = 128 + 8 * 96;
+    auto parentAt = [](uint16_t dir) { return kDirTable + uint64_t{dir} * 64 + 4; };
     struct Case {
         const char* what;
         std::vector<std::pair<uint16_t, uint16_t>> parents;  // directory, new parent
