@@ -3,10 +3,13 @@
 //
 // Contents are compared by their size and CRC-32, read through each table,
 // never by their positions: two bigfiles that hold the same files in other
-// segment layouts, alignments or copy-list storage are the same. Exit codes
-// follow diff: 0 the same, 1 they differ, 4 (as the other tools) when either
-// bigfile or one of its contents cannot be read, 5 when its tables cannot be
-// read, 2 for a usage error.
+// segment layouts, alignments or copy-list storage are the same. A file
+// stored in several places is read at every place, and its copies must
+// agree; the duplicated-files table, which lists those places, is compared by
+// path, name, type and time only. Exit codes follow diff: 0 the same, 1 they
+// differ, 4 (as the other tools) when either bigfile or one of its contents
+// cannot be read or the copies of a file disagree, 5 when its tables cannot
+// be read, 2 for a usage error.
 #include <zlib.h>
 
 #include <cinttypes>
@@ -19,9 +22,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
 #include "host/BigTools.h"
+#include "host/BigToolsInternal.h"
 #include "host/Command.h"
 
 namespace {
@@ -41,6 +46,7 @@ struct FileFacts {
     std::string s_Name;
     uint32_t ul_Type = 0;
     uint32_t ul_Time = 0;
+    bool b_Layout = false;  // the duplicated-files table: where copies lie, not a content
 };
 
 struct Side {
@@ -65,8 +71,11 @@ const char* TypeText(uint32_t type) {
     return type < BIG_Extensions::kCount ? BIG_Extensions::sz_Get(type) : "?";
 }
 
-// Every used entry of the bigfile at `path`. False, with `error` set, when the
-// bigfile cannot be read, a key is used twice or a listed content cannot be read.
+// Every used entry of the bigfile at `path`, its contents read through the
+// bigfile's own duplicated-files table (never the process-wide one). False,
+// with `error` set and `*exitCode` the code to end with, when the bigfile
+// cannot be read, a key is used twice, a listed content cannot be read or the
+// copies of one file disagree.
 bool bCollect(const std::string& path, Side* side, std::string* error, int* exitCode) {
     side->s_Path = path;
     *exitCode = kExitError;
@@ -78,7 +87,9 @@ bool bCollect(const std::string& path, Side* side, std::string* error, int* exit
         *exitCode = HOST::Tools::ExitCodeFor(failure);
         return false;
     }
-    BIG_st_ByteBlock block;
+    HOST::Tools::detail::ContentReader contents(*fat);
+    std::vector<uint32_t> places;
+    std::vector<uint8_t> data;
     bool ok = true;
     for (uint32_t i = 0; i < fat->ul_GetFileCount() && ok; ++i) {
         const BIG_st_FileEntry& e = fat->FileEntry(i);
@@ -89,19 +100,38 @@ bool bCollect(const std::string& path, Side* side, std::string* error, int* exit
         facts.s_Name = fat->GetFileName(i);
         facts.ul_Type = e.uc_Type;
         facts.ul_Time = e.ul_Time;
-        if (fat->bIsFilePositionValid(i)) {
-            uint32_t length = 0;
-            if (fat->LoadFileInBuffer(i, &block, &length)) {
-                facts.ul_Size = length;
-                facts.ul_Crc = static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), block.p_Data.get(), length));
-            } else if (fat->ul_GetFileSize(i) != 0) {
-                *error =
-                    path + ": the content of " + KeyText(e.ul_Key) + " " + facts.s_Path + " cannot be read";
+        facts.b_Layout = e.ul_Key == BIG_DuplicatedFilesManager::kFileKey;
+        const std::string what = KeyText(e.ul_Key) + " " + facts.s_Path;
+        std::string problem;
+        // A content kept in a package bigfile is not compared: that bigfile is not open here.
+        const bool inPackage = (e.uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0;
+        if (!inPackage && !contents.bPlaces(i, &places, &problem)) {
+            *error = path + ": the content of " + what + " cannot be read: " + problem;
+            ok = false;
+            break;
+        }
+        for (size_t c = 0; !inPackage && c < places.size(); ++c) {
+            if (!contents.bRead(places[c], &data, &problem)) {
+                *error = path + ": the content of " + what + " cannot be read: " + problem;
                 ok = false;
                 break;
             }
-            facts.b_HasContent = true;
+            const uint32_t crc = static_cast<uint32_t>(
+                crc32(crc32(0L, Z_NULL, 0), data.data(), static_cast<uInt>(data.size())));
+            if (c == 0) {
+                facts.b_HasContent = true;
+                facts.ul_Size = static_cast<uint32_t>(data.size());
+                facts.ul_Crc = crc;
+            } else if (crc != facts.ul_Crc || data.size() != facts.ul_Size) {
+                // Which copy is the file? Neither answer would be honest.
+                *error = path + ": the copies of " + what + " differ (copy 1 and copy " +
+                         std::to_string(c + 1) + " of " + std::to_string(places.size()) + ")";
+                ok = false;
+                break;
+            }
         }
+        if (!ok)
+            break;
         side->ull_Bytes += facts.ul_Size;
         if (!side->m_Files.emplace(e.ul_Key, std::move(facts)).second) {
             *error = path + ": key " + KeyText(e.ul_Key) + " is used by more than one entry";
@@ -115,9 +145,12 @@ bool bCollect(const std::string& path, Side* side, std::string* error, int* exit
 // The fields in which two files of the same key differ.
 std::vector<std::string> Differences(const FileFacts& a, const FileFacts& b) {
     std::vector<std::string> fields;
-    if (a.b_HasContent != b.b_HasContent || a.ul_Crc != b.ul_Crc)
+    // The duplicated-files table lists where copies lie: two layouts of the
+    // same files give two tables, so its bytes are no content to compare.
+    const bool layout = a.b_Layout && b.b_Layout;
+    if (!layout && (a.b_HasContent != b.b_HasContent || a.ul_Crc != b.ul_Crc))
         fields.push_back("content");
-    if (a.ul_Size != b.ul_Size)
+    if (!layout && a.ul_Size != b.ul_Size)
         fields.push_back("size");
     if (a.s_Path != b.s_Path)
         fields.push_back("path");

@@ -11,8 +11,12 @@
 
 #include "BIGfile/BIG_Fat.h"
 #include "ERRor/ERR_Assert.h"
+#include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "host/BigTools.h"
+#include "host/BigToolsInternal.h"
 #include "platform/Process.h"
+#include "platform/File.h"
+#include "tests/host/BigfileBuilder.h"
 #include "tests/support/RunOrvex.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +29,9 @@ PLT::ProcessResult RunOrvex(const std::vector<std::string>& args) {
 }
 
 using test_support::Contains;
+
+// Where a small-header segment's content, and so the bigfile header, begins.
+constexpr size_t kSmallHeaderBase = 2048;
 
 // How a sample departs from the reference one.
 struct Variant {
@@ -178,6 +185,79 @@ TEST_F(DiffTest, RemovedChangedAndAddedFilesAreNamedWithTheirBytes) {
     EXPECT_EQ(j["changed"][1]["b"]["size"], 5005);
     EXPECT_EQ(j["totals"]["only_in_a"]["bytes"], 11);
     EXPECT_EQ(j["totals"]["changed"]["b_bytes"], 5019);
+}
+
+// Files stored in several places (copy lists) are compared by their
+// content: against the same files stored once, against another layout whose
+// duplicated-files table lists other places, and against a change made in
+// every copy. A bigfile whose copies of one file disagree has no one content
+// to compare: an error that names the file, not a guess.
+TEST_F(DiffTest, CopyListStorageIsComparedByContent) {
+    using namespace bigfile_builder;
+    auto entries = [](uint32_t copies, const std::string& rock) {
+        return std::vector<Entry>{
+            {{"levels"},
+             "town.wor",
+             0x20000001,
+             Entry::eContent,
+             std::string(3000, 'w'),
+             {0x20000002},
+             copies},
+            {{"levels"}, "rock.msh", 0x20000002, Entry::eContent, rock, {}, copies == 0 ? 0u : 2u},
+            {{}, "plain.ini", 0x20000003, Entry::eContent, std::string(5000, 'p')},
+            {{}, "Copies.dup", BIG_DuplicatedFilesManager::kFileKey},
+        };
+    };
+    const std::string a = m_dir + "/copies.big";
+    MakeBigfile(a, {}, entries(3, "rock"));
+    const std::string once = m_dir + "/once.big";
+    MakeBigfile(once, {}, entries(0, "rock"));
+    const std::string changed = m_dir + "/changed.big";
+    MakeBigfile(changed, {}, entries(3, "ROCK"));
+    const std::string other = Repack(a, "other-layout.big", 11, 8192);
+
+    const struct {
+        std::string b;
+        int exitCode;
+        std::vector<std::string> inOut;
+    } cases[] = {
+        {a, 0, {"same files and contents"}},
+        {other, 0, {"same files and contents"}},
+        {once, 0, {"same files and contents"}},
+        {changed, 1, {"differs    20000002  //levels/rock.msh: content ", "differ: 1 files"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.b);
+        const PLT::ProcessResult r = RunOrvex({"diff", a, c.b});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        for (const std::string& part : c.inOut)
+            EXPECT_TRUE(Contains(r.out, part)) << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+
+    // One of the three copies of town.wor damaged by byte surgery.
+    std::string error;
+    auto fat = HOST::Tools::OpenBigfile(a, &error);
+    ASSERT_TRUE(fat) << error;
+    HOST::Tools::detail::ContentReader contents(*fat);
+    std::vector<uint32_t> places;
+    ASSERT_TRUE(contents.bPlaces(fat->ul_GetFileIndex(0x20000001, false), &places, &error)) << error;
+    ASSERT_EQ(places.size(), 3u);
+    const uint64_t lastCopy = fat->oGetDataPos().ull_GetByteOffset() + uint64_t{places[2]} * 8 + 4 + 100;
+    fat->File().eClose();
+    std::string bytes;
+    ASSERT_TRUE(PLT::ReadWholeFile(a, &bytes));
+    bytes[kSmallHeaderBase + lastCopy] ^= 0x20;
+    const std::string damaged = m_dir + "/damaged.big";
+    ASSERT_TRUE(PLT::WriteWholeFile(damaged, bytes.data(), bytes.size()));
+    for (const auto& args :
+         {std::vector<std::string>{"diff", a, damaged}, {"diff", damaged, once, "--json"}}) {
+        const PLT::ProcessResult r = RunOrvex(args);
+        EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.err, "damaged.big: the copies of 0x20000001 //levels/town.wor differ"))
+            << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
 }
 
 TEST_F(DiffTest, UnreadableInputIsAnErrorNotADifference) {
