@@ -341,8 +341,22 @@ struct RunGuard {
         PLT::SetEnvironmentVariable(ORVEX::kHostOutputVariable, "");
         PLT::SetEnvironmentVariable(ORVEX::kHostPathsVariable, "");
         PLT::SetEnvironmentVariable(ORVEX::kHostReproducibleVariable, "");
+        PLT::SetEnvironmentVariable(ORVEX::kHostClosuresVariable, "");
     }
 };
+
+// The closures the plug-in left in the current folder; the file is removed
+// whatever it holds.
+std::optional<ORVEX::OVI_Closures> TakeClosures() {
+    std::string bytes;
+    const bool read = PLT::ReadWholeFile(kSplitClosuresName, &bytes);
+    PLT::RemoveFile(kSplitClosuresName);
+    ORVEX::OVI_Closures closures;
+    if (!read ||
+        !ORVEX::OVI_bDecodeClosures(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &closures))
+        return std::nullopt;
+    return closures;
+}
 
 // A named side input: a readable regular file. Usage error (2) when there
 // is none at that path, environment error (4) when it cannot be read.
@@ -543,6 +557,9 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
                                                                                  : ORVEX::kHostOutputNormal);
     PLT::SetEnvironmentVariable(ORVEX::kHostReproducibleVariable,
                                 settings.b_Reproducible ? ORVEX::kHostReproducibleOn : "");
+    // The size report's sharing figures come from the splitter's own closures.
+    const bool wantClosures = settings.b_Report && !settings.b_Single && !settings.b_Dlc;
+    PLT::SetEnvironmentVariable(ORVEX::kHostClosuresVariable, wantClosures ? kSplitClosuresName : "");
 
     int32_t status = OVC_Status_Failure;
     SplitRunOutcome outcome;
@@ -568,6 +585,9 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
                 << PLT::ErrorText(PLT::LastError()) << "\n";
             return ExitCodeForStatus(OVC_Status_Failure);
         }
+        // A file of a run that stopped half-way would pass for this run's.
+        if (wantClosures)
+            PLT::RemoveFile(kSplitClosuresName);
 
         // Whole seconds: a file time lags the clock by up to a tick.
         const uint64_t startNs = uint64_t{PLT::UnixTimeNow()} * 1000000000u;
@@ -597,6 +617,9 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
             std::fflush(stdout);
             shown.Finish(capture);
         }
+        if (wantClosures)
+            outcome.closures = TakeClosures();
+        PLT::SetEnvironmentVariable(ORVEX::kHostClosuresVariable, "");
         outcome.l_Status = status;
         outcome.phases = phases.Phases();
         outcome.d_RunSeconds = PLT::MonotonicSeconds() - started;

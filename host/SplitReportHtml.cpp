@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "BIGfile/BIG_Extensions.h"
 #include "host/SplitQuerySession.h"
@@ -365,23 +366,26 @@ std::string HtmlEscape(const std::string& text) {
     return out;
 }
 
-SplitSharing ComputeSharing(SplitQuerySession& session, const SplitOutputFacts* common) {
+SplitSharing ComputeSharing(const std::vector<WorldFile>& selected, const ORVEX::OVI_Closures& closures,
+                            const SplitOutputFacts* common) {
     SplitSharing sharing;
-    ORVEX::OVI_SplitQuery& query = session.Query();
     std::map<uint32_t, uint64_t> commonSizes;
     if (common != nullptr)
         for (const SplitFileFacts& f : common->files)
             commonSizes.emplace(f.ul_Key, f.ull_Size);
-    for (const WorldFile& w : session.SelectedWorlds()) {
-        if (query.Roots().count(w.ul_Key) == 0)
+    std::vector<const std::set<uint32_t>*> worldClosures;
+    for (const WorldFile& w : selected) {
+        const auto closure = closures.worlds.find(w.ul_Key);
+        if (closure == closures.worlds.end())
             continue;
         SplitSharing::World world;
         world.ul_Key = w.ul_Key;
         world.s_Name = w.s_Name;
-        for (uint32_t key : query.Closure(w.ul_Key))
+        for (uint32_t key : closure->second)
             if (const auto it = commonSizes.find(key); it != commonSizes.end())
                 world.ull_FromCommon += it->second;
         sharing.worlds.push_back(std::move(world));
+        worldClosures.push_back(&closure->second);
     }
     const size_t n = sharing.worlds.size();
     sharing.shared.assign(n * n, 0);
@@ -389,13 +393,12 @@ SplitSharing ComputeSharing(SplitQuerySession& session, const SplitOutputFacts* 
     // added to its pairs once: a hundred worlds sharing most files stay cheap.
     std::map<uint32_t, std::vector<uint32_t>> needers;  // key -> world indices, ascending
     for (size_t i = 0; i < n; ++i)
-        for (uint32_t key : query.Closure(sharing.worlds[i].ul_Key))
+        for (uint32_t key : *worldClosures[i])
             needers[key].push_back(static_cast<uint32_t>(i));
     std::map<std::vector<uint32_t>, uint64_t> groups;
-    const auto& records = query.Records();
     for (const auto& [key, worlds] : needers) {
-        const auto record = records.find(key);
-        groups[worlds] += record == records.end() ? 0 : record->second.ul_Size;
+        const auto size = closures.sizes.find(key);
+        groups[worlds] += size == closures.sizes.end() ? 0 : size->second;
     }
     for (const auto& [worlds, bytes] : groups)
         for (uint32_t a : worlds)
@@ -403,6 +406,21 @@ SplitSharing ComputeSharing(SplitQuerySession& session, const SplitOutputFacts* 
                 sharing.shared[a * n + b] += bytes;
     sharing.b_Known = true;
     return sharing;
+}
+
+SplitSharing ComputeSharing(SplitQuerySession& session, const SplitOutputFacts* common) {
+    ORVEX::OVI_SplitQuery& query = session.Query();
+    ORVEX::OVI_Closures closures;
+    for (const WorldFile& w : session.SelectedWorlds()) {
+        if (query.Roots().count(w.ul_Key) == 0)
+            continue;
+        closures.worlds[w.ul_Key] = query.Closure(w.ul_Key);
+        for (uint32_t key : query.Closure(w.ul_Key)) {
+            const auto record = query.Records().find(key);
+            closures.sizes[key] = record == query.Records().end() ? 0 : record->second.ul_Size;
+        }
+    }
+    return ComputeSharing(session.SelectedWorlds(), closures, common);
 }
 
 std::string SplitReportHtml(const SplitRunFacts& facts, const SplitSharing& sharing) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/SplitSummary.h"
+#include "plugin/OVI_ClosuresFile.h"
 
 namespace HOST {
 
@@ -36,8 +37,11 @@ struct SplitSharing {
     std::vector<uint64_t> shared;  // worlds × worlds: contents both closures need; diagonal: the closure's
 };
 
-// Computes the sharing from a session that ran, and the common output as
-// written (its file list; null when there is none).
+// Computes the sharing of the `selected` worlds that have a closure, and the
+// common output as written (its file list; null when there is none).
+SplitSharing ComputeSharing(const std::vector<WorldFile>& selected, const ORVEX::OVI_Closures& closures,
+                            const SplitOutputFacts* common);
+// The same from a query session that ran.
 SplitSharing ComputeSharing(SplitQuerySession& session, const SplitOutputFacts* common);
 
 // Largest files of each output shown.

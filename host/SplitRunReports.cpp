@@ -83,12 +83,15 @@ bool bWriteSplitRunReports(const SplitSettings& settings, const std::vector<Worl
         // The closures behind the sharing figures: the splitter's decisions
         // run again inside orvex, on the same settings.
         SplitSharing sharing;
-        if (!single) {
+        const SplitOutputFacts* common = facts.outputs.empty() ? nullptr : &facts.outputs.front();
+        if (!single && outcome.closures) {
+            sharing = ComputeSharing(selected, *outcome.closures, common);
+        } else if (!single) {
+            // A plug-in that handed over no closures: the decisions run again here.
             SplitQuerySession session;
             std::string error;
             bool usage = false;
             if (session.bRun(settings, &error, &usage)) {
-                const SplitOutputFacts* common = facts.outputs.empty() ? nullptr : &facts.outputs.front();
                 sharing = ComputeSharing(session, common);
             } else {
                 err << "orvex split: the size report has no sharing figures: " << error << "\n";

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/CmdSplit.h"
+#include "plugin/OVI_ClosuresFile.h"
 
 namespace HOST {
 
@@ -19,7 +21,14 @@ struct SplitRunOutcome {
     std::map<std::string, double> phases;  // from the plug-in's "phase" lines
     double d_RunSeconds = 0;
     std::vector<std::string> problems;  // as the printed summary lists them
+    // The world closures the plug-in handed over (kSplitClosuresName); none
+    // when it did not, and the size report then maps the bigfile itself.
+    std::optional<ORVEX::OVI_Closures> closures;
 };
+
+// The file, in the work folder, through which the plug-in hands its closures
+// to the host; it exists only during the run.
+inline constexpr const char* kSplitClosuresName = ".orvex-closures";
 
 // Called from the folder the split started in (the paths of `settings` are
 // taken from there), once the plug-in's session has ended. `summaryJson` is

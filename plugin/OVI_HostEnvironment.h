@@ -43,6 +43,12 @@ std::string OVI_PathsAsGiven(std::string text);
 inline constexpr const char* kHostReproducibleVariable = "ORVEX_HOST_REPRODUCIBLE";
 inline constexpr const char* kHostReproducibleOn = "1";
 
+// A file name: at the end of the run the splitter writes the world closures
+// it computed there (OVI_ClosuresFile.h), relative to its current folder, so
+// that the host's size report takes its sharing figures from them instead of
+// mapping the bigfile a second time.
+inline constexpr const char* kHostClosuresVariable = "ORVEX_HOST_CLOSURES";
+
 // Writes one line (`text`, without line breaks around it) of `level` as the
 // host asked: info lines to standard output, the others to standard error,
 // each past the progress line and ended by a newline; lines the host does not

@@ -151,6 +151,8 @@ int32_t OVI_Splitter::eRun() {
     endPhase("closures", 0);
     md_CompressSeconds = 0;
     _CreateBigFiles();
+    if (!PLT::InterruptRequested())
+        _HandClosuresToHost();
     endPhase("writing", md_CompressSeconds);
     OVC_OutputString("info", kPhaseTag, kPhaseLine, "compression", md_CompressSeconds);
     // An interrupted run writes no report of a split it did not finish.

@@ -218,6 +218,8 @@ protected:
     // Takes the run's reproducibility from the environment. False, after the
     // error line, for a SOURCE_DATE_EPOCH that is not a time.
     bool _bTakeReproducibility();
+    // Writes the world closures to the file the host named (kHostClosuresVariable), if any.
+    void _HandClosuresToHost();
     // Writes `path`.gz beside `path`; false when it could not be written.
     bool _bCompressBigFile(const std::string& path);
 

@@ -18,6 +18,7 @@
 #include "platform/Clock.h"
 #include "platform/Process.h"
 #include "platform/Signals.h"
+#include "plugin/OVI_ClosuresFile.h"
 #include "plugin/OVI_Gzip.h"
 #include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_ReportProgress.h"
@@ -370,6 +371,28 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
     entry->ul_Time = from.ul_Time;
     fat.WriteFileEntry(index);
     return fat.ul_GetWriteErrorCount() == errorsBefore;
+}
+
+void OVI_Splitter::_HandClosuresToHost() {
+    const std::string path = PLT::GetEnvironmentVariable(kHostClosuresVariable);
+    if (path.empty())
+        return;
+    OVI_Closures closures;
+    for (const auto& [root, unused] : mmap_Roots) {
+        const auto closure = mmap_Closures.find(root);
+        if (closure == mmap_Closures.end())
+            continue;
+        closures.worlds[root] = closure->second;
+        for (uint32_t key : closure->second) {
+            const auto record = mmap_Records.find(key);
+            closures.sizes[key] = record == mmap_Records.end() ? 0 : record->second.ul_Size;
+        }
+    }
+    const std::vector<uint8_t> bytes = OVI_EncodeClosures(closures);
+    // The host counts the figures again from the bigfile when this fails.
+    if (!PLT::WriteWholeFile(path, bytes.data(), bytes.size()))
+        OVC_OutputString("info", "session", "the closures for the host were not written: %s",
+                         PLT::ErrorText(PLT::LastError()).c_str());
 }
 
 bool OVI_Splitter::_bTakeReproducibility() {
