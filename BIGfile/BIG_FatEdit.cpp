@@ -114,7 +114,7 @@ uint32_t BIG_cl_Fat::ul_CreateFile(const char* name, uint32_t time, uint16_t dir
 BIG::Status BIG_cl_Fat::eCreateFile(const char* name, uint32_t time, uint16_t dir, uint32_t key,
                                     uint32_t* out) {
     // The indexation thread reads the entries and contents this edit changes.
-    BIG_cl_ReferenceManagerPause pause(false);
+    BIG_cl_ReferenceManagerPause pause(*this, false);
     *out = kNoFile;
     const char* dot = name != nullptr ? std::strrchr(name, '.') : nullptr;
     const size_t stem = name == nullptr  ? 0
@@ -227,7 +227,7 @@ uint16_t BIG_cl_Fat::uw_CreateDir(const char* name, uint16_t parent) {
 
 BIG::Status BIG_cl_Fat::eCreateDir(const char* name, uint16_t parent, uint16_t* out) {
     // The indexation thread reads the entries and contents this edit changes.
-    BIG_cl_ReferenceManagerPause pause(false);
+    BIG_cl_ReferenceManagerPause pause(*this, false);
     *out = kNoDir;
     if (name == nullptr || name[0] == '\0') {
         ERR_X_Raise("Assert", "uw_CreateDir : Invalid directory name");
@@ -321,7 +321,7 @@ bool BIG_cl_Fat::bDeleteFile(uint32_t index) {
 
 BIG::Status BIG_cl_Fat::eDeleteFile(uint32_t index) {
     // The indexation thread reads the entries and contents this edit changes.
-    BIG_cl_ReferenceManagerPause pause(false);
+    BIG_cl_ReferenceManagerPause pause(*this, false);
     if (index >= mul_FileCount || mast_File[index].ul_Key == 0)
         return BIG::Status::NotFound("no such file");
     PreEdit();

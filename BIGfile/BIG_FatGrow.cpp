@@ -96,7 +96,7 @@ BIG::Status BIG_cl_Fat::eIncreaseFatSize(uint32_t newFileCount, uint16_t newDirC
         ERR_X_Raise("Assert", "BIG_cl_Fat::bIncreaseFatSize : a bigfile open for reading never grows");
         return BIG::Status::InvalidArgument("the bigfile is open for reading");
     }
-    BIG_cl_ReferenceManagerPause pause;
+    BIG_cl_ReferenceManagerPause pause(*this);
     PreEdit();
     Progress(0, 0.0f, "Increasing the size of the bigfile. Please wait...", "Bigfile manager");
     auto finish = [this](BIG::Status status) {

@@ -36,7 +36,7 @@ void BIG_cl_Fat::SaveFile(uint32_t index, const void* buffer, uint32_t size) {
 
 BIG::Status BIG_cl_Fat::eSaveFile(uint32_t index, const void* buffer, uint32_t size) {
     // The indexation thread reads the entries and contents this edit changes.
-    BIG_cl_ReferenceManagerPause pause(false);
+    BIG_cl_ReferenceManagerPause pause(*this, false);
     if (index >= mul_FileCount || mast_File[index].ul_Key == 0) {
         ERR_X_Raise("AssertExIgnore", "Bad FileIndex, cannot save");
         return BIG::Status::InvalidArgument("bad file index");

@@ -130,16 +130,19 @@ void BIG_AfterBigfileRead(BIG_cl_Fat& fat) {
         hooks.startReferenceManager(fat);
 }
 
-void BIG_PauseReferenceManager() {
-    Call(BIG_LibraryHooks().pauseReferenceManager);
+void BIG_PauseReferenceManager(const BIG_cl_Fat& fat) {
+    if (const auto& hook = BIG_LibraryHooks().pauseReferenceManager)
+        hook(fat);
 }
 
-void BIG_HoldReferenceManager() {
-    Call(BIG_LibraryHooks().holdReferenceManager);
+void BIG_HoldReferenceManager(const BIG_cl_Fat& fat) {
+    if (const auto& hook = BIG_LibraryHooks().holdReferenceManager)
+        hook(fat);
 }
 
-void BIG_ResumeReferenceManager() {
-    Call(BIG_LibraryHooks().resumeReferenceManager);
+void BIG_ResumeReferenceManager(const BIG_cl_Fat& fat) {
+    if (const auto& hook = BIG_LibraryHooks().resumeReferenceManager)
+        hook(fat);
 }
 
 uint32_t BIG_ul_DuplicatedPosition(uint32_t index) {

@@ -68,14 +68,15 @@ struct BIG_st_LibraryHooks {
     // Number of package bigfiles, and the table of one (null when none).
     std::function<uint32_t()> packageCount;
     std::function<BIG_cl_Fat*(uint32_t index)> packageFat;
-    // The reference manager's pause while the tables move: raise its pause
-    // count and wait for its lock / release both.
-    std::function<void()> pauseReferenceManager;
-    std::function<void()> resumeReferenceManager;
+    // The reference manager's pause while the tables of `fat` move: raise its
+    // pause count and wait for its lock / release both. Only the table the
+    // manager indexes pauses it: a writer filling other bigfiles runs free.
+    std::function<void(const BIG_cl_Fat& fat)> pauseReferenceManager;
+    std::function<void(const BIG_cl_Fat& fat)> resumeReferenceManager;
     // Any other edit of the table (create, save, delete): the worker waits at
     // a safe point for its duration, without immediate mode. Resumed by
     // resumeReferenceManager.
-    std::function<void()> holdReferenceManager;
+    std::function<void(const BIG_cl_Fat& fat)> holdReferenceManager;
 };
 
 // The process-wide hook table.
@@ -114,22 +115,25 @@ void BIG_AfterBigfileRead(BIG_cl_Fat& fat);
 
 // The reference manager's pause, through the hooks (nothing when unset).
 // Pauses nest; every pause needs its resume.
-void BIG_PauseReferenceManager();
-void BIG_ResumeReferenceManager();
+void BIG_PauseReferenceManager(const BIG_cl_Fat& fat);
+void BIG_ResumeReferenceManager(const BIG_cl_Fat& fat);
 // The pause of a table edit that does not move the tables.
-void BIG_HoldReferenceManager();
+void BIG_HoldReferenceManager(const BIG_cl_Fat& fat);
 // Scoped pause: the tables move (growth), or an entry or content changes.
 class BIG_cl_ReferenceManagerPause {
 public:
-    explicit BIG_cl_ReferenceManagerPause(bool tablesMove = true) {
+    explicit BIG_cl_ReferenceManagerPause(const BIG_cl_Fat& fat, bool tablesMove = true) : m_fat(fat) {
         if (tablesMove)
-            BIG_PauseReferenceManager();
+            BIG_PauseReferenceManager(fat);
         else
-            BIG_HoldReferenceManager();
+            BIG_HoldReferenceManager(fat);
     }
-    ~BIG_cl_ReferenceManagerPause() { BIG_ResumeReferenceManager(); }
+    ~BIG_cl_ReferenceManagerPause() { BIG_ResumeReferenceManager(m_fat); }
     BIG_cl_ReferenceManagerPause(const BIG_cl_ReferenceManagerPause&) = delete;
     BIG_cl_ReferenceManagerPause& operator=(const BIG_cl_ReferenceManagerPause&) = delete;
+
+private:
+    const BIG_cl_Fat& m_fat;
 };
 
 // Duplicated-files and package queries through the hooks.

@@ -191,7 +191,7 @@ void ReferenceManager::WorkerLoop() {
 }
 
 bool ReferenceManager::bYieldToGame() {
-    while (!m_immediate.load()) {
+    while (!m_immediate.load() && !m_finishing.load()) {
         if (bStopRequested())
             return false;
         const uint64_t now = m_options.clockMs();
@@ -211,7 +211,8 @@ void ReferenceManager::Sleep(uint32_t ms) {
         return;
     }
     std::unique_lock<PLT::Mutex> lock(m_pendingLock);
-    m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return bStopRequested(); });
+    m_wake.wait_for(lock, std::chrono::milliseconds(ms),
+                    [this] { return bStopRequested() || m_finishing.load(); });
 }
 
 bool ReferenceManager::bPausePoint() {
@@ -231,7 +232,8 @@ void ReferenceManager::Step() {
         case State_Initialised:
             if (mi_WarnSlot < 0)
                 mi_WarnSlot = m_fat.AddWarnCallback(&ReferenceManager::OnTableChange, this);
-            if (m_fat.ul_GetFileCount() != 0) {
+            // A batch run's end indexes even an empty table, so that it ends.
+            if (m_fat.ul_GetFileCount() != 0 || m_finishing.load()) {
                 SetState(State_Loading);
             } else {
                 // Nothing to index yet: wait for a change instead of spinning.
@@ -399,6 +401,30 @@ bool ReferenceManager::bWaitUntilComplete(uint32_t timeoutMs) {
     }
 }
 
+bool ReferenceManager::bFinish(const std::function<bool()>& interrupted, uint32_t pollMs) {
+    for (;;) {
+        // Asked before any wait, so that a run interrupted already never
+        // lets the worker reach its save.
+        if (interrupted && interrupted()) {
+            // Stopped before its end, the worker saves nothing: the graph
+            // would be partial.
+            Stop();
+            return false;
+        }
+        if (!m_finishing.load()) {
+            {
+                PLT::ScopedLock<PLT::Mutex> lock(m_pendingLock);
+                m_finishing.store(true);
+            }
+            m_wake.notify_all();
+        }
+        if (bWaitUntilComplete(pollMs))
+            return true;
+        if (!m_workerRunning.load())
+            return false;
+    }
+}
+
 // ---- progress -----------------------------------------------------------------------
 
 int ReferenceManager::AddProgressListener(RefProgressListener listener, void* user) {
@@ -480,25 +506,37 @@ void ReferenceManager::SetCreationOptions(Options options) {
     instance.options = std::move(options);
 }
 
+void ReferenceManager::InstallBatchHooks() {
+    Options options;
+    options.loadManagerBusy = [] {
+        const BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+        if (!hooks.hasLoadManager || !hooks.hasLoadManager())
+            return false;
+        return hooks.loadManagerRequestCount && hooks.loadManagerRequestCount() != 0;
+    };
+    SetCreationOptions(std::move(options));
+    InstallLibraryHooks();
+}
+
 void ReferenceManager::InstallLibraryHooks() {
     BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
     hooks.startReferenceManager = [](BIG_cl_Fat& fat) { po_Create(fat); };
     hooks.destroyReferenceManager = [] { Destroy(); };
     // The table is about to move: the graph is brought up to date as soon as
     // the pause ends.
-    hooks.pauseReferenceManager = [] {
-        if (ReferenceManager* manager = po_Get()) {
+    hooks.pauseReferenceManager = [](const BIG_cl_Fat& fat) {
+        if (ReferenceManager* manager = po_Get(); manager != nullptr && manager->bIndexes(fat)) {
             manager->SetImmediateMode(true);
             manager->Pause();
         }
     };
-    hooks.holdReferenceManager = [] {
-        if (ReferenceManager* manager = po_Get())
+    hooks.holdReferenceManager = [](const BIG_cl_Fat& fat) {
+        if (ReferenceManager* manager = po_Get(); manager != nullptr && manager->bIndexes(fat))
             manager->Pause();
     };
-    hooks.resumeReferenceManager = [] {
+    hooks.resumeReferenceManager = [](const BIG_cl_Fat& fat) {
         ReferenceManager* manager = po_Get();
-        if (manager != nullptr && manager->ul_GetPauseCount() != 0)
+        if (manager != nullptr && manager->bIndexes(fat) && manager->ul_GetPauseCount() != 0)
             manager->Resume();
     };
 }

@@ -117,6 +117,8 @@ public:
     // While set, the worker does not yield to the game; cleared when a batch
     // of work is finished.
     void SetImmediateMode(bool on) { m_immediate.store(on); }
+    // Whether `fat` is the table this manager indexes.
+    bool bIndexes(const BIG_cl_Fat& fat) const { return &fat == &m_fat; }
     bool bIsImmediateMode() const { return m_immediate.load(); }
 
     // The table's warn callback: (this, directory, file index, key, event).
@@ -144,6 +146,11 @@ public:
     // Waits until the indexation is complete with nothing pending; false on
     // timeout or when the worker is not running.
     bool bWaitUntilComplete(uint32_t timeoutMs);
+    // A batch run's end: the worker stops yielding and the call waits until
+    // the indexation is complete (its IDX file saved), the worker stops, or
+    // `interrupted` says so (checked every `pollMs`); an interrupted run
+    // leaves no partial IDX file. True when complete.
+    bool bFinish(const std::function<bool()>& interrupted, uint32_t pollMs = 200);
 
     // The bigfile's path cut just after the first ".big", then "idx"
     // (world.big -> world.idx, data.big.old -> data.idx). Without ".big" the
@@ -162,6 +169,9 @@ public:
     // Fills the library's reference-manager hooks (start after a bigfile is
     // read, destruction at shutdown, pause while the table grows).
     static void InstallLibraryHooks();
+    // The same for a tool that runs no game: the indexation waits only while
+    // a registered load manager has requests outstanding.
+    static void InstallBatchHooks();
 
 private:
     struct PendingChange {
@@ -235,6 +245,8 @@ private:
     // The graph differs from the IDX file on disk (a trusted load that found
     // nothing to change is not written again).
     bool mb_GraphDirty = true;
+    // The IDX file's folder refused it once: said once, then kept in memory.
+    bool mb_IdxUnwritable = false;
     uint64_t mull_LastNotifyMs = 0;
     bool mb_HeldBack = false;
     uint32_t mul_HeldState = 0;
@@ -246,6 +258,9 @@ private:
     std::atomic<uint64_t> m_pauseOwner{0};
     uint32_t mul_PauseDepth = 0;
     std::atomic<bool> m_immediate{false};
+    // Set by bFinish: unlike the one-shot immediate mode, it holds for every
+    // step until the end, since a batch run has no game to yield to.
+    std::atomic<bool> m_finishing{false};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_workerRunning{false};
     std::atomic<uint64_t> m_lastChangeMs{0};

@@ -10,6 +10,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "platform/File.h"
+#include "platform/Process.h"
 
 namespace BIG {
 
@@ -314,9 +315,10 @@ bool ReferenceManager::bIsBigfileOlderThan(uint64_t idxModifiedNs) const {
         uint64_t modified = 0;
         uint64_t changed = 0;
         // File times come from a coarse clock: a bigfile written in the same
-        // tick as the IDX file counts as older. A change notified while the
-        // IDX file was being written is caught when the manager stops.
-        if (!PLT::GetPathTimes(name, &modified, &changed) || std::max(modified, changed) > idxModifiedNs)
+        // tick as the IDX file may have been written after it, so only a
+        // strictly older bigfile is trusted. A change notified while the IDX
+        // file was being written is caught when the manager stops.
+        if (!PLT::GetPathTimes(name, &modified, &changed) || std::max(modified, changed) >= idxModifiedNs)
             return false;
     }
     return true;
@@ -470,12 +472,24 @@ bool ReferenceManager::bSave(bool honourStop) {
     }
     IdxFile::EncodeTrailer(buffer.data() + at);
 
-    // The new graph is complete on disk before the old one moves aside.
-    const std::string temporary = m_idxPath + ".tmp";
+    // The new graph is complete on disk before the old one moves aside. The
+    // temporary name is this process's own: two runs over one bigfile never
+    // write into each other's file.
+    const std::string temporary = m_idxPath + ".tmp" + std::to_string(PLT::CurrentProcessId());
     const PLT::FileHandle out =
         PLT::OpenFile(temporary, PLT::Access::eReadWrite, PLT::Disposition::eCreateAlways);
-    bool written =
-        out != PLT::kInvalidFile && PLT::WriteAt(out, 0, buffer.data(), buffer.size()) && PLT::Flush(out);
+    if (out == PLT::kInvalidFile) {
+        // The graph is a cache: a folder that refuses it costs the next run an
+        // indexation, not this run its result.
+        if (!mb_IdxUnwritable)
+            ERR_LogPrintf(ERR_Level_Warning, ERR_Cat_Bigfile,
+                          "Indexation file %s cannot be written (%s); the references stay in memory\n",
+                          m_idxPath.c_str(), PLT::ErrorText(PLT::LastError()).c_str());
+        mb_IdxUnwritable = true;
+        mb_GraphDirty = false;
+        return false;
+    }
+    const bool written = PLT::WriteAt(out, 0, buffer.data(), buffer.size()) && PLT::Flush(out);
     PLT::CloseFile(out);
     if (!written) {
         PLT::RemoveFile(temporary);

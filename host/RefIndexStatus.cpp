@@ -1,22 +1,9 @@
 #include "host/RefIndexStatus.h"
 
-#include "BIGfile/BIG_Init.h"
 #include "BIGfile/BIG_ReferenceManager.h"
 #include "platform/Terminal.h"
 
 namespace HOST {
-
-void InstallRefIndexing() {
-    BIG::ReferenceManager::Options options;
-    options.loadManagerBusy = [] {
-        const BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-        if (!hooks.hasLoadManager || !hooks.hasLoadManager())
-            return false;
-        return hooks.loadManagerRequestCount && hooks.loadManagerRequestCount() != 0;
-    };
-    BIG::ReferenceManager::SetCreationOptions(options);
-    BIG::ReferenceManager::InstallLibraryHooks();
-}
 
 RefIndexStatus::RefIndexStatus(BIG::ReferenceManager& manager)
     : m_manager(manager), mi_ListenerId(manager.AddProgressListener(&RefIndexStatus::OnProgress, this)) {}

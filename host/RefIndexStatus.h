@@ -2,7 +2,7 @@
 // open a bigfile for editing.
 //
 // Usage, before the bigfile is read:
-//     HOST::InstallRefIndexing();
+//     BIG::ReferenceManager::InstallBatchHooks();
 //     ... open the bigfile, ReadFat, BIG_AfterBigfileRead(fat) ...
 //     HOST::RefIndexStatus status(*BIG::ReferenceManager::po_Get());
 // The status line then follows the indexation ("Indexing files [42.0%]",
@@ -16,11 +16,6 @@ class ReferenceManager;
 }
 
 namespace HOST {
-
-// Fills the library's reference-manager hooks. orvex runs no game loading:
-// unless a load manager is registered with the library, the indexation does
-// not wait for one.
-void InstallRefIndexing();
 
 // Shows every progress notification of `manager` on the status line while it
 // lives; clears the line when it goes. `manager` must outlive it.

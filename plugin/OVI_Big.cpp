@@ -18,8 +18,10 @@
 #include "BIGfile/BIG_FileEntry.h"
 #include "BIGfile/BIG_Init.h"
 #include "BIGfile/BIG_LoadManager.h"
+#include "BIGfile/BIG_ReferenceManager.h"
 #include "platform/DebugOutput.h"
 #include "platform/Signals.h"
+#include "platform/Terminal.h"
 #include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_RefsFile.h"
@@ -30,8 +32,13 @@ namespace ORVEX {
 namespace {
 
 constexpr uint32_t kNoKey = 0xFFFFFFFF;
-constexpr uint32_t kDuplicatedFilesKey = 0x1000;
 constexpr size_t kPrintSize = 1024;  // Print cuts at 1023 characters
+
+// The reference manager's progress, on the status line of a terminal.
+void ShowIndexing(uint32_t, const char* text, void* terminal) {
+    if (*static_cast<const bool*>(terminal))
+        PLT::SetStatusLine(text != nullptr ? text : "");
+}
 
 // The engine's runtime library counts its starts: only the first start and
 // the last stop do work. It keeps no other state on this platform, nor do the
@@ -180,6 +187,9 @@ int32_t OVI_Big::eInit(OVC_Params* params) {
 
     StartRuntime();
     mb_RuntimeStarted = true;
+    // The reference manager starts once the bigfile is read and indexes it
+    // while the tool works.
+    BIG::ReferenceManager::InstallBatchHooks();
     if (!BIG_InitLibrary()) {
         // Shutting it down later would pull it from under its other user.
         OVC_OutputString("error", "session", "The bigfile library is already started by another user");
@@ -213,11 +223,20 @@ int32_t OVI_Big::eInit(OVC_Params* params) {
             loadManager->AddLoadCallback(BIG_DuplicatedFilesManager::kFileType,
                                          &BIG_DuplicatedFilesManager::p_LoadCallback);
     }
-    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-    if (hooks.loadDuplicatedFiles &&
-        mpo_Fat->ul_GetFileIndex(kDuplicatedFilesKey, false) != BIG_cl_Fat::kNoFile)
-        hooks.loadDuplicatedFiles(*mpo_Fat);
+    BIG_AfterBigfileRead(*mpo_Fat);
     return ml_Status;
+}
+
+void OVI_Big::_FinishIndexing() {
+    BIG::ReferenceManager* manager = BIG::ReferenceManager::po_Get();
+    if (manager == nullptr || !manager->bIsRunning())
+        return;
+    bool terminal = PLT::IsStderrTerminal();
+    const int listener = manager->AddProgressListener(&ShowIndexing, &terminal);
+    manager->bFinish([] { return PLT::InterruptRequested(); });
+    manager->RemoveProgressListener(listener);
+    if (terminal)
+        PLT::SetStatusLine(std::string());
 }
 
 int32_t OVI_Big::eDeinit() {
@@ -233,10 +252,15 @@ void OVI_Big::_StopEngine() {
         BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
         const bool loadManager = hooks.hasLoadManager && hooks.hasLoadManager() &&
                                  hooks.hasLoadOrderManager && hooks.hasLoadOrderManager();
-        if (loadManager)
+        if (loadManager) {
             SDK_DeinitBeforeBigfileClosed();
-        else if (hooks.resetDuplicatedFiles)
-            hooks.resetDuplicatedFiles();
+        } else {
+            // The reference manager reads through the bigfile until it stops.
+            if (hooks.destroyReferenceManager)
+                hooks.destroyReferenceManager();
+            if (hooks.resetDuplicatedFiles)
+                hooks.resetDuplicatedFiles();
+        }
         if (mpo_Fat != nullptr)
             mpo_Fat->File().eClose();
         mb_BigfileOpen = false;

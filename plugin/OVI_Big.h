@@ -132,6 +132,11 @@ protected:
     int32_t _eReadRefTable(uint32_t index, FileRefRecord* record, const uint8_t** payload = nullptr,
                            uint32_t* payloadSize = nullptr);
 
+    // A batch run's end: lets the reference manager finish indexing the
+    // bigfile (its IDX file then lies beside it for the next run), showing
+    // the progress on a terminal's status line; an interrupt cuts it short.
+    void _FinishIndexing();
+
     // Whether the bigfile holds a file with `key`; the tables' key index.
     virtual bool _bIsKeyInBigfile(uint32_t key) const;
 

@@ -174,6 +174,7 @@ bool OVI_Splitter::_bInterrupted() {
 
 int32_t OVI_Splitter::_EndRun(bool catchInterrupts) {
     BankRegistry::Instance().Clear();
+    _FinishIndexing();
     OVC_OutputString("info", "session", "Splitter Session Complete");
     if (catchInterrupts)
         PLT::ReleaseInterrupts();

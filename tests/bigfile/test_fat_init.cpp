@@ -114,15 +114,15 @@ TEST_F(FatInit, EveryEditPausesTheReferenceManagerAndGrowthMovesTablesUnderItsOw
     int resumes = 0;
     int holds = 0;
     int growthPauses = 0;
-    BIG_LibraryHooks().pauseReferenceManager = [&] {
+    BIG_LibraryHooks().pauseReferenceManager = [&](const BIG_cl_Fat&) {
         ++growthPauses;
         maxPaused = std::max(maxPaused, ++paused);
     };
-    BIG_LibraryHooks().holdReferenceManager = [&] {
+    BIG_LibraryHooks().holdReferenceManager = [&](const BIG_cl_Fat&) {
         ++holds;
         maxPaused = std::max(maxPaused, ++paused);
     };
-    BIG_LibraryHooks().resumeReferenceManager = [&] {
+    BIG_LibraryHooks().resumeReferenceManager = [&](const BIG_cl_Fat&) {
         --paused;
         ++resumes;
     };

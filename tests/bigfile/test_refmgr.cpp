@@ -325,6 +325,61 @@ TEST_F(RefMgrTest, BigfileWrittenAfterTheIdxFileIsReadAgain) {
     EXPECT_EQ(Node(*manager, 0xA0).ReferencedBy, (KeyCountVector{{0xF0, 1}}));
 }
 
+// File times tick coarsely: a bigfile dated like its IDX file may have been
+// written just after it, so it is read again.
+TEST_F(RefMgrTest, BigfileDatedLikeItsIdxFileIsReadAgain) {
+    Build(SmallBigfile());
+    { Run(); }
+    Reopen();
+    m_fat->File().eClose();
+    fs::last_write_time(m_bigfile, fs::last_write_time(m_idx));
+    Reopen();
+    auto manager = Run();
+    EXPECT_EQ(manager->ull_GetFilesRead(), 4u) << "nothing trusted";
+}
+
+// The graph is a cache: a folder that refuses it is said once, the
+// references stay in memory and nothing is raised.
+TEST_F(RefMgrTest, AnIdxFileThatCannotBeWrittenIsOneWarningAndTheGraphStaysInMemory) {
+    Build(SmallBigfile());
+    RefMessages messages;
+    PLT::InjectFault(PLT::FaultOp::eOpen, 1, true);
+    auto manager = Run();
+    manager->Pause();
+    SaveRefs(0xD0, {0xA0});
+    manager->Resume();
+    ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
+    manager->Stop();
+    PLT::ClearFaults();
+    EXPECT_EQ(messages.Count("cannot be written"), 1u) << messages.All();
+    EXPECT_FALSE(messages.bContains("Can not create indexation file.")) << messages.All();
+    EXPECT_EQ(Node(*manager, 0xA0).ReferencedBy, (KeyCountVector{{0xD0, 1}}));
+    EXPECT_FALSE(fs::exists(m_idx));
+}
+
+// A batch run's end waits for the whole graph; an interrupt before that
+// leaves no IDX file.
+TEST_F(RefMgrTest, FinishWaitsForTheIndexationOrStopsWithoutAPartialGraph) {
+    Build(SmallBigfile());
+    auto busy = std::make_shared<std::atomic<bool>>(true);
+    ReferenceManager::Options options = FastOptions();
+    options.loadManagerBusy = [busy] { return busy->load(); };
+    {
+        ReferenceManager manager(*m_fat, options);
+        ASSERT_TRUE(manager.bStart());
+        EXPECT_FALSE(manager.bFinish([] { return true; }, 1));
+        EXPECT_FALSE(manager.bIsRunning());
+        EXPECT_FALSE(fs::exists(m_idx));
+    }
+    ReferenceManager manager(*m_fat, options);
+    ASSERT_TRUE(manager.bStart());
+    EXPECT_TRUE(manager.bFinish([] { return false; }, 1))
+        << "a busy loader does not hold back a batch run's end";
+    EXPECT_EQ(manager.ul_GetState(), ReferenceManager::State_Complete);
+    EXPECT_TRUE(fs::exists(m_idx));
+    manager.Stop();
+}
+
 // The distinct states that the listeners saw, in order.
 struct StateLog {
     std::mutex mutex;
@@ -591,7 +646,8 @@ TEST_F(RefMgrTest, FailedSaveKeepsThePreviousIdxFileAndLeavesNoTemporary) {
     PLT::ClearFaults();
     EXPECT_TRUE(messages.bContains("Can not create indexation file.")) << messages.All();
     EXPECT_EQ(ReadAll(m_idx), first);
-    EXPECT_FALSE(fs::exists(m_idx + ".tmp"));
+    for (const auto& entry : fs::directory_iterator(m_folder))
+        EXPECT_EQ(entry.path().filename().string().find("data.idx.tmp"), std::string::npos) << entry.path();
 
     // The stop finds the graph newer than the file and saves it.
     manager.reset();
@@ -705,6 +761,46 @@ TEST_F(RefMgrTest, TableGrowthPausesTheWorker) {
 
     ReferenceManager::Destroy();
     EXPECT_EQ(ReferenceManager::po_Get(), nullptr);
+    ReferenceManager::SetCreationOptions({});
+    hooks = saved;
+}
+
+// A writer that fills other bigfiles (the splitter's outputs) never waits
+// for, nor holds back, the indexation of the bigfile it reads.
+TEST_F(RefMgrTest, EditsOfAnotherTableLeaveTheWorkerAlone) {
+    Build(SmallBigfile());
+    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+    const BIG_st_LibraryHooks saved = hooks;
+    ReferenceManager::SetCreationOptions(FastOptions());
+    ReferenceManager::InstallLibraryHooks();
+    ReferenceManager* manager = ReferenceManager::po_Create(*m_fat);
+    ASSERT_NE(manager, nullptr);
+    ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
+
+    BIG_cl_Fat other;
+    ASSERT_EQ(other.File().eCreate((m_folder / "other.big").string(), false, 0xC0000000, true),
+              BIG::eFile_Ok);
+    ASSERT_TRUE(other.Create(1, 4, 0, 1));
+    uint32_t pausesSeen = 0;
+    other.SetProgressCallback(
+        [&](int, float, const char*, const char*) { pausesSeen += manager->ul_GetPauseCount(); });
+    for (uint32_t k = 0; k < 8; ++k) {  // past the first capacity: a growth too
+        const uint32_t index =
+            other.ul_CreateFile(("o" + std::to_string(k)).c_str(), 1000, BIG_cl_Fat::kRootDir, 0x900 + k);
+        ASSERT_NE(index, BIG_cl_Fat::kNoFile);
+        other.SaveFile(index, "abc", 3);
+    }
+    EXPECT_EQ(pausesSeen, 0u);
+    EXPECT_EQ(manager->ul_GetPauseCount(), 0u);
+    {
+        BIG_cl_ReferenceManagerPause pause(*m_fat, false);
+        EXPECT_EQ(manager->ul_GetPauseCount(), 1u) << "its own table's edits still pause it";
+        BIG_cl_ReferenceManagerPause elsewhere(other, false);
+        EXPECT_EQ(manager->ul_GetPauseCount(), 1u);
+    }
+    EXPECT_EQ(manager->ul_GetPauseCount(), 0u);
+    other.File().eClose();
+    ReferenceManager::Destroy();
     ReferenceManager::SetCreationOptions({});
     hooks = saved;
 }

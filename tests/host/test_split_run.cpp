@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BIGfile/BIG_Fat.h"
+#include "BIGfile/BIG_ReferenceManager.h"
 #include "host/BigTools.h"
 #include "host/ExitCode.h"
 #include "host/Gen.h"
@@ -367,6 +368,36 @@ TEST_F(SplitRun, ASecondSplitOfOneDataRootWaitsOrFailsAtOnceWithNoWait) {
     EXPECT_FALSE(fs::exists(OutputPath(dataRoot, "Marlin")));
     held.Unlock();
     EXPECT_EQ(RunOrvex(args).exitCode, 0);
+}
+
+// A split indexes the bigfile's references to the end and leaves the IDX
+// beside it; the next split, and orvex refs, trust that IDX as it stands.
+TEST_F(SplitRun, ASplitLeavesAWholeIdxFileThatTheNextRunTrusts) {
+    const fs::path source = fs::path(s_summary->s_BigfilePath).parent_path();
+    const fs::path copy = m_dir / "sample";
+    fs::copy(source, copy, fs::copy_options::recursive);
+    for (const auto& entry : fs::directory_iterator(copy))
+        if (entry.path().extension() == ".idx")
+            fs::remove(entry.path());
+    const std::string bigfile = (copy / fs::path(s_summary->s_BigfilePath).filename()).string();
+    const std::string idx = BIG::ReferenceManager::IdxPathFor(bigfile);
+    const std::string dataRoot = (m_dir / "Data").string();
+    std::vector<std::string> args = SplitArgs(dataRoot);
+    args[1] = bigfile;
+
+    const PLT::ProcessResult first = RunOrvex(args);
+    ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
+    ASSERT_TRUE(fs::exists(idx)) << first.err;
+    EXPECT_FALSE(Contains(first.err, "Indexing")) << "no status line on a stream that is not a terminal";
+    const auto written = fs::last_write_time(idx);
+
+    const PLT::ProcessResult second = RunOrvex(args);
+    ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+    EXPECT_EQ(fs::last_write_time(idx), written) << "a trusted IDX is not written again";
+
+    const PLT::ProcessResult refs = RunOrvex({"refs", bigfile});
+    ASSERT_EQ(refs.exitCode, 0) << refs.err;
+    EXPECT_TRUE(Contains(refs.out, "files read:       0 (the IDX file matched the bigfile)")) << refs.out;
 }
 
 // SIGINT at several moments of a run: each run either finished (0) or
