@@ -85,12 +85,30 @@ protected:
         m_idx = (m_folder / "data.idx").string();
     }
     void TearDown() override {
+        StopProcessManager();
         m_fat.reset();
         std::error_code ec;
         fs::remove_all(m_folder, ec);
         PLT::ClearFaults();
     }
 
+    // The process-wide manager over the bigfile, with the library hooks
+    // installed; both are taken back when the test ends, whatever it asserted.
+    ReferenceManager* StartProcessManager() {
+        m_savedHooks = BIG_LibraryHooks();
+        mb_ProcessManager = true;
+        ReferenceManager::SetCreationOptions(FastOptions());
+        ReferenceManager::InstallLibraryHooks();
+        return ReferenceManager::po_Create(*m_fat);
+    }
+    void StopProcessManager() {
+        if (!mb_ProcessManager)
+            return;
+        mb_ProcessManager = false;
+        ReferenceManager::Destroy();
+        ReferenceManager::SetCreationOptions({});
+        BIG_LibraryHooks() = m_savedHooks;
+    }
     // A new bigfile holding `files`, left open for editing.
     void Build(const std::vector<FileRecipe>& files, uint32_t capacity = 32) {
         m_fat = std::make_unique<BIG_cl_Fat>();
@@ -153,6 +171,8 @@ protected:
     }
     std::unique_ptr<ReferenceManager> Run() { return Run(FastOptions()); }
 
+    bool mb_ProcessManager = false;
+    BIG_st_LibraryHooks m_savedHooks;
     fs::path m_folder;
     std::string m_bigfile;
     std::string m_idx;
@@ -680,11 +700,7 @@ TEST_F(RefMgrTest, EditsWhileTheBigfileIsIndexedLeaveTheGraphOfTheEditedBigfile)
     for (uint32_t k = 0; k < 300; ++k)
         files.push_back({0x1000 + k, {0x1000 + (k + 1) % 300, 0x1000 + (k * 7) % 300}});
     Build(files, 512);
-    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-    const BIG_st_LibraryHooks saved = hooks;
-    ReferenceManager::SetCreationOptions(FastOptions());
-    ReferenceManager::InstallLibraryHooks();
-    ReferenceManager* manager = ReferenceManager::po_Create(*m_fat);
+    ReferenceManager* manager = StartProcessManager();
     ASSERT_NE(manager, nullptr);
     // Every edit pauses the worker for its duration, whatever state it is in.
     for (uint32_t k = 0; k < 300; k += 3) {
@@ -699,8 +715,7 @@ TEST_F(RefMgrTest, EditsWhileTheBigfileIsIndexedLeaveTheGraphOfTheEditedBigfile)
     }
     ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
     const std::vector<FileInfos> live = manager->Snapshot();
-    ReferenceManager::Destroy();
-    hooks = saved;
+    StopProcessManager();
 
     fs::remove(m_idx);
     fs::remove(m_idx + ".backup");
@@ -713,11 +728,7 @@ TEST_F(RefMgrTest, TableGrowthPausesTheWorker) {
     for (uint32_t k = 1; k <= 8; ++k)
         files.push_back({0x200 + k, {0x200 + (k % 8) + 1}});
     Build(files, 8);
-    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-    const BIG_st_LibraryHooks saved = hooks;
-    ReferenceManager::SetCreationOptions(FastOptions());
-    ReferenceManager::InstallLibraryHooks();
-    ReferenceManager* manager = ReferenceManager::po_Create(*m_fat);
+    ReferenceManager* manager = StartProcessManager();
     ASSERT_NE(manager, nullptr);
     ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
 
@@ -759,21 +770,15 @@ TEST_F(RefMgrTest, TableGrowthPausesTheWorker) {
     ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
     EXPECT_EQ(Node(*manager, 0x201).ReferencedBy, (KeyCountVector{{0x208, 1}, {0x300, 1}}));
 
-    ReferenceManager::Destroy();
+    StopProcessManager();
     EXPECT_EQ(ReferenceManager::po_Get(), nullptr);
-    ReferenceManager::SetCreationOptions({});
-    hooks = saved;
 }
 
 // A writer that fills other bigfiles (the splitter's outputs) never waits
 // for, nor holds back, the indexation of the bigfile it reads.
 TEST_F(RefMgrTest, EditsOfAnotherTableLeaveTheWorkerAlone) {
     Build(SmallBigfile());
-    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-    const BIG_st_LibraryHooks saved = hooks;
-    ReferenceManager::SetCreationOptions(FastOptions());
-    ReferenceManager::InstallLibraryHooks();
-    ReferenceManager* manager = ReferenceManager::po_Create(*m_fat);
+    ReferenceManager* manager = StartProcessManager();
     ASSERT_NE(manager, nullptr);
     ASSERT_TRUE(manager->bWaitUntilComplete(kWaitMs));
 
@@ -800,9 +805,6 @@ TEST_F(RefMgrTest, EditsOfAnotherTableLeaveTheWorkerAlone) {
     }
     EXPECT_EQ(manager->ul_GetPauseCount(), 0u);
     other.File().eClose();
-    ReferenceManager::Destroy();
-    ReferenceManager::SetCreationOptions({});
-    hooks = saved;
 }
 
 }  // namespace
