@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "BIGfile/BIG_Fat.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 4;
-constexpr uint32_t kWaitStepMs = 1000;
 
 bool bParseKey(std::string digits, uint32_t* key) {
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
@@ -63,8 +63,7 @@ int Run(const std::string& path, const std::string& keyText) {
         BIG::ReferenceManager::Options options;
         options.loadManagerBusy = [] { return false; };  // no game loads here
         BIG::ReferenceManager manager(*fat, options);
-        HOST::RefIndexStatus status(manager);
-        manager.SetImmediateMode(true);
+        std::optional<HOST::RefIndexStatus> status(std::in_place, manager);
         if (!manager.bStart()) {
             std::fprintf(stderr,
                          "orvex refs: the reference manager is not active (./Marlin.ini, [%s] %s=0)\n",
@@ -73,8 +72,9 @@ int Run(const std::string& path, const std::string& keyText) {
             return kExitFailure;
         }
         // A batch run lets the indexation finish, so that the IDX file it leaves is whole.
-        while (!manager.bWaitUntilComplete(kWaitStepMs)) {
-        }
+        manager.bFinish({});
+        // The status line goes before the report: both may share one terminal.
+        status.reset();
         const bool complete = manager.ul_GetState() == BIG::ReferenceManager::State_Complete;
         std::cout << "bigfile:          " << path << "\n";
         std::cout << "IDX file:         " << manager.GetIdxPath() << "\n";

@@ -71,6 +71,17 @@ TEST(OrvexRefs, IndexesShowsAKeyBothWaysAndLeavesAnIdxThatTheNextRunTrusts) {
 
     EXPECT_EQ(Refs({path, "xyz"}).exitCode, 4);
     EXPECT_EQ(Refs({temp.File("missing.big")}).exitCode, 4);
+
+    // On a terminal the indexation is a status line, cleared before the
+    // report so that the two never share a line.
+    std::filesystem::remove(temp.File("world.idx"));
+    PLT::ProcessResult terminal;
+    ASSERT_TRUE(
+        PLT::RunProcess({"script", "-qec", std::string(ORVEX_EXE) + " refs '" + path + "'", "/dev/null"},
+                        {"MARLIN_DEBUG_OUTPUT"}, &terminal));
+    ASSERT_EQ(terminal.exitCode, 0) << terminal.out;
+    EXPECT_NE(terminal.out.find("\rIndexation complete.\x1b[K\r\x1b[Kbigfile:"), std::string::npos)
+        << terminal.out;
 }
 
 }  // namespace
