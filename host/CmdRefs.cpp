@@ -12,7 +12,9 @@
 #include "BIGfile/BIG_ReferenceManager.h"
 #include "host/BigTools.h"
 #include "host/Command.h"
+#include "host/ExitCode.h"
 #include "host/RefIndexStatus.h"
+#include "platform/Signals.h"
 
 namespace {
 
@@ -71,10 +73,18 @@ int Run(const std::string& path, const std::string& keyText) {
             fat->File().eClose();
             return kExitFailure;
         }
-        // A batch run lets the indexation finish, so that the IDX file it leaves is whole.
-        manager.bFinish({});
+        // A batch run lets the indexation finish, so that the IDX file it
+        // leaves is whole; Ctrl-C stops it with no IDX file written.
+        PLT::CatchInterrupts();
+        const bool finished = manager.bFinish([] { return PLT::InterruptRequested(); });
+        PLT::ReleaseInterrupts();
         // The status line goes before the report: both may share one terminal.
         status.reset();
+        if (!finished && PLT::InterruptRequested()) {
+            std::fprintf(stderr, "orvex refs: interrupted\n");
+            fat->File().eClose();
+            return HOST::kExitInterrupted;
+        }
         const bool complete = manager.ul_GetState() == BIG::ReferenceManager::State_Complete;
         std::cout << "bigfile:          " << path << "\n";
         std::cout << "IDX file:         " << manager.GetIdxPath() << "\n";
