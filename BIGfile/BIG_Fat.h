@@ -243,8 +243,6 @@ public:
     bool bHasWritten() const { return mb_Written; }
     BIG_cl_KeyHolder& KeyHolder() { return m_keyHolder; }
     PLT::CriticalSection& Lock() { return m_lock; }
-    // Number of write failures handed to ReportError.
-    uint32_t ul_GetWriteErrorCount() const { return mul_WriteErrors; }
     // Outcome of the last editing operation (Create, ul_CreateFile, uw_CreateDir,
     // bDeleteFile, SaveFile and the store operations built on it, the entry and
     // header writers, growth, Clean). Ok when it succeeded.
@@ -456,7 +454,6 @@ protected:
     std::function<void(int, float, const char*, const char*)> m_progress;
     std::function<bool(uint32_t)> m_fileCheck;
     bool mb_ReportErrors = true;
-    uint32_t mul_WriteErrors = 0;
     BIG::Status m_lastEdit;
 
     struct WarnSlot {

@@ -529,7 +529,6 @@ void BIG_cl_Fat::Notify(uint16_t dir, uint32_t file, uint32_t key, uint32_t even
 }
 
 void BIG_cl_Fat::ReportError(uint32_t code, bool reportOnce) {
-    ++mul_WriteErrors;
     if (!mb_ReportErrors)
         return;
     if (reportOnce)

@@ -207,6 +207,7 @@ void BIG_cl_Fat::SaveBufferInFile(uint32_t index) {
                           index < mul_FileCount ? mast_File[index].sz_Name : "?");
         mul_SaveUsed = 0;
         m_saveRefs.clear();
+        Raise(BIG::Status::InvalidArgument("the save buffer is full"));
         return;
     }
     uint32_t total = mul_SaveUsed;

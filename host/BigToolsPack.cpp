@@ -341,7 +341,13 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
             newest = std::max(newest, f.time);
         fat.SetVersionInfoTime(options.o_Time.value_or(newest));
     }
-    const uint32_t writeErrors = fat.ul_GetWriteErrorCount();
+    // Each edit's outcome is read as it is made; the first failure stops the build.
+    const auto edited = [&] {
+        if (fat.LastEditStatus().bOk())
+            return true;
+        *error = "write error while building " + tmpPath;
+        return false;
+    };
     bool ok = fat.Create(static_cast<uint32_t>(fileCount), static_cast<uint16_t>(dirCount), m.packageWord,
                          m.headerByte);
     if (ok) {
@@ -416,6 +422,10 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
         } else if (o.data) {
             fat.SaveFile(index, data.data(), static_cast<uint32_t>(data.size()));
         }
+        if (!edited()) {
+            ok = false;
+            break;
+        }
         BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
         if (o.copies != 0 && entry->ul_Pos != BIG_st_FileEntry::kNone) {
             // Each further copy is saved as if the file had no place yet, which puts it at the end.
@@ -425,8 +435,14 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
                 entry->ul_Pos = BIG_st_FileEntry::kNone;
                 fat.SaveFile(index, data.data(), static_cast<uint32_t>(data.size()));
                 entry = fat.pst_GetFileEntry(index);
+                if (!edited()) {
+                    ok = false;
+                    break;
+                }
                 dupPlaces.push_back(entry->ul_Pos);
             }
+            if (!ok)
+                break;
             entry->ul_Pos = o.copies << BIG_DuplicatedFilesManager::kCountShift | first;
             entry->uc_StorageFlags |= BIG_st_FileEntry::kStorageCopyList;
         }
@@ -437,6 +453,7 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
         if (o.type)
             entry->uc_Type = *o.type;
         fat.WriteFileEntry(index);
+        ok = edited();
     }
     if (ok && dupIndex != BIG_cl_Fat::kNoFile) {
         // Places in units of the alignment, which every place is a multiple of.
@@ -449,17 +466,19 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
                                          : BIG_DuplicatedFilesManager::kNoPlace);
         const BIG_st_FileEntry before = fat.FileEntry(dupIndex);
         fat.SaveFile(dupIndex, table.data(), static_cast<uint32_t>(table.size()));
-        BIG_st_FileEntry* entry = fat.pst_GetFileEntry(dupIndex);
-        entry->ul_Time = before.ul_Time;
-        entry->ul_Flags = before.ul_Flags;
-        entry->uc_Type = before.uc_Type;
-        fat.WriteFileEntry(dupIndex);
+        ok = edited();
+        if (ok) {
+            BIG_st_FileEntry* entry = fat.pst_GetFileEntry(dupIndex);
+            entry->ul_Time = before.ul_Time;
+            entry->ul_Flags = before.ul_Flags;
+            entry->uc_Type = before.uc_Type;
+            fat.WriteFileEntry(dupIndex);
+            ok = edited();
+        }
     }
-    if (ok)
+    if (ok) {
         fat.WriteFatHeader();
-    if (ok && fat.ul_GetWriteErrorCount() != writeErrors) {
-        *error = "write error while building " + tmpPath;
-        ok = false;
+        ok = edited();
     }
     if (ok && options.b_Reproducible) {
         const BIG::Status stamped = fat.eDeriveSetStamp();

@@ -65,10 +65,11 @@ bool BeginBigfile(BIG_cl_Fat& fat, const std::string& path, uint32_t files, size
 bool EndBigfile(BIG_cl_Fat& fat, const std::string& path, uint32_t* segments, uint64_t* bytes,
                 std::string* error) {
     fat.WriteFatHeader();
+    const bool written = fat.LastEditStatus().bOk();
     const bool flushed = fat.File().eFlush() == BIG::eFile_Ok;
     const uint16_t count = fat.File().uw_GetSegmentCount();
     fat.File().eClose();
-    if (!flushed || fat.ul_GetWriteErrorCount() != 0)
+    if (!written || !flushed)
         return Fail(error, "write error in " + path);
     if (segments != nullptr)
         *segments = count;
@@ -89,11 +90,13 @@ bool AddFile(BIG_cl_Fat& fat, const Plan& plan, const std::string& name, uint16_
     if (index == BIG_cl_Fat::kNoFile)
         return Fail(error, "cannot create the file " + name);
     const uint32_t size = store(index);
-    if (size == 0 || fat.ul_GetFilePosition(index) == BIG_st_FileEntry::kNone)
+    if (size == 0 || !fat.LastEditStatus().bOk() || fat.ul_GetFilePosition(index) == BIG_st_FileEntry::kNone)
         return Fail(error, "cannot store the content of " + name);
     BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
     entry->ul_Time = time;
     fat.WriteFileEntry(index);
+    if (!fat.LastEditStatus().bOk())
+        return Fail(error, "write error in " + fat.File().GetPath());
     *contentBytes += uint64_t{size} + 4;
     return true;
 }

@@ -217,13 +217,11 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
         reason = "cannot lay out " + buildPath;
         return fail();
     }
-    const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
     fat.SetPackageId(static_cast<uint16_t>(output.ul_PackageId));
 
     if (mab_SourceState.empty())
         mab_SourceState = StateOf(mpo_Fat);
-    if (!_CopyFiles(fat, output.p_Keys.get(), output.ul_Count, &reason) ||
-        fat.ul_GetWriteErrorCount() != errorsBefore) {
+    if (!fat.LastEditStatus().bOk() || !_CopyFiles(fat, output.p_Keys.get(), output.ul_Count, &reason)) {
         if (reason.empty())
             reason = "cannot write " + buildPath;
         return fail();
@@ -283,7 +281,6 @@ bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
     BIG_cl_Fat& source = *mpo_Fat;
     // Output directory of each source directory, made on first use.
     std::vector<uint16_t> dirOf(source.uw_GetDirCount(), BIG_cl_Fat::kNoDir);
-    const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
     OVI_Progress progress("writing " + BaseName(fat.File().GetPath()), count);
 
     for (uint32_t n = 0; n < count; ++n) {
@@ -314,7 +311,7 @@ bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
         }
         // One failed file fails the output: stop before every later file
         // reports the same full disk.
-        if (!_CopyFile(index, fat, dir, reason) || fat.ul_GetWriteErrorCount() != errorsBefore)
+        if (!_CopyFile(index, fat, dir, reason))
             return false;
     }
     progress.Update(count);
@@ -333,7 +330,6 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
 
     BIG::FBuff* buffer = nullptr;
     source.LoadFile(sourceIndex, &buffer);
-    const uint32_t errorsBefore = fat.ul_GetWriteErrorCount();
     uint32_t saved = 0;
     bool copied = false;
     if (mo_Replacement.bHasData() && from.uc_Type == mo_Replacement.ul_Type) {
@@ -346,8 +342,9 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
     }
     if (buffer != nullptr)
         buffer->Release();
-    if (fat.ul_GetWriteErrorCount() != errorsBefore ||
-        (saved != 0 && fat.FileEntry(index).ul_Pos == BIG_st_FileEntry::kNone))
+    // The table keeps the outcome of the save (ok when nothing was saved:
+    // then the creation was the last edit, and it succeeded).
+    if (!fat.LastEditStatus().bOk() || (saved != 0 && fat.FileEntry(index).ul_Pos == BIG_st_FileEntry::kNone))
         return false;
     // The save has just computed the content's checksum: a copy that differs
     // from what the source table says was read from a changed source.
@@ -370,7 +367,7 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
     entry->uc_Type = from.uc_Type;
     entry->ul_Time = from.ul_Time;
     fat.WriteFileEntry(index);
-    return fat.ul_GetWriteErrorCount() == errorsBefore;
+    return fat.LastEditStatus().bOk();
 }
 
 void OVI_Splitter::_HandClosuresToHost() {

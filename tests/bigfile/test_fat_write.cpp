@@ -207,7 +207,7 @@ TEST_F(FatWrite, WriteFaultReachesTheErrorReporter) {
     m_fat.SaveFile(index, "content", 7);
     PLT::ClearFaults();
     ERR_SetMainWindow(false);
-    EXPECT_EQ(m_fat.ul_GetWriteErrorCount(), 1u);
+    EXPECT_EQ(m_fat.LastEditStatus().eKind(), BIG::StatusKind::eIOError);
     EXPECT_TRUE(messages.bContains("Write error. Maybe the disk is full")) << messages.All();
     // The failed save is not taken for stored: saving again writes it.
     EXPECT_EQ(m_fat.FileEntry(index).ul_Checksum, 0u);
