@@ -31,6 +31,9 @@ public:
     static constexpr size_t kDefaultPages = 16;
 
     explicit WriteBackCache(size_t maxPages = kDefaultPages) : m_maxPages(maxPages < 2 ? 2 : maxPages) {}
+    ~WriteBackCache();
+    WriteBackCache(const WriteBackCache&) = delete;
+    WriteBackCache& operator=(const WriteBackCache&) = delete;
 
     // Writes `count` bytes at `offset` of segment file `segment` (handle `file`).
     bool bWrite(uint16_t segment, PLT::FileHandle file, uint64_t offset, const void* data, uint32_t count);

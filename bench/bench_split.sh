@@ -66,7 +66,7 @@ best() {
         "$setup"
         timed "$@"
         if [[ -z "$best" ]] || (($(echo "$elapsed < $best" | bc -l))); then best=$elapsed; fi
-        ((peak > best_peak)) && best_peak=$peak
+        if ((peak > best_peak)); then best_peak=$peak; fi
     done
 }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }

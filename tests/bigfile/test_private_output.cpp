@@ -14,6 +14,7 @@
 #include "BIGfile/BIG_WriteBackCache.h"
 #include "ERRor/ERR_Assert.h"
 #include "platform/FaultInjection.h"
+#include "platform/File.h"
 
 namespace {
 
@@ -137,6 +138,43 @@ TEST_F(PrivateOutputTest, LeavesTheBytesOfDirectWritesOverSeveralSegments) {
         EXPECT_EQ(reopened.uw_GetSegmentCount(), segments);
         reopened.eClose();
     }
+}
+
+// Page buffers go back to a pool and are handed to the next cache with what
+// its last output wrote in them: bytes a cache skips over must still reach
+// the file as zeros, never as another output's bytes.
+TEST_F(PrivateOutputTest, BytesSkippedOverAreZeroEvenInAReusedPage) {
+    const Bytes old(BIG::WriteBackCache::kPageSize, 0xAB);
+    {
+        const PLT::FileHandle file =
+            PLT::OpenFile(Path("first.bin"), PLT::Access::eReadWrite, PLT::Disposition::eCreateAlways);
+        ASSERT_NE(file, PLT::kInvalidFile);
+        BIG::WriteBackCache cache(2);
+        for (uint32_t page = 0; page < 2; ++page)
+            ASSERT_TRUE(cache.bWrite(0, file, uint64_t{page} * old.size(), old.data(),
+                                     static_cast<uint32_t>(old.size())));
+        ASSERT_TRUE(cache.bFlush());
+        PLT::CloseFile(file);
+    }
+    const PLT::FileHandle file =
+        PLT::OpenFile(Path("second.bin"), PLT::Access::eReadWrite, PLT::Disposition::eCreateAlways);
+    ASSERT_NE(file, PLT::kInvalidFile);
+    {
+        BIG::WriteBackCache cache(2);
+        const Bytes head(100, 0x11);
+        const Bytes tail(10, 0x22);
+        ASSERT_TRUE(cache.bWrite(0, file, 0, head.data(), 100));
+        ASSERT_TRUE(cache.bWrite(0, file, 5000, tail.data(), 10));
+        Bytes gap(4900, 0xFF);
+        ASSERT_TRUE(cache.bRead(0, file, 100, gap.data(), 4900));
+        EXPECT_EQ(gap, Bytes(4900, 0)) << "reads of the held page see the zeros";
+        ASSERT_TRUE(cache.bFlush());
+    }
+    PLT::CloseFile(file);
+    Bytes expected(5010, 0);
+    std::fill_n(expected.begin(), 100, 0x11);
+    std::fill_n(expected.begin() + 5000, 10, 0x22);
+    EXPECT_TRUE(ReadAll(Path("second.bin")) == expected);
 }
 
 TEST_F(PrivateOutputTest, AWriteFaultFailsTheEvictingWriteOrTheFlush) {
