@@ -109,6 +109,7 @@ void ClearMemoryFiles();
 // Error codes beyond errno's (negative so they never collide).
 inline constexpr int kErrShortRead = -1000;       // end of file before `size` bytes
 inline constexpr int kErrInjected = -1001;        // a fault made by FaultInjection.h
+inline constexpr int kErrNotFound = 2;            // ENOENT
 inline constexpr int kErrExists = 17;             // EEXIST
 inline constexpr int kErrSymbolicLink = -1002;    // a symbolic link where a file or folder should be
 inline constexpr int kErrNotRegularFile = -1003;  // a FIFO, device, socket or folder where a file should be

@@ -34,6 +34,24 @@ std::string LastErrorText() {
     return PLT::ErrorText(PLT::LastError());
 }
 
+// The names one folder holds, listed once: a data root without (many of) its
+// sound packages would otherwise cost several failing probes per package.
+// A folder that cannot be listed for another reason than its absence is
+// unknown, and every name is then probed as before.
+class FolderNames {
+public:
+    explicit FolderNames(const std::string& folder) {
+        m_known = PLT::ListDirectory(folder, &m_names) || PLT::LastError() == PLT::kErrNotFound;
+    }
+    bool bMayHold(const std::string& name) const {
+        return !m_known || std::binary_search(m_names.begin(), m_names.end(), name);
+    }
+
+private:
+    bool m_known = false;
+    std::vector<std::string> m_names;  // sorted
+};
+
 // Creates one folder; an existing folder is accepted.
 bool bMakeFolder(const std::string& path) {
     if (PLT::MakeDirectory(path))
@@ -257,6 +275,7 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
     }
     const std::string root(dataRoot);
     const std::string sourceFolder = FolderPath(root, kSourceFolder);
+    const FolderNames sources(sourceFolder);
 
     for (const auto& [key, mode] : m_keyMap) {
         (void)mode;
@@ -271,15 +290,16 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
             continue;
         }
         const std::string path = Join(sourceFolder, package);
+        const bool listed = sources.bMayHold(package);
         uint64_t size = 0;
-        if (PLT::FileExists(path) && PLT::GetPathSize(path, &size) && size == 0) {
+        if (listed && PLT::FileExists(path) && PLT::GetPathSize(path, &size) && size == 0) {
             OVC_OutputString("error", kTag,
                              "OVI_SoundsHelper::CopySoundFiles Sound package %s of key 0x%08X is empty",
                              path.c_str(), key);
             status = OVC_Status_Failure;
             continue;
         }
-        if (bNoteName(package))
+        if (bNoteName(package) && listed)
             ReadPackage(path, package);
     }
 
@@ -299,15 +319,23 @@ int32_t OVI_SoundsHelper::CopySoundFiles(const NameOfKey& nameOf, std::string_vi
     uint32_t absent = 0;
     std::string firstFailed;
     std::string firstAbsent;
+    const FolderNames englishSources(Join(sourceFolder, kEnglishFolder));
     // Without the folders nothing is copied and the report stays empty.
     for (const auto& [hash, name] : m_soundNames) {
         (void)hash;
         if (!folders)
             break;
         std::string error;
-        const int result = copy ? CopyOne(root, name, &error) : 0;
+        const bool listed = sources.bMayHold(name);
+        int result = 0;
+        if (copy && (listed || englishSources.bMayHold(ReplaceExtension(name, kEnglishSourceExt)))) {
+            result = CopyOne(root, name, &error);
+        } else if (copy) {
+            // What the copy of a missing file would have said.
+            error = Join(sourceFolder, name) + ": " + PLT::ErrorText(PLT::kErrNotFound);
+        }
         if (copy && (result & kCopiedRoot) == 0) {
-            const bool there = PLT::FileExists(Join(sourceFolder, name));
+            const bool there = listed && PLT::FileExists(Join(sourceFolder, name));
             uint32_t& count = there ? failed : absent;
             if (count++ == 0)
                 (there ? firstFailed : firstAbsent) = error;
