@@ -391,6 +391,13 @@ protected:
     // Content length and place of a file, with the range checked against the
     // container. False after a report for a corrupt entry.
     bool bGetStoredLength(uint32_t index, uint32_t* length);
+    // The same in one read of up to `capacity` bytes into `buffer`: the length
+    // word, then `*got` bytes of the content behind it (never past the
+    // segment's end).
+    bool bReadStoredHead(uint32_t index, uint32_t* length, uint8_t* buffer, uint32_t capacity, uint32_t* got);
+    // True when `stored` bytes behind the length word at `offset` fit in the
+    // container; otherwise reports the corrupt entry.
+    bool bStoredLengthFits(uint32_t index, BIG_POS offset, uint32_t stored);
     void WriteVersionInfoXml(bool linearized) const;
     uint32_t ul_FileTableCrc() const;
     // Copies `bytes` bytes from one place of the data area to another; `kept`

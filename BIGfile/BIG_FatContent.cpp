@@ -1,5 +1,6 @@
 // Lookups, positions, sizes and content reads.
 #include <cstdio>
+#include <cstring>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 #include "BIGfile/BIG_ContentHead.h"
@@ -16,6 +17,8 @@ namespace {
 int s_iReportMissingKey = 1;
 
 constexpr uint32_t kLengthSize = BIG_st_ContentHead::kLengthSize;
+// Bytes of a content read with its length word: most game files are smaller.
+constexpr uint32_t kReadAheadBytes = 4096;
 
 BIG_st_LoadedFileInfo LoadInfo(const BIG_st_FileEntry& e) {
     BIG_st_LoadedFileInfo info;
@@ -166,16 +169,7 @@ void BIG_cl_Fat::GetKeyFileName(uint32_t index, char* out, size_t size) const {
     std::snprintf(out, size, "%s", name);
 }
 
-bool BIG_cl_Fat::bGetStoredLength(uint32_t index, uint32_t* length) {
-    const BIG_POS offset = oGetFileOffset(index);
-    if (offset.bIsNone())
-        return false;
-    uint8_t raw[kLengthSize];
-    PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
-    if (!bReadAt(*m_pFile, offset, raw, kLengthSize))
-        return false;
-    uint32_t stored = 0;
-    BIG_st_ContentHead::bDecodeLength(raw, sizeof raw, &stored);
+bool BIG_cl_Fat::bStoredLengthFits(uint32_t index, BIG_POS offset, uint32_t stored) {
     // The length must fit between the content and the end of the container.
     const uint64_t end = m_pFile->oGetFileContentEnd().ull_GetByteOffset();
     const uint64_t first = offset.ull_GetByteOffset() + kLengthSize;
@@ -187,6 +181,45 @@ bool BIG_cl_Fat::bGetStoredLength(uint32_t index, uint32_t* length) {
             mast_File[index].sz_Name, stored);
         return false;
     }
+    return true;
+}
+
+bool BIG_cl_Fat::bGetStoredLength(uint32_t index, uint32_t* length) {
+    const BIG_POS offset = oGetFileOffset(index);
+    if (offset.bIsNone())
+        return false;
+    uint8_t raw[kLengthSize];
+    PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
+    if (!bReadAt(*m_pFile, offset, raw, kLengthSize))
+        return false;
+    uint32_t stored = 0;
+    BIG_st_ContentHead::bDecodeLength(raw, sizeof raw, &stored);
+    if (!bStoredLengthFits(index, offset, stored))
+        return false;
+    *length = stored;
+    return true;
+}
+
+bool BIG_cl_Fat::bReadStoredHead(uint32_t index, uint32_t* length, uint8_t* buffer, uint32_t capacity,
+                                 uint32_t* got) {
+    *got = 0;
+    const BIG_POS offset = oGetFileOffset(index);
+    if (offset.bIsNone())
+        return false;
+    // As much as the segment holds from the length word on, up to `capacity`.
+    BIG::FileIOParams params;
+    if (capacity < kLengthSize || m_pFile->eGetReadParams(&params, offset, capacity) != BIG::eFile_Ok ||
+        params.ul_Count < kLengthSize)
+        return bGetStoredLength(index, length);
+    const uint32_t span = params.ul_Count;
+    PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
+    if (!bReadAt(*m_pFile, offset, buffer, span))
+        return false;
+    uint32_t stored = 0;
+    BIG_st_ContentHead::bDecodeLength(buffer, span, &stored);
+    if (!bStoredLengthFits(index, offset, stored))
+        return false;
+    *got = std::min(stored, span - kLengthSize);
     *length = stored;
     return true;
 }
@@ -265,9 +298,13 @@ bool BIG_cl_Fat::LoadFileInBuffer(uint32_t index, BIG_st_ByteBlock* block, uint3
             return false;
         }
         stored = static_cast<uint32_t>(size);
-    } else if (!bGetStoredLength(index, &stored)) {
-        return false;
     }
+    // A plain content: its length word and, for most files, the whole
+    // content come in one read (a split copies tens of thousands of small files).
+    uint8_t head[kReadAheadBytes];
+    uint32_t got = 0;
+    if (!loose && !bReadStoredHead(index, &stored, head, sizeof head, &got))
+        return false;
 
     if (stored == 0) {
         PLT::CloseFile(looseFile);
@@ -278,12 +315,15 @@ bool BIG_cl_Fat::LoadFileInBuffer(uint32_t index, BIG_st_ByteBlock* block, uint3
         block->p_Data.reset(new uint8_t[stored]);
         block->ul_Capacity = stored;
     }
-    bool ok;
+    bool ok = true;
     if (loose) {
         ok = PLT::ReadAt(looseFile, 0, block->p_Data.get(), stored);
         PLT::CloseFile(looseFile);
     } else {
-        ok = bReadAt(*m_pFile, oGetFileOffset(index), block->p_Data.get(), stored, kLengthSize);
+        std::memcpy(block->p_Data.get(), head + kLengthSize, got);
+        if (got < stored)
+            ok = bReadAt(*m_pFile, oGetFileOffset(index), block->p_Data.get() + got, stored - got,
+                         uint64_t{kLengthSize} + got);
     }
     if (!ok)
         return false;

@@ -197,6 +197,33 @@ TEST_F(FatWrite, DirectoryGrowthAndLimits) {
     big.File().eClose();
 }
 
+// A content is read with its length word in one read when it fits in the
+// first 4 KiB, in two otherwise; a read never runs past its segment's end.
+TEST_F(FatWrite, ContentsAroundTheReadAheadSizeAndSegmentEndsLoadWhole) {
+    m_path = m_tmp.File("segments.bf");
+    ASSERT_EQ(m_fat.File().eCreate(m_path, false, 64 * 1024, true), BIG::eFile_Ok);
+    ASSERT_TRUE(m_fat.Create(32, 4, 0x1234, 1));
+    const uint32_t sizes[] = {1, 4091, 4092, 4093, 9000, 30000, 4092, 50000, 2, 4096, 61000, 3};
+    std::vector<std::string> contents;
+    std::vector<uint32_t> indexes;
+    for (uint32_t n = 0; n < std::size(sizes); ++n) {
+        std::string content(sizes[n], '\0');
+        for (uint32_t i = 0; i < sizes[n]; ++i)
+            content[i] = static_cast<char>('a' + (i * 7 + n) % 26);
+        contents.push_back(content);
+        indexes.push_back(Add(("f" + std::to_string(n) + ".bin").c_str(), 0x100 + n, content));
+    }
+    BIG_cl_Fat again;
+    Reopen(again);
+    ASSERT_GT(again.File().uw_GetSegmentCount(), 2u);
+    for (size_t n = 0; n < contents.size(); ++n) {
+        SCOPED_TRACE(sizes[n]);
+        EXPECT_EQ(again.ul_GetFileSize(indexes[n]), sizes[n]);
+        EXPECT_TRUE(Content(again, indexes[n]) == contents[n]);
+    }
+    again.File().eClose();
+}
+
 TEST_F(FatWrite, WriteFaultReachesTheErrorReporter) {
     Make(4, 4);
     const uint32_t index = Add("a.ini", 0x10, "");
