@@ -496,7 +496,8 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
 }
 
 // Files of the folder (relative paths) that the manifest does not name, walked
-// without recursion.
+// without recursion. A link is an entry, never a folder to enter: one that
+// names its own folder would make the walk endless.
 void ListUnlisted(const std::string& inDir, const Manifest& m, std::vector<std::string>* out) {
     std::unordered_set<std::string> listed;
     for (const ManifestFile& f : m.files)
@@ -513,7 +514,8 @@ void ListUnlisted(const std::string& inDir, const Manifest& m, std::vector<std::
             const std::string child = JoinPath(rel, n);
             if (rel.empty() && n == kManifestName)
                 continue;
-            if (PLT::DirectoryExists(JoinPath(inDir, child)))
+            const std::string path = JoinPath(inDir, child);
+            if (!PLT::IsSymbolicLink(path) && PLT::DirectoryExists(path))
                 folders.push_back(child);
             else if (!listed.count(child))
                 out->push_back(child);

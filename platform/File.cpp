@@ -414,6 +414,11 @@ bool DirectoryExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsSymbolicLink(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool GetPathSize(const std::string& path, uint64_t* size) {
     if (detail::IsMemoryPath(path)) {
         return detail::MemoryPathStat(path, size, nullptr);

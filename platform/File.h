@@ -61,6 +61,7 @@ bool SetFileEnd(FileHandle file, uint64_t size);
 // Path operations.
 bool FileExists(const std::string& path);       // a regular file
 bool DirectoryExists(const std::string& path);  // a directory
+bool IsSymbolicLink(const std::string& path);   // a symbolic link itself, whatever it names
 bool GetPathSize(const std::string& path, uint64_t* size);
 // Last modification and last status change (nanoseconds since 1970). The change
 // time moves on every write, rename or copy and cannot be set back by a tool.

@@ -212,6 +212,16 @@ TEST_F(BigToolsCli, PackRefusesBadManifestFieldsAndLeavesNothingBehind) {
     const PLT::ProcessResult r = RunOrvex({"pack", m_dir + "/out", m_dir + "/good.big"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, "Levels/stray.ini is not listed in the manifest")) << r.err;
+
+    // Links to folders are named, never entered: two that name their own
+    // folder made the walk endless (2^depth paths).
+    fs::create_directory_symlink(".", m_dir + "/out/Levels/again");
+    fs::create_directory_symlink("..", m_dir + "/out/Levels/up");
+    const PLT::ProcessResult linked = RunOrvex({"pack", m_dir + "/out", m_dir + "/linked.big"});
+    EXPECT_EQ(linked.exitCode, 0) << linked.err;
+    EXPECT_TRUE(Contains(linked.err, "Levels/again is not listed in the manifest")) << linked.err;
+    EXPECT_TRUE(Contains(linked.err, "Levels/up is not listed in the manifest")) << linked.err;
+    EXPECT_FALSE(Contains(linked.err, "Levels/again/")) << linked.err;
 }
 
 }  // namespace
