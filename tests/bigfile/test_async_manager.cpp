@@ -20,6 +20,7 @@
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "tests/support/LogCapture.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ protected:
     void SetUp() override {
         ERR_SetInteractive(false);
         m_path = (std::filesystem::temp_directory_path() /
-                  ("orvex-asyncio-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + ".bin"))
+                  ("orvex-asyncio-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
+                   std::to_string(PLT::CurrentProcessId()) + ".bin"))
                      .string();
         std::vector<uint8_t> data(kFileSize);
         for (uint64_t i = 0; i < kFileSize; ++i)

@@ -18,6 +18,7 @@
 #include "ERRor/ERR_MessageBox.h"
 #include "platform/FaultInjection.h"
 #include "tests/support/LogCapture.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -62,7 +63,8 @@ protected:
         PLT::ClearFaults();
         m_dir = fs::temp_directory_path() /
                 ("container_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                 std::to_string(PLT::CurrentProcessId()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }

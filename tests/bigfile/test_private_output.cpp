@@ -15,6 +15,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ protected:
         PLT::ClearFaults();
         m_dir = fs::temp_directory_path() /
                 ("private_output_" +
-                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                 std::to_string(PLT::CurrentProcessId()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }

@@ -40,7 +40,7 @@ public:
         m_path =
             fs::temp_directory_path() /
             ("orvex_gen_" + tag + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + std::to_string(std::rand()));
+             "_" + std::to_string(PLT::CurrentProcessId()) + "_" + std::to_string(std::rand()));
         fs::remove_all(m_path);
     }
     ~TempDir() {

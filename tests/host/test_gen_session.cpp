@@ -15,6 +15,7 @@
 #include "plugin/OVI_Big.h"
 #include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ public:
 
 TEST(GenSession, ScanMapsTheGeneratedGraph) {
     ERR_SetInteractive(false);
-    const fs::path dir = fs::temp_directory_path() / ("orvex_gen_session_" + std::to_string(std::rand()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("orvex_gen_session_" + std::to_string(PLT::CurrentProcessId()));
     fs::remove_all(dir);
     HOST::GenOptions options;
     options.s_OutDir = dir.string();

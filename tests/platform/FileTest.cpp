@@ -11,6 +11,7 @@
 
 #include "platform/FaultInjection.h"
 #include "tests/platform/TempDir.h"
+#include "platform/Process.h"
 
 namespace PLT {
 namespace {
@@ -126,7 +127,8 @@ TEST_F(FileTest, UnbufferedReadsMatchPlainReads) {
     const Case cases[] = {{0, 4096},       {4096, 8192},     {1, 100},    {4095, 2},
                           {100, 3 * 4096}, {0, data.size()}, {2048, 2048}};
     for (const std::string& folder : folders) {
-        const std::string path = folder + "/unbuffered-" + std::to_string(reinterpret_cast<uintptr_t>(this));
+        const std::string path = folder + "/unbuffered-" + std::to_string(reinterpret_cast<uintptr_t>(this)) +
+                                 "-" + std::to_string(PLT::CurrentProcessId());
         WriteText(path, data);
         FileHandle f = OpenFile(path, Access::eRead, Disposition::eOpenExisting, Caching::eUnbuffered);
         ASSERT_NE(f, kInvalidFile) << folder;

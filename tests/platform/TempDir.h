@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/Process.h"
+
 namespace PLT::test {
 
 class TempDir {
@@ -18,7 +20,8 @@ public:
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = "orvex-plt-";
         name += info != nullptr ? info->name() : "test";
-        name += "-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" + std::to_string(counter++);
+        name += "-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" + std::to_string(counter++) +
+                "-" + std::to_string(PLT::CurrentProcessId());
         for (char& c : name) {
             if (c == '/') {
                 c = '_';

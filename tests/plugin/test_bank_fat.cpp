@@ -14,6 +14,7 @@
 #include "BIGfile/BIG_Endian.h"
 #include "ERRor/ERR_Assert.h"
 #include "plugin/OVI_BankRegistry.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ protected:
         ERR_SetInteractive(false);
         m_dir = std::filesystem::temp_directory_path() /
                 ("orvex-bankfat-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
-                 std::to_string(std::rand()));
+                 std::to_string(PLT::CurrentProcessId()) + "-" + std::to_string(std::rand()));
         std::filesystem::create_directories(m_dir);
         const std::string path = (m_dir / "banks.bf").string();
         const Stored files[] = {

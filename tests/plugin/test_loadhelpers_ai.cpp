@@ -11,6 +11,7 @@
 #include "BIGfile/BIG_Endian.h"
 #include "platform/File.h"
 #include "plugin/OVI_LoadHelpers.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ protected:
         m_old = PLT::CurrentDirectory();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_dir = fs::temp_directory_path() /
-                ("orvex_ai_" + std::string(info->name()) + "_" + std::to_string(std::rand()));
+                ("orvex_ai_" + std::string(info->name()) + "_" + std::to_string(PLT::CurrentProcessId()) +
+                 "_" + std::to_string(std::rand()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         ASSERT_TRUE(PLT::ChangeDirectory(m_dir.string()));

@@ -11,6 +11,7 @@
 #include "BIGfile/BIG_Init.h"
 #include "ERRor/ERR_Assert.h"
 #include "plugin/OVI_LoadHelpers.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -43,7 +44,8 @@ protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_dir = fs::temp_directory_path() /
-                ("orvex_dirload_" + std::string(info->name()) + "_" + std::to_string(std::rand()));
+                ("orvex_dirload_" + std::string(info->name()) + "_" +
+                 std::to_string(PLT::CurrentProcessId()) + "_" + std::to_string(std::rand()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         m_path = (m_dir / "test.bf").string();

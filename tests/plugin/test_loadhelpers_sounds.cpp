@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "orvex/OVC_Interface.h"
 #include "plugin/OVI_SoundsHelper.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ protected:
         m_old = PLT::CurrentDirectory();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_base = fs::temp_directory_path() /
-                 ("orvex_sounds_" + std::string(info->name()) + "_" + std::to_string(std::rand()));
+                 ("orvex_sounds_" + std::string(info->name()) + "_" +
+                  std::to_string(PLT::CurrentProcessId()) + "_" + std::to_string(std::rand()));
         fs::remove_all(m_base);
         fs::create_directories(m_base / "work");
         m_root = m_base / "data";

@@ -27,6 +27,7 @@
 #include "plugin/OVI_Splitter.h"
 #include "orvex/OVC_Interface.h"
 #include "plugin/OVI_Text.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -212,7 +213,7 @@ protected:
         dir_ =
             fs::temp_directory_path() /
             ("orvex_splitter_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-             "_" + std::to_string(std::rand()));
+             "_" + std::to_string(PLT::CurrentProcessId()) + "_" + std::to_string(std::rand()));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "Data");
         work_ = std::make_unique<WorkDir>(dir_);
@@ -831,7 +832,8 @@ TEST(SplitterCriticalList, EntriesAreReadUntilOneDoesNotParse) {
 }
 
 TEST(SplitterCriticalList, LoadReportsWhatItCouldNotRead) {
-    const fs::path dir = fs::temp_directory_path() / ("orvex_critical_" + std::to_string(std::rand()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("orvex_critical_" + std::to_string(PLT::CurrentProcessId()));
     fs::create_directories(dir);
     const std::string path = (dir / "critical.txt").string();
     {
