@@ -77,8 +77,8 @@ struct ExtractResult {
 // bigfile. Every folder and file is created relative to its parent folder and
 // no symbolic link is followed (a planted one is an error naming it). Names
 // get a safe and unique spelling on disk; the manifest keeps their bytes. A
-// content stored in several places is written once and its copy count
-// recorded. True only when everything asked for was written.
+// content stored in several places is written once and its copy count and
+// place in the duplicated-files table recorded. True only when everything asked for was written.
 bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const ExtractOptions& options,
                         ExtractResult* result);
 // The same without the final sync (tests, fuzzing).

@@ -143,6 +143,8 @@ ContentReader::ContentReader(BIG_cl_Fat& fat) : m_fat(fat) {
     mpo_Table = BIG_DuplicatedFilesManager::po_Decode(content.data() + at, content.size() - at, &error);
     if (!mpo_Table)
         ms_TableProblem = "the duplicated-files table is damaged: " + error;
+    else
+        muc_TableShift = content[at + BIG_DuplicatedFilesManager::kOffsetShift];
 }
 
 ContentReader::~ContentReader() = default;

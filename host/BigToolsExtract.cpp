@@ -258,6 +258,12 @@ bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const Extrac
     Json manifest;
     manifest["orvex_manifest"] = kManifestVersion;
     manifest["header"] = HeaderJson(fat);
+    ContentReader contents(fat);
+    if (contents.bHasTable()) {
+        // Pack rebuilds the table at this size and shift, each copy list at its own index.
+        manifest["duplicated_files_entries"] = contents.ul_TableEntries();
+        manifest["duplicated_files_shift"] = contents.uc_TableShift();
+    }
     FolderTree tree(fat, outDir, root);
     std::string problem;
 
@@ -277,7 +283,6 @@ bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const Extrac
     }
     manifest["directories"] = std::move(dirs);
 
-    ContentReader contents(fat);
     const bool hasRefs = fat.uw_GetFormatNb() >= detail::kFirstFormatWithRefs;
     Json files = Json::array();
     std::vector<uint32_t> places;
@@ -313,8 +318,10 @@ bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const Extrac
             result->errors.push_back("cannot read " + label() + ": " + problem);
             continue;
         }
-        if (contents.bIsCopyList(i))
+        if (contents.bIsCopyList(i)) {
             o["copies"] = places.size();
+            o["copy_index"] = BIG_DuplicatedFilesManager::ul_FirstIndex(e.ul_Pos);
+        }
         if (places.empty()) {
             o["data"] = nullptr;
             files.push_back(std::move(o));

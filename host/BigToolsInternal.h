@@ -42,6 +42,9 @@ public:
     // Problem with the duplicated-files table itself (empty when fine or absent).
     const std::string& TableProblem() const { return ms_TableProblem; }
     uint32_t ul_TableEntries() const;
+    // The table's own shift (its places are in units of 2^shift bytes); 0 without a table.
+    uint8_t uc_TableShift() const { return muc_TableShift; }
+    bool bHasTable() const { return mpo_Table != nullptr; }
 
     bool bIsCopyList(uint32_t index) const;
     // Where the entry's content is stored (in-memory positions, 8-byte units from
@@ -63,6 +66,7 @@ private:
     BIG_cl_Fat& m_fat;
     std::unique_ptr<BIG_DuplicatedFilesManager> mpo_Table;
     std::string ms_TableProblem;
+    uint8_t muc_TableShift = 0;
     uint64_t mull_DataStart = 0;
     uint64_t mull_DataEnd = 0;
 };

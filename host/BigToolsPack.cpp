@@ -38,6 +38,9 @@ constexpr size_t kMaxLabel = 17;
 constexpr size_t kMaxClientName = 29;
 constexpr uint32_t kLocalKeyMask = 0xFFF00000;
 constexpr uint32_t kLocalKeys = 0xFEF00000;
+// The duplicated-files table: at most this many entries, places in units of 2^shift bytes.
+constexpr uint32_t kMaxTableEntries = 1u << 27;
+constexpr uint64_t kMaxTableShift = 35;
 
 class ManifestError : public std::runtime_error {
 public:
@@ -154,7 +157,9 @@ struct ManifestFile {
     std::optional<std::string> data;
     bool raw = false;
     std::vector<uint32_t> refs;
-    uint32_t copies = 0;  // 0: an ordinary file
+    uint32_t copies = 0;                // 0: an ordinary file
+    std::optional<uint32_t> copyIndex;  // where the manifest puts its copy list in the table
+    uint32_t first = 0;                 // where it goes: copyIndex, else after the others
 };
 
 struct Manifest {
@@ -168,8 +173,48 @@ struct Manifest {
     uint32_t lastSubmittedCL = 0, syncedCL = 0, referenceCL = 0;
     std::vector<std::vector<std::string>> dirs;
     std::vector<ManifestFile> files;
-    uint32_t dupEntries = 0;  // entries of the rebuilt duplicated-files table
+    uint32_t dupEntries = 0;          // entries of the rebuilt duplicated-files table
+    std::optional<uint8_t> dupShift;  // the source table's shift, kept when it can hold every place
 };
+
+// Each copy list keeps the index the manifest gives it in the duplicated-files
+// table; those without one (manifests of older versions, or edited by hand)
+// follow the last. Returns the entries the lists need.
+uint64_t PlaceCopyLists(std::vector<ManifestFile>* files) {
+    std::vector<size_t> indexed;
+    for (size_t f = 0; f < files->size(); ++f)
+        if ((*files)[f].copies != 0 && (*files)[f].copyIndex)
+            indexed.push_back(f);
+    std::sort(indexed.begin(), indexed.end(),
+              [files](size_t a, size_t b) { return *(*files)[a].copyIndex < *(*files)[b].copyIndex; });
+    uint64_t next = 0;
+    for (size_t k = 0; k < indexed.size(); ++k) {
+        ManifestFile& file = (*files)[indexed[k]];
+        if (k > 0 && *file.copyIndex < next)
+            Bad("files[" + std::to_string(indexed[k]) + "].copy_index",
+                "table entries " + std::to_string(*file.copyIndex) + " to " +
+                    std::to_string(*file.copyIndex + file.copies - 1) + " are also copies of files[" +
+                    std::to_string(indexed[k - 1]) + "]");
+        file.first = *file.copyIndex;
+        next = uint64_t{file.first} + file.copies;
+    }
+    for (size_t f = 0; f < files->size(); ++f) {
+        ManifestFile& file = (*files)[f];
+        if (file.copies == 0 || file.copyIndex)
+            continue;
+        if (next > BIG_DuplicatedFilesManager::kIndexMask)
+            Bad("files[" + std::to_string(f) + "].copies", "no room left in the duplicated-files table (" +
+                                                               std::to_string(kMaxTableEntries) +
+                                                               " entries)");
+        file.first = static_cast<uint32_t>(next);
+        next += file.copies;
+    }
+    if (next > kMaxTableEntries)
+        Bad("files", "the copy lists need " + std::to_string(next) +
+                         " entries of the duplicated-files table; it holds at most " +
+                         std::to_string(kMaxTableEntries));
+    return next;
+}
 
 Manifest ParseManifest(const std::string& text) {
     Json root;
@@ -244,6 +289,12 @@ Manifest ParseManifest(const std::string& text) {
         if (Find(o, "type") != nullptr)
             file.type = static_cast<uint8_t>(Number(o, at, "type", 0xFF, std::nullopt));
         file.copies = static_cast<uint32_t>(Number(o, at, "copies", BIG_st_CopyList::kMaxCopies, 0));
+        if (Find(o, "copy_index") != nullptr) {
+            if (file.copies == 0)
+                Bad(at + ".copy_index", "only a file stored in several places has one");
+            file.copyIndex = static_cast<uint32_t>(
+                Number(o, at, "copy_index", BIG_DuplicatedFilesManager::kIndexMask, std::nullopt));
+        }
         if (const Json* link = Find(o, "link_keys")) {
             if (!link->is_array() || link->size() != 4)
                 Bad(at + ".link_keys", "a link file needs four keys");
@@ -274,9 +325,9 @@ Manifest ParseManifest(const std::string& text) {
         }
         if (file.copies != 0 && !file.data && !file.linkKeys)
             Bad(at + ".copies", "a file without content has no copies");
-        m.dupEntries += file.copies;
         m.files.push_back(std::move(file));
     }
+    m.dupEntries = static_cast<uint32_t>(PlaceCopyLists(&m.files));
     if (m.dupEntries != 0 && !keys.count(BIG_DuplicatedFilesManager::kFileKey))
         Bad("files", "files stored in several places need the duplicated-files table (key 00001000)");
     if (const auto it = keys.find(BIG_DuplicatedFilesManager::kFileKey);
@@ -287,7 +338,10 @@ Manifest ParseManifest(const std::string& text) {
     }
     m.dupEntries = std::max<uint32_t>(
         m.dupEntries,
-        static_cast<uint32_t>(Number(root, "manifest", "duplicated_files_entries", 1u << 27, 0)));
+        static_cast<uint32_t>(Number(root, "manifest", "duplicated_files_entries", kMaxTableEntries, 0)));
+    if (Find(root, "duplicated_files_shift") != nullptr)
+        m.dupShift = static_cast<uint8_t>(
+            Number(root, "manifest", "duplicated_files_shift", kMaxTableShift, std::nullopt));
     return m;
 }
 
@@ -317,6 +371,22 @@ private:
     BIG_cl_Fat& m_fat;
     std::map<std::pair<uint16_t, std::string>, uint16_t> m_made;
 };
+
+// The shift of the rebuilt duplicated-files table: the source's when it holds
+// every place exactly (whole units, below the no-place value), else the
+// alignment's, which every place is a multiple of.
+uint8_t uc_TableShift(std::optional<uint8_t> source, uint8_t alignment, const std::vector<uint32_t>& places) {
+    if (!source)
+        return alignment;
+    const uint64_t unit = uint64_t{1} << *source;
+    for (uint32_t place : places) {
+        const uint64_t byte = uint64_t{place} * 8;
+        if (place != BIG_DuplicatedFilesManager::kNoPlace &&
+            (byte % unit != 0 || byte / unit >= BIG_DuplicatedFilesManager::kNoPlace))
+            return alignment;
+    }
+    return *source;
+}
 
 // Builds the bigfile at `tmpPath`; reports through `error`.
 bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& tmpPath,
@@ -362,7 +432,8 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
             ok = false;
         }
     }
-    std::vector<uint32_t> dupPlaces;
+    // Filled in as the copies are stored; entries that no copy list names keep no place.
+    std::vector<uint32_t> dupPlaces(m.dupEntries, BIG_DuplicatedFilesManager::kNoPlace);
     uint32_t dupIndex = BIG_cl_Fat::kNoFile;
     std::vector<uint8_t> dupRefs;
     std::vector<uint8_t> data;
@@ -429,8 +500,7 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
         BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
         if (o.copies != 0 && entry->ul_Pos != BIG_st_FileEntry::kNone) {
             // Each further copy is saved as if the file had no place yet, which puts it at the end.
-            const uint32_t first = static_cast<uint32_t>(dupPlaces.size());
-            dupPlaces.push_back(entry->ul_Pos);
+            dupPlaces[o.first] = entry->ul_Pos;
             for (uint32_t c = 1; c < o.copies; ++c) {
                 entry->ul_Pos = BIG_st_FileEntry::kNone;
                 fat.SaveFile(index, data.data(), static_cast<uint32_t>(data.size()));
@@ -439,11 +509,11 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
                     ok = false;
                     break;
                 }
-                dupPlaces.push_back(entry->ul_Pos);
+                dupPlaces[o.first + c] = entry->ul_Pos;
             }
             if (!ok)
                 break;
-            entry->ul_Pos = o.copies << BIG_DuplicatedFilesManager::kCountShift | first;
+            entry->ul_Pos = o.copies << BIG_DuplicatedFilesManager::kCountShift | o.first;
             entry->uc_StorageFlags |= BIG_st_FileEntry::kStorageCopyList;
         }
         // Saving stamps the current time and resets the flags word: put back the source's.
@@ -456,14 +526,15 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
         ok = edited();
     }
     if (ok && dupIndex != BIG_cl_Fat::kNoFile) {
-        // Places in units of the alignment, which every place is a multiple of.
         std::vector<uint8_t> table = dupRefs;
         BIG::Endian::ByteAppender out(&table);
         out.U32(m.dupEntries);
-        out.U8(static_cast<uint8_t>(shift));
-        for (uint32_t k = 0; k < m.dupEntries; ++k)
-            out.U32(k < dupPlaces.size() ? static_cast<uint32_t>((uint64_t{dupPlaces[k]} * 8) >> shift)
-                                         : BIG_DuplicatedFilesManager::kNoPlace);
+        const uint8_t tableShift = uc_TableShift(m.dupShift, static_cast<uint8_t>(shift), dupPlaces);
+        out.U8(tableShift);
+        for (uint32_t place : dupPlaces)
+            out.U32(place == BIG_DuplicatedFilesManager::kNoPlace
+                        ? place
+                        : static_cast<uint32_t>((uint64_t{place} * 8) >> tableShift));
         const BIG_st_FileEntry before = fat.FileEntry(dupIndex);
         fat.SaveFile(dupIndex, table.data(), static_cast<uint32_t>(table.size()));
         ok = edited();

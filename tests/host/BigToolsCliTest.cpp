@@ -193,6 +193,8 @@ TEST_F(BigToolsCli, PackRefusesBadManifestFieldsAndLeavesNothingBehind) {
          "files[0].data: data path \"../sample.big\" leaves the folder"},
         {"missing data file", replaced("\"data\": \"Levels/file0.ini\"", "\"data\": \"Levels/absent.ini\""),
          "Levels/absent.ini (files[0].data)"},
+        {"copy index without copies", replaced("\"key\": 256", "\"copy_index\": 0, \"key\": 256"),
+         "files[0].copy_index: only a file stored in several places has one"},
         {"not JSON", "{\"orvex_manifest\": 2, \"header\": {}", "manifest: not valid JSON"},
     };
     for (const auto& c : cases) {

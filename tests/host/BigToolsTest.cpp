@@ -31,10 +31,38 @@ namespace {
 
 using namespace bigfile_builder;
 
+// The duplicated-files table's content, whose places change with the layout,
+// described by everything else: its size, reference table, entry count and
+// shift, and for each entry the copy it holds ("20000001#2"), "-" for no
+// place, "?" for a place that no copy list names.
+std::string TableDescription(const std::vector<uint8_t>& data,
+                             const std::map<uint32_t, std::string>& owners) {
+    BIG::Endian::ByteReader in(data.data(), data.size());
+    const uint32_t refs = in.U32(0);
+    const size_t at = 4 + size_t{refs} * 4;
+    std::ostringstream out;
+    out << data.size() << " refs";
+    for (uint32_t r = 0; r < refs; ++r)
+        out << " " << std::hex << in.U32(4 + 4 * r) << std::dec;
+    const uint32_t count = in.U32(at + BIG_DuplicatedFilesManager::kOffsetCount);
+    out << " entries " << count << " shift " << unsigned(in.U8(at + BIG_DuplicatedFilesManager::kOffsetShift))
+        << ":";
+    for (uint32_t k = 0; k < count && in.bOk(); ++k) {
+        const auto owner = owners.find(k);
+        out << " "
+            << (in.U32(at + BIG_DuplicatedFilesManager::kOffsetEntries + 4 * k) ==
+                        BIG_DuplicatedFilesManager::kNoPlace
+                    ? "-"
+                : owner == owners.end() ? "?"
+                                        : owner->second);
+    }
+    EXPECT_TRUE(in.bOk());
+    return out.str();
+}
+
 // Everything a round trip must keep, one line per file in key order: key, the
 // path's bytes, name, type, time, flags, copy count and the content's CRC
-// (every copy's). The duplicated-files table's own places change with the
-// layout: only its size is compared.
+// (every copy's); for the duplicated-files table, TableDescription.
 std::string Description(const std::string& path) {
     std::string error;
     auto fat = HOST::Tools::OpenBigfile(path, &error);
@@ -45,6 +73,14 @@ std::string Description(const std::string& path) {
     std::map<uint32_t, std::string> lines;
     std::vector<uint32_t> places;
     std::vector<uint8_t> data;
+    std::map<uint32_t, std::string> owners;  // table entry -> the copy it holds
+    for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
+        const BIG_st_FileEntry& e = fat->FileEntry(i);
+        if (e.ul_Key != 0 && contents.bIsCopyList(i))
+            for (uint32_t c = 0; c < BIG_DuplicatedFilesManager::ul_CopyCount(e.ul_Pos); ++c)
+                owners[BIG_DuplicatedFilesManager::ul_FirstIndex(e.ul_Pos) + c] =
+                    HOST::Tools::detail::Hex8(e.ul_Key) + "#" + std::to_string(c + 1);
+    }
     for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
         const BIG_st_FileEntry& e = fat->FileEntry(i);
         if (e.ul_Key == 0)
@@ -59,7 +95,7 @@ std::string Description(const std::string& path) {
         for (uint32_t p : places) {
             EXPECT_TRUE(contents.bRead(p, &data, &problem)) << problem;
             if (e.ul_Key == BIG_DuplicatedFilesManager::kFileKey)
-                line << " " << data.size();
+                line << " " << TableDescription(data, owners);
             else
                 line << " " << crc32(0, data.data(), static_cast<uInt>(data.size()));
         }
@@ -160,6 +196,7 @@ TEST_F(BigToolsTest, ExtractThenPackRoundTripsEveryKindOfBigfile) {
         {"awkward names", {}, names},
         {"copy lists, several segments, shift 11, small header", {11, 8192, true}, copies},
         {"copy lists, shift 16, large header", {16, 0xC0000000, false}, copies},
+        {"copy lists among unused table entries, table shift 5", {8, 0xC0000000, true, 5, 2}, copies},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -412,7 +449,7 @@ TEST_F(BigToolsTest, CopyListFilesAreListedVerifiedAndExtractedOnce) {
     EXPECT_EQ(parsed[0]["size"], 304);
     EXPECT_EQ(parsed[0]["copies"], 3);
     EXPECT_EQ(stats.ul_Files, 2u);
-    EXPECT_EQ(stats.ull_Bytes, 3u * 304 + 4 + 5 + 12);
+    EXPECT_EQ(stats.ull_Bytes, 3u * 304 + 8 + 5 + 12);
 
     HOST::Tools::ExtractResult result;
     ASSERT_TRUE(ExtractAll(big, m_dir + "/out", &result));
@@ -432,6 +469,73 @@ TEST_F(BigToolsTest, CopyListFilesAreListedVerifiedAndExtractedOnce) {
     const std::vector<std::string> problems = VerifyPath(big);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("(copy 2 of 3): checksum mismatch"), std::string::npos) << problems[0];
+}
+
+// Pack puts each copy list at the index of the duplicated-files table that the
+// manifest gives it, keeps the table's shift when that holds every place, and
+// still reads manifests written before these fields existed.
+TEST_F(BigToolsTest, PackRebuildsTheDuplicatedFilesTableAsTheManifestSays) {
+    const std::string big = m_dir + "/copies.big";
+    MakeBigfile(big, {11, 0xC0000000, true, 11, 1},
+                {{{}, "town.wor", 0x20, Entry::eContent, std::string(300, 'w'), {}, 3},
+                 {{}, "rock.msh", 0x21, Entry::eContent, "rock", {}, 2},
+                 {{}, "Copies.dup", BIG_DuplicatedFilesManager::kFileKey}});
+    HOST::Tools::ExtractResult result;
+    ASSERT_TRUE(ExtractAll(big, m_dir + "/out", &result));
+    std::string text;
+    ASSERT_TRUE(PLT::ReadWholeFile(m_dir + "/out/manifest.json", &text));
+    using HOST::Tools::detail::Json;
+    const Json extracted = Json::parse(text);
+    ASSERT_EQ(extracted["duplicated_files_entries"], 8);
+    ASSERT_EQ(extracted["files"][0]["copy_index"], 1);
+    ASSERT_EQ(extracted["files"][1]["copy_index"], 5);
+    Json version2 = extracted;
+    version2["orvex_manifest"] = 2;
+    version2.erase("duplicated_files_entries");
+    version2.erase("duplicated_files_shift");
+    for (Json& f : version2["files"])
+        f.erase("copy_index");
+    Json moved = extracted;
+    moved["files"][0]["copy_index"] = 4;
+    moved["files"][1]["copy_index"] = 0;
+    Json overlapping = extracted;
+    overlapping["files"][1]["copy_index"] = 3;
+    const struct {
+        const char* what;
+        Json manifest;
+        int packShift;
+        std::string table;  // the packed table's description, or pack's error
+    } cases[] = {
+        {"as extracted", extracted, -1,
+         "entries 8 shift 11: - 00000020#1 00000020#2 00000020#3 - 00000021#1 00000021#2 -"},
+        {"a finer alignment than the table's shift", extracted, 3,
+         "entries 8 shift 3: - 00000020#1 00000020#2 00000020#3 - 00000021#1 00000021#2 -"},
+        {"copy lists moved", moved, -1,
+         "entries 8 shift 11: 00000021#1 00000021#2 - - 00000020#1 00000020#2 00000020#3 -"},
+        {"version 2: the lists one after the other", version2, -1,
+         "entries 5 shift 11: 00000020#1 00000020#2 00000020#3 00000021#1 00000021#2"},
+        {"overlapping copy lists", overlapping, -1,
+         "files[1].copy_index: table entries 3 to 4 are also copies of files[0]"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dump = c.manifest.dump(1);
+        ASSERT_TRUE(PLT::WriteWholeFile(m_dir + "/out/manifest.json", dump.data(), dump.size()));
+        HOST::Tools::PackOptions options;
+        options.i_AlignmentShift = c.packShift;
+        const std::string packed = m_dir + "/packed" + std::to_string(n++) + ".big";
+        std::string error;
+        const bool ok = HOST::Tools::Pack(m_dir + "/out", packed, options, &error);
+        if (c.table.find("files[") == 0) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.table), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        EXPECT_NE(Description(packed).find(c.table), std::string::npos) << Description(packed);
+        EXPECT_TRUE(VerifyPath(packed).empty()) << VerifyPath(packed)[0];
+    }
 }
 
 TEST_F(BigToolsTest, ExtractOnlyChosenKeysAndNamesTheMissingOnes) {

@@ -55,6 +55,10 @@ struct Layout {
     uint8_t shift = 3;
     uint32_t maxSegment = 0xC0000000;
     bool smallHeader = true;
+    // The duplicated-files table: its own shift, and unused entries (no place)
+    // before each copy list and at its end.
+    uint8_t tableShift = 3;
+    uint32_t tableGap = 0;
 };
 
 // Builds a bigfile with the table's own writer; copies are saved at the end one
@@ -84,6 +88,8 @@ inline void MakeBigfile(const std::string& path, const Layout& layout, const std
             fat.SaveLinkFile(index, e.refs.at(0), 1, 2, 3);
         } else if (e.kind == Entry::eContent) {
             const std::vector<uint8_t> content = WithRefs(e.refs, e.data);
+            if (e.copies)
+                places.insert(places.end(), layout.tableGap, BIG_DuplicatedFilesManager::kNoPlace);
             const uint32_t first = static_cast<uint32_t>(places.size());
             for (uint32_t c = 0; c < std::max(1u, e.copies); ++c) {
                 fat.pst_GetFileEntry(index)->ul_Pos = BIG_st_FileEntry::kNone;
@@ -102,12 +108,15 @@ inline void MakeBigfile(const std::string& path, const Layout& layout, const std
         fat.WriteFileEntry(index);
     }
     if (tableIndex != BIG_cl_Fat::kNoFile) {
-        std::vector<uint8_t> table = WithRefs({}, "");
+        places.insert(places.end(), layout.tableGap, BIG_DuplicatedFilesManager::kNoPlace);
+        std::vector<uint8_t> table = WithRefs({0x30000001}, "");
         BIG::Endian::ByteAppender out(&table);
         out.U32(static_cast<uint32_t>(places.size()));
-        out.U8(3);
+        out.U8(layout.tableShift);
         for (uint32_t p : places)
-            out.U32(p);
+            out.U32(p == BIG_DuplicatedFilesManager::kNoPlace
+                        ? p
+                        : static_cast<uint32_t>((uint64_t{p} * 8) >> layout.tableShift));
         fat.SaveFile(tableIndex, table.data(), static_cast<uint32_t>(table.size()));
         fat.pst_GetFileEntry(tableIndex)->ul_Time = kTime;
         fat.WriteFileEntry(tableIndex);
