@@ -29,7 +29,7 @@ using detail::Hex8;
 using detail::JoinPath;
 using detail::Json;
 
-constexpr int kManifestVersion = 2;
+constexpr int kManifestVersion = 3;
 // The longest path the platform opens by name; longer ones are refused.
 constexpr size_t kMaxPathLength = PATH_MAX - 1;
 // Folder descriptors kept open at once; the others are opened again on demand.
@@ -179,21 +179,64 @@ private:
     size_t mul_Open = 0;
 };
 
-// The names of the directories from the root's child down to `dir`, or false
-// when the chain does not reach the root.
-bool bDirComponents(const BIG_cl_Fat& fat, uint16_t dir, Json* out) {
-    std::vector<uint16_t> chain;
+// The manifest's "directories": every used directory whose chain reaches the
+// root through used directories, in index order so that a rebuild lays out the
+// same tree, each naming its parent by its place in this list (null: the
+// root), so that two sibling folders of one name stay two. `places` receives
+// each directory's place, -1 for one left out (an overlong path is reported
+// by the caller once per subtree, anything else here).
+Json DirectoriesJson(const BIG_cl_Fat& fat, FolderTree& tree, std::vector<int32_t>* places,
+                     std::vector<std::string>* errors) {
     const uint16_t count = fat.uw_GetDirCount();
-    while (dir != BIG_cl_Fat::kRootDir) {
-        if (dir >= count || chain.size() >= count)
-            return false;
-        chain.push_back(dir);
-        dir = fat.DirEntry(dir).uw_Parent;
+    enum State : uint8_t { kUnseen, kListed, kLeftOut };
+    std::vector<State> state(count, kUnseen);
+    places->assign(count, -1);
+    if (count == 0)
+        return Json::array();
+    state[BIG_cl_Fat::kRootDir] = kListed;
+    std::string problem;
+    std::vector<uint16_t> chain;
+    for (uint16_t d = 1; d < count; ++d) {
+        if (state[d] != kUnseen)
+            continue;
+        if (!fat.DirEntry(d).bIsUsed()) {
+            state[d] = kLeftOut;
+            continue;
+        }
+        if (!tree.bSpell(d, &problem)) {
+            if (problem.find("longer") == std::string::npos)
+                errors->push_back("directory " + std::to_string(d) + " has a broken parent chain");
+            state[d] = kLeftOut;
+            continue;
+        }
+        // Spelled, so its chain reaches the root: listed when every directory on it is used.
+        chain.clear();
+        uint16_t at = d;
+        for (; state[at] == kUnseen; at = fat.DirEntry(at).uw_Parent)
+            chain.push_back(at);
+        bool listed = state[at] == kListed;
+        for (size_t k = chain.size(); k-- > 0;) {
+            listed = listed && fat.DirEntry(chain[k]).bIsUsed();
+            state[chain[k]] = listed ? kListed : kLeftOut;
+        }
+        if (!listed)
+            errors->push_back("directory " + std::to_string(d) + " lies under an unused directory entry");
     }
-    *out = Json::array();
-    for (size_t k = chain.size(); k-- > 0;)
-        out->push_back(BytesJson(DirName(fat, chain[k])));
-    return true;
+    int32_t next = 0;
+    for (uint16_t d = 1; d < count; ++d)
+        if (state[d] == kListed)
+            (*places)[d] = next++;
+    Json dirs = Json::array();
+    for (uint16_t d = 1; d < count; ++d) {
+        if (state[d] != kListed)
+            continue;
+        const uint16_t parent = fat.DirEntry(d).uw_Parent;
+        Json o;
+        o["name"] = BytesJson(DirName(fat, d));
+        o["parent"] = parent == BIG_cl_Fat::kRootDir ? Json(nullptr) : Json((*places)[parent]);
+        dirs.push_back(std::move(o));
+    }
+    return dirs;
 }
 
 bool bWriteIn(PLT::FileHandle folder, const std::string& name, const std::string& shownPath,
@@ -267,21 +310,8 @@ bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const Extrac
     FolderTree tree(fat, outDir, root);
     std::string problem;
 
-    // Directories in index order, so that a rebuild lays out the same tree.
-    Json dirs = Json::array();
-    Json components;
-    for (uint16_t d = 1; d < fat.uw_GetDirCount(); ++d) {
-        if (fat.DirEntry(d).sz_Name[0] == 0)
-            continue;
-        if (!bDirComponents(fat, d, &components)) {
-            result->errors.push_back("directory " + std::to_string(d) + " has a broken parent chain");
-            continue;
-        }
-        if (!tree.bSpell(d, &problem))
-            continue;  // reported once per subtree below
-        dirs.push_back(std::move(components));
-    }
-    manifest["directories"] = std::move(dirs);
+    std::vector<int32_t> dirPlaces;
+    manifest["directories"] = DirectoriesJson(fat, tree, &dirPlaces, &result->errors);
 
     const bool hasRefs = fat.uw_GetFormatNb() >= detail::kFirstFormatWithRefs;
     Json files = Json::array();
@@ -295,8 +325,10 @@ bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const Extrac
         // Made only for a message: a path is as long as the tree is deep.
         auto label = [&fat, &e, i] { return Hex8(e.ul_Key) + " " + EscapeText(fat.GetFilePath(i)); };
         const uint16_t dirIndex = fat.bIsReducedFat() ? BIG_cl_Fat::kRootDir : e.uw_Dir;
-        if (!bDirComponents(fat, dirIndex, &components) || !tree.bSpell(dirIndex, &problem)) {
-            if (problem.find("longer") != std::string::npos)
+        if (dirIndex != BIG_cl_Fat::kRootDir && (dirIndex >= dirPlaces.size() || dirPlaces[dirIndex] < 0)) {
+            problem.clear();
+            if (dirIndex < dirPlaces.size() && !tree.bSpell(dirIndex, &problem) &&
+                problem.find("longer") != std::string::npos)
                 ++tooDeep;
             else
                 result->errors.push_back("file " + Hex8(e.ul_Key) + " lies in a broken directory chain");
@@ -306,7 +338,7 @@ bool ExtractWithOptions(BIG_cl_Fat& fat, const std::string& outDir, const Extrac
         Json o;
         o["key"] = e.ul_Key;
         o["index"] = i;
-        o["dir"] = components;
+        o["dir"] = dirIndex == BIG_cl_Fat::kRootDir ? Json(nullptr) : Json(dirPlaces[dirIndex]);
         o["path"] = BytesJson(fat.GetFilePath(i));
         o["name"] = BytesJson(name);
         o["type"] = e.uc_Type;

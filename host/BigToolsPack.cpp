@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Endian.h"
@@ -29,7 +30,9 @@ using detail::JoinPath;
 using detail::Json;
 
 constexpr int kOldestManifest = 1;
-constexpr int kNewestManifest = 2;
+constexpr int kNewestManifest = 3;
+// From version 3 on, directories name their parent by place: two of one name can be siblings.
+constexpr int kFirstManifestWithParents = 3;
 // Longest texts the tables hold (without their terminating zero).
 constexpr size_t kMaxFileStem = 59;
 constexpr size_t kMaxDirName = 52;
@@ -149,7 +152,7 @@ bool bIsSafeRelativePath(const std::string& path) {
 struct ManifestFile {
     uint32_t key = 0;
     std::string name;
-    std::vector<std::string> dir;
+    int32_t dir = -1;  // place in Manifest::dirs; -1: the root
     uint32_t time = 0;
     std::optional<uint32_t> flags;
     std::optional<uint8_t> type;
@@ -162,6 +165,11 @@ struct ManifestFile {
     uint32_t first = 0;                 // where it goes: copyIndex, else after the others
 };
 
+struct ManifestDir {
+    std::string name;
+    int32_t parent = -1;  // place in Manifest::dirs; -1: the root
+};
+
 struct Manifest {
     uint8_t alignmentShift = 3;
     uint32_t fileCount = 0;
@@ -171,7 +179,7 @@ struct Manifest {
     uint8_t headerByte = 0;
     std::string dataRoot, label, clientName;
     uint32_t lastSubmittedCL = 0, syncedCL = 0, referenceCL = 0;
-    std::vector<std::vector<std::string>> dirs;
+    std::vector<ManifestDir> dirs;
     std::vector<ManifestFile> files;
     uint32_t dupEntries = 0;          // entries of the rebuilt duplicated-files table
     std::optional<uint8_t> dupShift;  // the source table's shift, kept when it can hold every place
@@ -216,6 +224,63 @@ uint64_t PlaceCopyLists(std::vector<ManifestFile>* files) {
     return next;
 }
 
+// Directories of a manifest of version 3 on: {"name": ..., "parent": place or
+// null}, in any order, every chain of parents reaching the root.
+void ParseDirectories(const Json& dirs, std::vector<ManifestDir>* out) {
+    for (size_t d = 0; d < dirs.size(); ++d) {
+        const std::string at = "directories[" + std::to_string(d) + "]";
+        const Json& o = dirs[d];
+        if (!o.is_object())
+            Bad(at, "must be an object with a name and a parent");
+        const Json* name = Find(o, "name");
+        if (name == nullptr)
+            Bad(at + ".name", "missing");
+        ManifestDir dir;
+        dir.name = Component(*name, at + ".name", kMaxDirName);
+        if (Find(o, "parent") != nullptr)
+            dir.parent = static_cast<int32_t>(Number(o, at, "parent", dirs.size() - 1, std::nullopt));
+        out->push_back(std::move(dir));
+    }
+    // A loop of parents would leave its directories nowhere to go.
+    enum State : uint8_t { kUnseen, kOnPath, kReachesRoot };
+    std::vector<State> state(out->size(), kUnseen);
+    std::vector<int32_t> path;
+    for (size_t d = 0; d < out->size(); ++d) {
+        path.clear();
+        int32_t at = static_cast<int32_t>(d);
+        for (; at >= 0 && state[at] == kUnseen; at = (*out)[at].parent) {
+            state[at] = kOnPath;
+            path.push_back(at);
+        }
+        if (at >= 0 && state[at] == kOnPath)
+            Bad("directories[" + std::to_string(at) + "].parent", "makes a loop of parent directories");
+        for (int32_t p : path)
+            state[p] = kReachesRoot;
+    }
+}
+
+// Directories of a manifest of versions 1 and 2, named by their path: one
+// directory per path, made with its parents on first mention. Exact names:
+// two folders whose names differ only in case stay two.
+class DirsByPath {
+public:
+    explicit DirsByPath(std::vector<ManifestDir>* dirs) : m_dirs(*dirs) {}
+    int32_t i_Place(const std::vector<std::string>& components) {
+        int32_t parent = -1;
+        for (const std::string& c : components) {
+            const auto [it, fresh] = m_places.try_emplace({parent, c}, static_cast<int32_t>(m_dirs.size()));
+            if (fresh)
+                m_dirs.push_back({c, parent});
+            parent = it->second;
+        }
+        return parent;
+    }
+
+private:
+    std::vector<ManifestDir>& m_dirs;
+    std::map<std::pair<int32_t, std::string>, int32_t> m_places;
+};
+
 Manifest ParseManifest(const std::string& text) {
     Json root;
     try {
@@ -227,7 +292,7 @@ Manifest ParseManifest(const std::string& text) {
         Bad("manifest", "must be an object");
     const uint64_t version = Number(root, "manifest", "orvex_manifest", 1000, std::nullopt);
     if (version < kOldestManifest || version > kNewestManifest)
-        Bad("orvex_manifest", "version " + std::to_string(version) + " is not supported (1 or 2)");
+        Bad("orvex_manifest", "version " + std::to_string(version) + " is not supported (1 to 3)");
     const Json* header = Find(root, "header");
     if (header == nullptr || !header->is_object())
         Bad("header", "missing or not an object");
@@ -253,8 +318,13 @@ Manifest ParseManifest(const std::string& text) {
     const Json* dirs = Find(root, "directories");
     if (dirs == nullptr || !dirs->is_array())
         Bad("directories", "missing or not an array");
-    for (size_t d = 0; d < dirs->size(); ++d)
-        m.dirs.push_back(Components((*dirs)[d], "directories[" + std::to_string(d) + "]"));
+    const bool byParent = version >= kFirstManifestWithParents;
+    DirsByPath byPath(&m.dirs);
+    if (byParent)
+        ParseDirectories(*dirs, &m.dirs);
+    else
+        for (size_t d = 0; d < dirs->size(); ++d)
+            byPath.i_Place(Components((*dirs)[d], "directories[" + std::to_string(d) + "]"));
 
     const Json* files = Find(root, "files");
     if (files == nullptr || !files->is_array())
@@ -281,8 +351,13 @@ Manifest ParseManifest(const std::string& text) {
         if ((dot == std::string::npos ? file.name.size() : dot) > kMaxFileStem)
             Bad(at + ".name",
                 "the name before its extension is longer than " + std::to_string(kMaxFileStem) + " bytes");
-        const Json* dir = Find(o, "dir");
-        file.dir = dir == nullptr ? std::vector<std::string>{} : Components(*dir, at + ".dir");
+        if (const Json* dir = Find(o, "dir"); dir != nullptr && byParent) {
+            if (m.dirs.empty())
+                Bad(at + ".dir", "names a directory, but the manifest lists none");
+            file.dir = static_cast<int32_t>(Number(o, at, "dir", m.dirs.size() - 1, std::nullopt));
+        } else if (dir != nullptr) {
+            file.dir = byPath.i_Place(Components(*dir, at + ".dir"));
+        }
         file.time = static_cast<uint32_t>(Number(o, at, "time", UINT32_MAX, 0));
         if (Find(o, "flags") != nullptr)
             file.flags = static_cast<uint32_t>(Number(o, at, "flags", UINT32_MAX, std::nullopt));
@@ -345,32 +420,36 @@ Manifest ParseManifest(const std::string& text) {
     return m;
 }
 
-// The directory of `components`, made when missing. Exact names: two folders
-// whose names differ only in case stay two.
-class DirMaker {
-public:
-    explicit DirMaker(BIG_cl_Fat& fat) : m_fat(fat) {}
-    uint16_t uw_Get(const std::vector<std::string>& components) {
-        uint16_t parent = BIG_cl_Fat::kRootDir;
-        for (const std::string& c : components) {
-            const auto it = m_made.find({parent, c});
-            if (it != m_made.end()) {
-                parent = it->second;
+// Makes the manifest's directories in the table, each after its parents
+// (which the list may give later); the table index of each in `made`. A new
+// table already holds "Temp" at the top: the first such directory of the
+// manifest is that one, not a second beside it.
+bool bMakeDirectories(BIG_cl_Fat& fat, const std::vector<ManifestDir>& dirs, std::vector<uint16_t>* made,
+                      std::string* error) {
+    made->assign(dirs.size(), BIG_cl_Fat::kNoDir);
+    uint16_t temp = fat.uw_GetTempDirIndex();
+    std::vector<int32_t> chain;
+    for (size_t d = 0; d < dirs.size(); ++d) {
+        chain.clear();
+        for (int32_t at = static_cast<int32_t>(d); at >= 0 && (*made)[at] == BIG_cl_Fat::kNoDir;
+             at = dirs[at].parent)
+            chain.push_back(at);
+        for (size_t k = chain.size(); k-- > 0;) {
+            const ManifestDir& dir = dirs[chain[k]];
+            if (dir.parent < 0 && temp != BIG_cl_Fat::kNoDir && dir.name == BIG_cl_Fat::kTempDirName) {
+                (*made)[chain[k]] = std::exchange(temp, BIG_cl_Fat::kNoDir);
                 continue;
             }
-            const uint16_t dir = m_fat.uw_CreateDir(c.c_str(), parent);
-            if (dir == BIG_cl_Fat::kNoDir)
-                return dir;
-            m_made.emplace(std::make_pair(parent, c), dir);
-            parent = dir;
+            const uint16_t parent = dir.parent < 0 ? BIG_cl_Fat::kRootDir : (*made)[dir.parent];
+            (*made)[chain[k]] = fat.uw_CreateDir(dir.name.c_str(), parent);
+            if ((*made)[chain[k]] == BIG_cl_Fat::kNoDir) {
+                *error = "cannot create directory directories[" + std::to_string(chain[k]) + "]";
+                return false;
+            }
         }
-        return parent;
     }
-
-private:
-    BIG_cl_Fat& m_fat;
-    std::map<std::pair<uint16_t, std::string>, uint16_t> m_made;
-};
+    return true;
+}
 
 // The shift of the rebuilt duplicated-files table: the source's when it holds
 // every place exactly (whole units, below the no-place value), else the
@@ -425,13 +504,8 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
         fat.SetHeaderFlags(m.headerFlags);
         fat.SetVersionInfo(m.lastSubmittedCL, m.syncedCL, m.referenceCL, m.clientName, m.label);
     }
-    DirMaker dirs(fat);
-    for (size_t d = 0; ok && d < m.dirs.size(); ++d) {
-        if (dirs.uw_Get(m.dirs[d]) == BIG_cl_Fat::kNoDir) {
-            *error = "cannot create directory directories[" + std::to_string(d) + "]";
-            ok = false;
-        }
-    }
+    std::vector<uint16_t> dirs;
+    ok = ok && bMakeDirectories(fat, m.dirs, &dirs, error);
     // Filled in as the copies are stored; entries that no copy list names keep no place.
     std::vector<uint32_t> dupPlaces(m.dupEntries, BIG_DuplicatedFilesManager::kNoPlace);
     uint32_t dupIndex = BIG_cl_Fat::kNoFile;
@@ -441,12 +515,7 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
     for (size_t f = 0; ok && f < m.files.size(); ++f) {
         const ManifestFile& o = m.files[f];
         const std::string at = "files[" + std::to_string(f) + "]";
-        const uint16_t dir = dirs.uw_Get(o.dir);
-        if (dir == BIG_cl_Fat::kNoDir) {
-            *error = "cannot create the directory of " + at;
-            ok = false;
-            break;
-        }
+        const uint16_t dir = o.dir < 0 ? BIG_cl_Fat::kRootDir : dirs[o.dir];
         const uint32_t index = fat.ul_CreateFile(o.name.c_str(), o.time, dir, o.key);
         if (index == BIG_cl_Fat::kNoFile) {
             *error = "cannot create " + at + " (key " + Hex8(o.key) + ")";

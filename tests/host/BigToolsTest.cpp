@@ -61,8 +61,10 @@ std::string TableDescription(const std::vector<uint8_t>& data,
 }
 
 // Everything a round trip must keep, one line per file in key order: key, the
-// path's bytes, name, type, time, flags, copy count and the content's CRC
-// (every copy's); for the duplicated-files table, TableDescription.
+// path's bytes, name, type, time, flags, its directory's index, copy count and
+// the content's CRC (every copy's); for the duplicated-files table,
+// TableDescription. Then one line per directory: index, name and parent, so
+// that two sibling folders of one name and the files of each are told apart.
 std::string Description(const std::string& path) {
     std::string error;
     auto fat = HOST::Tools::OpenBigfile(path, &error);
@@ -88,7 +90,7 @@ std::string Description(const std::string& path) {
         std::ostringstream line;
         line << std::hex << e.ul_Key << " " << HOST::Tools::EscapeText(fat->GetFilePath(i)) << " | "
              << HOST::Tools::EscapeText(fat->GetFileName(i)) << " " << unsigned(e.uc_Type) << " " << e.ul_Time
-             << " " << e.ul_Flags;
+             << " " << e.ul_Flags << " in d" << e.uw_Dir;
         std::string problem;
         EXPECT_TRUE(contents.bPlaces(i, &places, &problem)) << problem;
         line << " x" << places.size();
@@ -101,10 +103,14 @@ std::string Description(const std::string& path) {
         }
         lines[e.ul_Key] = line.str();
     }
-    fat->File().eClose();
     std::string all;
     for (const auto& [key, line] : lines)
         all += line + "\n";
+    for (uint16_t d = 0; d < fat->uw_GetDirCount(); ++d)
+        if (fat->DirEntry(d).bIsUsed())
+            all += "d" + std::to_string(d) + " " + HOST::Tools::EscapeText(fat->DirEntry(d).sz_Name) +
+                   " in d" + std::to_string(fat->DirEntry(d).uw_Parent) + "\n";
+    fat->File().eClose();
     return all;
 }
 
@@ -128,6 +134,26 @@ std::vector<std::string> VerifyPath(const std::string& path) {
     auto problems = HOST::Tools::Verify(*fat);
     fat->File().eClose();
     return problems;
+}
+
+// A manifest as versions 1 and 2 wrote it: each directory and each file's
+// directory named by the path of names from the top.
+HOST::Tools::detail::Json ByPath(HOST::Tools::detail::Json manifest) {
+    using HOST::Tools::detail::Json;
+    auto path = [&manifest](const Json& place) {
+        Json names = Json::array();
+        for (Json at = place; !at.is_null(); at = manifest["directories"][at.get<size_t>()]["parent"])
+            names.insert(names.begin(), manifest["directories"][at.get<size_t>()]["name"]);
+        return names;
+    };
+    for (Json& f : manifest["files"])
+        f["dir"] = path(f["dir"]);
+    Json dirs = Json::array();
+    for (size_t d = 0; d < manifest["directories"].size(); ++d)
+        dirs.push_back(path(Json(d)));
+    manifest["directories"] = dirs;
+    manifest["orvex_manifest"] = 2;
+    return manifest;
 }
 
 class BigToolsTest : public ::testing::Test {
@@ -188,12 +214,24 @@ TEST_F(BigToolsTest, ExtractThenPackRoundTripsEveryKindOfBigfile) {
         {{}, "plain.ini", 0x20000003, Entry::eContent, std::string(5000, 'p')},
         {{}, "Copies.dup", BIG_DuplicatedFilesManager::kFileKey},
     };
+    // Sibling folders of one name, each with its own files; a new table's own
+    // "Temp" is the first of two.
+    const std::vector<Entry> twins = {
+        {{"Levels"}, "town.wor", 0x30000001, Entry::eContent, "first town"},
+        {{std::string("Levels") + kTwin}, "town.wor", 0x30000002, Entry::eContent, "second town"},
+        {{std::string("Levels") + kTwin, "Sub"}, "deep.ini", 0x30000003, Entry::eContent, "under the second"},
+        {{"Levels", "Sub"}, "deep.ini", 0x30000004, Entry::eContent, "under the first"},
+        {{"Levels", std::string("Sub") + kTwin}, "deep.ini", 0x30000005, Entry::eContent, "one level down"},
+        {{"Temp"}, "scratch.ini", 0x30000006, Entry::eContent, "a second Temp"},
+    };
     const struct {
         const char* what;
         Layout layout;
         std::vector<Entry> entries;
+        bool onePathEach = true;  // a manifest naming directories by path tells them apart
     } cases[] = {
         {"awkward names", {}, names},
+        {"sibling folders of one name", {}, twins, false},
         {"copy lists, several segments, shift 11, small header", {11, 8192, true}, copies},
         {"copy lists, shift 16, large header", {16, 0xC0000000, false}, copies},
         {"copy lists among unused table entries, table shift 5", {8, 0xC0000000, true, 5, 2}, copies},
@@ -228,6 +266,16 @@ TEST_F(BigToolsTest, ExtractThenPackRoundTripsEveryKindOfBigfile) {
         EXPECT_EQ(packed->ul_GetPackageWord(), 0x00070003u);
         EXPECT_EQ(packed->File().uw_GetSegmentCount() > 1, c.layout.maxSegment == 8192);
         packed->File().eClose();
+        // A folder extracted before directories named their parent (versions
+        // 1 and 2: by path) packs the same, but for folders of one name.
+        if (!c.onePathEach)
+            continue;
+        std::string text;
+        ASSERT_TRUE(PLT::ReadWholeFile(dir + "/out/manifest.json", &text));
+        const std::string byPath = ByPath(HOST::Tools::detail::Json::parse(text)).dump(1);
+        ASSERT_TRUE(PLT::WriteWholeFile(dir + "/out/manifest.json", byPath.data(), byPath.size()));
+        ASSERT_TRUE(HOST::Tools::Pack(dir + "/out", dir + "/by-path.big", options, &error)) << error;
+        EXPECT_EQ(Description(big), Description(dir + "/by-path.big"));
     }
     // The manifest keeps the exact bytes of a name that is not UTF-8 ...
     std::string manifest;
@@ -238,6 +286,23 @@ TEST_F(BigToolsTest, ExtractThenPackRoundTripsEveryKindOfBigfile) {
     EXPECT_TRUE(fs::is_directory(m_dir + "/case0/out/manifest%2Ejson"));
     EXPECT_TRUE(fs::exists(m_dir + "/case0/out/%2E./%2E."));
     EXPECT_TRUE(fs::exists(m_dir + "/case0/out/-rf/--force.ini"));
+    // Folders of one name get distinct spellings, each with its own files.
+    const struct {
+        const char* path;
+        std::string bytes;
+    } twinFiles[] = {
+        {"Levels/town.wor", "first town"},
+        {"Levels~d3/town.wor", "second town"},
+        {"Levels~d3/Sub/deep.ini", "under the second"},
+        {"Levels/Sub/deep.ini", "under the first"},
+        {"Levels/Sub~d6/deep.ini", "one level down"},
+        {"Temp~d7/scratch.ini", "a second Temp"},
+    };
+    for (const auto& f : twinFiles) {
+        std::string bytes;
+        EXPECT_TRUE(PLT::ReadWholeFile(m_dir + "/case1/out/" + f.path, &bytes)) << f.path;
+        EXPECT_EQ(bytes, f.bytes) << f.path;
+    }
 }
 
 TEST_F(BigToolsTest, SafeSpellingIsReversibleAndNeverLeavesTheFolder) {
@@ -489,11 +554,10 @@ TEST_F(BigToolsTest, PackRebuildsTheDuplicatedFilesTableAsTheManifestSays) {
     ASSERT_EQ(extracted["duplicated_files_entries"], 8);
     ASSERT_EQ(extracted["files"][0]["copy_index"], 1);
     ASSERT_EQ(extracted["files"][1]["copy_index"], 5);
-    Json version2 = extracted;
-    version2["orvex_manifest"] = 2;
-    version2.erase("duplicated_files_entries");
-    version2.erase("duplicated_files_shift");
-    for (Json& f : version2["files"])
+    Json older = extracted;
+    older.erase("duplicated_files_entries");
+    older.erase("duplicated_files_shift");
+    for (Json& f : older["files"])
         f.erase("copy_index");
     Json moved = extracted;
     moved["files"][0]["copy_index"] = 4;
@@ -512,7 +576,7 @@ TEST_F(BigToolsTest, PackRebuildsTheDuplicatedFilesTableAsTheManifestSays) {
          "entries 8 shift 3: - 00000020#1 00000020#2 00000020#3 - 00000021#1 00000021#2 -"},
         {"copy lists moved", moved, -1,
          "entries 8 shift 11: 00000021#1 00000021#2 - - 00000020#1 00000020#2 00000020#3 -"},
-        {"version 2: the lists one after the other", version2, -1,
+        {"written before the table's fields: the lists one after the other", older, -1,
          "entries 5 shift 11: 00000020#1 00000020#2 00000020#3 00000021#1 00000021#2"},
         {"overlapping copy lists", overlapping, -1,
          "files[1].copy_index: table entries 3 to 4 are also copies of files[0]"},

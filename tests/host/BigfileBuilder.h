@@ -20,6 +20,9 @@
 namespace bigfile_builder {
 
 inline constexpr uint32_t kTime = 1700000000;
+// A directory component ending in this names a second folder of that name
+// beside the first (the bigfile stores the name without it).
+inline constexpr char kTwin[] = "@2";
 
 inline std::vector<uint8_t> WithRefs(const std::vector<uint32_t>& refs, const std::string& data) {
     std::vector<uint8_t> out;
@@ -75,8 +78,10 @@ inline void MakeBigfile(const std::string& path, const Layout& layout, const std
         uint16_t dir = BIG_cl_Fat::kRootDir;
         for (const std::string& c : e.dir) {
             auto it = dirs.find({dir, c});
+            const bool twin = c.size() > 2 && c.compare(c.size() - 2, 2, kTwin) == 0;
+            const std::string name = twin ? c.substr(0, c.size() - 2) : c;
             if (it == dirs.end())
-                it = dirs.emplace(std::make_pair(dir, c), fat.uw_CreateDir(c.c_str(), dir)).first;
+                it = dirs.emplace(std::make_pair(dir, c), fat.uw_CreateDir(name.c_str(), dir)).first;
             dir = it->second;
             ASSERT_NE(dir, BIG_cl_Fat::kNoDir) << c;
         }
