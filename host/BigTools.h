@@ -106,8 +106,9 @@ bool bCheckManifest(const std::string& text, std::string* error);
 
 // `orvex pack`: a new bigfile from a folder made by Extract. False with `error`
 // set on a malformed manifest (naming the bad field), a data file outside the
-// folder, or a write failure; no half-written bigfile and no work folder is
-// left then. `warnings` (when given) receives the files of the folder that the
+// folder or reached through a symbolic link (never followed; the error names
+// it), or a write failure; no half-written bigfile and no work folder is left
+// then. `warnings` (when given) receives the files of the folder that the
 // manifest does not list.
 bool Pack(const std::string& inDir, const std::string& outPath, const PackOptions& options,
           std::string* error, std::vector<std::string>* warnings = nullptr);

@@ -20,6 +20,7 @@
 #include "host/BigTools.h"
 #include "host/BigToolsInternal.h"
 #include "platform/File.h"
+#include "platform/Folder.h"
 #include "platform/Process.h"
 
 namespace HOST::Tools {
@@ -467,9 +468,72 @@ uint8_t uc_TableShift(std::optional<uint8_t> source, uint8_t alignment, const st
     return *source;
 }
 
-// Builds the bigfile at `tmpPath`; reports through `error`.
-bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& tmpPath,
-               const PackOptions& options, std::string* error) {
+// Reads the data files of the folder open as `folder` (shown as `inDir`), one
+// component at a time and without following a link: a link planted in the
+// folder could otherwise name any file of the machine. The last file's folder
+// stays open, since a manifest lists the files of one folder together.
+class ListedReader {
+public:
+    ListedReader(PLT::FileHandle folder, const std::string& inDir)
+        : m_folder(folder), ms_InDir(inDir), m_dir(folder) {}
+    ~ListedReader() {
+        if (m_dir != m_folder)
+            PLT::CloseFile(m_dir);
+    }
+    ListedReader(const ListedReader&) = delete;
+    ListedReader& operator=(const ListedReader&) = delete;
+
+    // The whole file `rel` into `bytes`; false with `error` naming `field`
+    // and, for a folder on the way that failed (a link), that folder.
+    bool bRead(const std::string& rel, size_t extra, const std::string& field, std::string* bytes,
+               std::string* error) {
+        const size_t slash = rel.rfind('/');
+        const std::string dirRel = slash == std::string::npos ? "" : rel.substr(0, slash);
+        std::string failedAt;
+        if (m_dir == PLT::kInvalidFile || dirRel != ms_DirRel) {
+            if (m_dir != m_folder)
+                PLT::CloseFile(m_dir);
+            ms_DirRel = dirRel;
+            m_dir = dirRel.empty() ? m_folder : PLT::OpenDirectoryBelow(m_folder, dirRel, &failedAt);
+        }
+        PLT::FileHandle file = PLT::kInvalidFile;
+        if (m_dir != PLT::kInvalidFile) {
+            file = PLT::OpenFileBelow(m_dir, slash == std::string::npos ? rel : rel.substr(slash + 1),
+                                      &failedAt);
+            failedAt = JoinPath(dirRel, failedAt);
+        }
+        const std::string shown = "cannot read " + EscapeText(JoinPath(ms_InDir, rel)) + " (" + field + "): ";
+        uint64_t size = 0;
+        bool ok = file != PLT::kInvalidFile && PLT::GetFileSize(file, &size);
+        if (!ok) {
+            const std::string where = file == PLT::kInvalidFile && failedAt != rel
+                                          ? EscapeText(JoinPath(ms_InDir, failedAt)) + ": "
+                                          : "";
+            *error = shown + where + PLT::ErrorText(PLT::LastError());
+        } else if (size > UINT32_MAX - extra) {
+            *error = shown + "too large for a bigfile";
+            ok = false;
+        } else {
+            bytes->resize(static_cast<size_t>(size));
+            ok = PLT::ReadAt(file, 0, bytes->data(), bytes->size());
+            if (!ok)
+                *error = shown + PLT::ErrorText(PLT::LastError());
+        }
+        PLT::CloseFile(file);
+        return ok;
+    }
+
+private:
+    PLT::FileHandle m_folder;
+    std::string ms_InDir;
+    std::string ms_DirRel;  // the folder open as m_dir, relative to m_folder
+    PLT::FileHandle m_dir;
+};
+
+// Builds the bigfile at `tmpPath` from the folder `inDir`, open as `folder`;
+// reports through `error`.
+bool bPackInto(const Manifest& m, PLT::FileHandle folder, const std::string& inDir,
+               const std::string& tmpPath, const PackOptions& options, std::string* error) {
     const uint64_t fileCount = std::max<uint64_t>(m.fileCount, m.files.size() + 1);
     const uint64_t dirCount = std::max<uint64_t>(m.dirCount, m.dirs.size() + 2);
     if (fileCount > UINT32_MAX || dirCount > 0xFFFF) {
@@ -506,6 +570,7 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
     }
     std::vector<uint16_t> dirs;
     ok = ok && bMakeDirectories(fat, m.dirs, &dirs, error);
+    ListedReader listed(folder, inDir);
     // Filled in as the copies are stored; entries that no copy list names keep no place.
     std::vector<uint32_t> dupPlaces(m.dupEntries, BIG_DuplicatedFilesManager::kNoPlace);
     uint32_t dupIndex = BIG_cl_Fat::kNoFile;
@@ -524,14 +589,7 @@ bool bPackInto(const Manifest& m, const std::string& inDir, const std::string& t
         }
         data.clear();
         if (o.data) {
-            const std::string path = JoinPath(inDir, *o.data);
-            uint64_t size = 0;
-            if (!PLT::GetPathSize(path, &size) || size > UINT32_MAX - 4 * (o.refs.size() + 1) ||
-                !PLT::ReadWholeFile(path, &bytes)) {
-                *error =
-                    "cannot read " + path + " (" + at + ".data)" +
-                    (size > UINT32_MAX - 4 * (o.refs.size() + 1) ? ": too large for a bigfile"
-                                                                 : ": " + PLT::ErrorText(PLT::LastError()));
+            if (!listed.bRead(*o.data, 4 * (o.refs.size() + 1), at + ".data", &bytes, error)) {
                 ok = false;
                 break;
             }
@@ -721,13 +779,19 @@ bool Pack(const std::string& inDir, const std::string& outPath, const PackOption
             PLT::RemoveDirectory(work);
         }
     } cleanUp{work};
+    const PLT::FileHandle folder = PLT::OpenDirectory(inDir);
+    if (folder == PLT::kInvalidFile) {
+        *error = "cannot open " + inDir + ": " + PLT::ErrorText(PLT::LastError());
+        return false;
+    }
     bool ok = false;
     try {
-        ok = bPackInto(manifest, inDir, JoinPath(work, baseName), options, error);
+        ok = bPackInto(manifest, folder, inDir, JoinPath(work, baseName), options, error);
     } catch (const std::exception& ex) {
         *error = std::string("cannot build the bigfile: ") + ex.what();
         ok = false;
     }
+    PLT::CloseFile(folder);
     if (!ok)
         return false;
     std::vector<std::string> names;

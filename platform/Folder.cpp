@@ -46,6 +46,35 @@ FileHandle OpenAt(FileHandle parent, const std::string& name, int flags, mode_t 
     }
 }
 
+// Opens `relPath` below `folder` one component at a time, the last with
+// `lastFlags`; see OpenFileBelow for `failedAt`.
+FileHandle OpenBelow(FileHandle folder, const std::string& relPath, int lastFlags, std::string* failedAt) {
+    if (ShouldFail(FaultOp::eOpen))
+        return Refuse(kErrInjected);
+    FileHandle at = folder;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = relPath.find('/', start);
+        const bool last = slash == std::string::npos;
+        const size_t end = last ? relPath.size() : slash;
+        const std::string name = relPath.substr(start, end - start);
+        const FileHandle next = bIsOneComponent(name)
+                                    ? OpenAt(at, name, last ? lastFlags : O_RDONLY | O_DIRECTORY, 0)
+                                    : Refuse(EINVAL);
+        if (at != folder)
+            close(at);
+        if (next == kInvalidFile) {
+            if (failedAt != nullptr)
+                *failedAt = relPath.substr(0, end);
+            return kInvalidFile;
+        }
+        if (last)
+            return next;
+        at = next;
+        start = slash + 1;
+    }
+}
+
 }  // namespace
 
 FileHandle OpenDirectory(const std::string& path) {
@@ -92,6 +121,26 @@ FileHandle CreateFileIn(FileHandle parent, const std::string& name) {
     }
     // O_NONBLOCK changes nothing for a regular file: left as it is, two calls per file saved.
     return fd;
+}
+
+FileHandle OpenFileBelow(FileHandle folder, const std::string& relPath, std::string* failedAt) {
+    const FileHandle file = OpenBelow(folder, relPath, O_RDONLY | O_NONBLOCK, failedAt);
+    if (file == kInvalidFile)
+        return file;
+    struct stat st;
+    if (fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(file);
+        if (failedAt != nullptr)
+            *failedAt = relPath;
+        return Refuse(kErrNotRegularFile);
+    }
+    // Non-blocking only until the kind was known.
+    fcntl(file, F_SETFL, fcntl(file, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+FileHandle OpenDirectoryBelow(FileHandle folder, const std::string& relPath, std::string* failedAt) {
+    return OpenBelow(folder, relPath, O_RDONLY | O_DIRECTORY, failedAt);
 }
 
 bool WriteAll(FileHandle file, const void* data, size_t size) {

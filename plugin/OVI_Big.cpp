@@ -19,7 +19,6 @@
 #include "BIGfile/BIG_Init.h"
 #include "BIGfile/BIG_LoadManager.h"
 #include "BIGfile/BIG_ReferenceManager.h"
-#include "DesignPaTterns/DPT_Singleton.h"
 #include "platform/DebugOutput.h"
 #include "platform/Signals.h"
 #include "platform/Terminal.h"
@@ -41,35 +40,27 @@ void ShowIndexing(uint32_t, const char* text, void* terminal) {
         PLT::SetStatusLine(text != nullptr ? text : "");
 }
 
-// What the engine keeps for the whole process: its runtime library counts its
-// starts (only the first start and the last stop do work; it keeps no other
-// state on this platform, nor do the memory and timer services that start
-// after it), the shared file buffer (the buffer of the file read last, one
-// reference) and the buffer of the last reference query.
-struct EngineRuntime {
-    uint32_t ul_Users = 0;
-    BIG::FBuff* po_SharedBuffer = nullptr;
-    OVI_RefBuffer refBuffer;
-};
-
-EngineRuntime& Runtime() {
-    return DPT::Singleton<EngineRuntime>::Instance();
-}
+// The engine's runtime library counts its starts: only the first start and
+// the last stop do work. It keeps no other state on this platform, nor do the
+// memory and timer services that start after it.
+uint32_t g_RuntimeUsers = 0;
 
 void StartRuntime() {
-    ++Runtime().ul_Users;
+    ++g_RuntimeUsers;
 }
 
 void StopRuntime() {
-    if (Runtime().ul_Users != 0)
-        --Runtime().ul_Users;
+    if (g_RuntimeUsers != 0)
+        --g_RuntimeUsers;
 }
 
+// The shared file buffer: the buffer of the file read last, one reference.
+BIG::FBuff* g_SharedBuffer = nullptr;
+
 void TakeSharedBuffer(BIG::FBuff* buffer) {
-    BIG::FBuff*& shared = Runtime().po_SharedBuffer;
-    if (shared != nullptr)
-        shared->Release();
-    shared = buffer;
+    if (g_SharedBuffer != nullptr)
+        g_SharedBuffer->Release();
+    g_SharedBuffer = buffer;
 }
 
 // The asynchronous I/O manager, when it serves bigfile `bf` from `fat`'s container.
@@ -132,11 +123,12 @@ OVI_Big::~OVI_Big() {
 }
 
 uint32_t OVI_Big::ul_RuntimeUsers() {
-    return Runtime().ul_Users;
+    return g_RuntimeUsers;
 }
 
 OVI_RefBuffer& OVI_Big::RefBuffer() {
-    return Runtime().refBuffer;
+    static OVI_RefBuffer s_buffer;
+    return s_buffer;
 }
 
 const uint32_t* OVI_Big::pul_GetRefKeys() {
@@ -257,14 +249,17 @@ int32_t OVI_Big::eDeinit() {
 void OVI_Big::_StopEngine() {
     TakeSharedBuffer(nullptr);
     if (mb_BigfileOpen) {
-        const BIG_cl_LoadManager* loadManager = BIG_cl_LoadManager::po_Get();
-        if (loadManager != nullptr && loadManager->po_GetLoadOrderManager() != nullptr) {
+        BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
+        const bool loadManager = hooks.hasLoadManager && hooks.hasLoadManager() &&
+                                 hooks.hasLoadOrderManager && hooks.hasLoadOrderManager();
+        if (loadManager) {
             SDK_DeinitBeforeBigfileClosed();
         } else {
             // The reference manager reads through the bigfile until it stops.
-            if (const auto& destroy = BIG_LibraryHooks().destroyReferenceManager)
-                destroy();
-            BIG_ResetDuplicatedFiles();
+            if (hooks.destroyReferenceManager)
+                hooks.destroyReferenceManager();
+            if (hooks.resetDuplicatedFiles)
+                hooks.resetDuplicatedFiles();
         }
         if (mpo_Fat != nullptr)
             mpo_Fat->File().eClose();

@@ -1,7 +1,6 @@
 // The exported factory entry points and the library's attach handler.
 #include "plugin/OVI_Factory.h"
 
-#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Host.h"
 #include "plugin/OVI_HostEnvironment.h"
 
@@ -11,7 +10,8 @@ template class OVC_FactoryInterface<OVC_FactoryPolicy>;
 template class OVI_Factory<OVC_FactoryPolicy>;
 
 OVC_FactoryInterface<OVC_FactoryPolicy>& OVI_GetFactory() {
-    return DPT::Singleton<OVI_Factory<OVC_FactoryPolicy>>::Instance();
+    static OVI_Factory<OVC_FactoryPolicy> s_Factory;
+    return s_Factory;
 }
 
 }  // namespace ORVEX

@@ -5,7 +5,6 @@
 #include <memory>
 #include <utility>
 
-#include "DesignPaTterns/DPT_Singleton.h"
 #include "platform/Clock.h"
 #include "platform/Terminal.h"
 
@@ -18,7 +17,8 @@ struct Step {
 };
 
 Step& CurrentStep() {
-    return DPT::Singleton<Step>::Instance();
+    static Step step;
+    return step;
 }
 
 }  // namespace

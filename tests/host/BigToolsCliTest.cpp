@@ -230,4 +230,41 @@ TEST_F(BigToolsCli, PackRefusesBadManifestFieldsAndLeavesNothingBehind) {
     EXPECT_FALSE(Contains(linked.err, "Levels/again/")) << linked.err;
 }
 
+// A link planted in an extracted folder is never read through: pack refuses
+// it by name, exits non-zero and leaves no bigfile, whether the link stands
+// for the data file itself or for a folder on its way.
+TEST_F(BigToolsCli, PackRefusesADataFileReachedThroughALink) {
+    const std::string outside = m_dir + "/outside";
+    fs::create_directories(outside);
+    for (int k = 0; k < 3; ++k)
+        Write("outside/file" + std::to_string(k) + ".ini", "secret");
+    const struct {
+        const char* what;
+        const char* plant;  // replaced by a link to `outside` or a file in it
+        bool folder;
+        std::string named;
+    } cases[] = {
+        {"the data file", "Levels/file1.ini", false,
+         "/out/Levels/file1.ini (files[1].data): it is a symbolic link"},
+        {"a folder on its way", "Levels", true, "/out/Levels: it is a symbolic link"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_dir + "/out");
+        ASSERT_EQ(RunOrvex({"extract", m_big, m_dir + "/out", "--no-sync"}).exitCode, 0);
+        const std::string plant = m_dir + "/out/" + c.plant;
+        fs::remove_all(plant);
+        if (c.folder)
+            fs::create_directory_symlink(outside, plant);
+        else
+            fs::create_symlink(outside + "/file1.ini", plant);
+        const std::string big = m_dir + "/linked" + std::to_string(n++) + ".big";
+        const PLT::ProcessResult r = RunOrvex({"pack", m_dir + "/out", big});
+        EXPECT_EQ(r.exitCode, 4) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.named)) << r.err;
+        EXPECT_FALSE(fs::exists(big));
+    }
+}
+
 }  // namespace

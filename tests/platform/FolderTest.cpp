@@ -1,5 +1,6 @@
-// Writing a tree under one folder: links planted in it are refused, never
-// followed, and special files are never opened as if they were files.
+// Writing and reading a tree under one folder: links planted in it are
+// refused, never followed, and special files are never opened as if they were
+// files.
 #include "platform/Folder.h"
 
 #include <gtest/gtest.h>
@@ -32,11 +33,22 @@ TEST(Folder, CreatesFoldersAndFilesRelativeToTheirParent) {
     EXPECT_TRUE(WriteAll(file, "hello", 5));
     CloseFile(file);
     EXPECT_EQ(ReadText(dir.Path() + "/a b/x.ini"), "hello");
+    const FileHandle below = OpenDirectoryBelow(root, "a b");
+    ASSERT_NE(below, kInvalidFile);
+    const FileHandle read = OpenFileBelow(below, "x.ini");
+    CloseFile(below);
+    ASSERT_NE(read, kInvalidFile);
+    char text[5];
+    EXPECT_TRUE(ReadAt(read, 0, text, 5));
+    EXPECT_EQ(std::string(text, 5), "hello");
+    CloseFile(read);
     EXPECT_TRUE(SyncFileSystem(root));
     for (const char* bad : {"", ".", "..", "a/b"}) {
         EXPECT_EQ(OpenOrMakeSubdirectory(root, bad), kInvalidFile) << bad;
         EXPECT_EQ(CreateFileIn(root, bad), kInvalidFile) << bad;
     }
+    for (const char* bad : {"", "/a b/x.ini", "a b//x.ini", "./a b/x.ini", "a b/../a b/x.ini", "a b/"})
+        EXPECT_EQ(OpenFileBelow(root, bad), kInvalidFile) << bad;
     CloseFile(again);
     CloseFile(sub);
     CloseFile(root);
@@ -62,6 +74,19 @@ TEST(Folder, PlantedLinksAreRefusedNotFollowed) {
     EXPECT_EQ(LastError(), kErrSymbolicLink);
     EXPECT_EQ(CreateFileIn(root, "dangling"), kInvalidFile);
     EXPECT_EQ(LastError(), kErrSymbolicLink);
+    // Reading: a link at the end or on the way is named, never followed.
+    const struct {
+        const char* path;
+        const char* link;
+    } reads[] = {{"file", "file"}, {"folder/victim", "folder"}, {"dangling", "dangling"}};
+    for (const auto& r : reads) {
+        std::string failedAt;
+        EXPECT_EQ(OpenFileBelow(root, r.path, &failedAt), kInvalidFile) << r.path;
+        EXPECT_EQ(LastError(), kErrSymbolicLink) << r.path;
+        EXPECT_EQ(failedAt, r.link);
+    }
+    EXPECT_EQ(OpenDirectoryBelow(root, "folder"), kInvalidFile);
+    EXPECT_EQ(LastError(), kErrSymbolicLink);
     CloseFile(root);
     EXPECT_EQ(ReadText(elsewhere + "/victim"), "keep");
     EXPECT_FALSE(fs::exists(elsewhere + "/absent"));
@@ -81,6 +106,8 @@ TEST(Folder, OnlyRegularFilesAreOpened) {
     EXPECT_EQ(LastError(), kErrNotRegularFile);
     const FileHandle root = OpenDirectory(dir.Path());
     EXPECT_EQ(CreateFileIn(root, "fifo"), kInvalidFile);
+    EXPECT_EQ(LastError(), kErrNotRegularFile);
+    EXPECT_EQ(OpenFileBelow(root, "fifo"), kInvalidFile);
     EXPECT_EQ(LastError(), kErrNotRegularFile);
     CloseFile(root);
     // A link to a regular file is still a file.
@@ -102,6 +129,9 @@ TEST(Folder, FaultsAreInjectedLikeOtherFileCalls) {
     EXPECT_EQ(LastError(), kErrInjected);
     const FileHandle file = CreateFileIn(root, "b");
     ASSERT_NE(file, kInvalidFile);
+    InjectFault(FaultOp::eOpen, 1);
+    EXPECT_EQ(OpenFileBelow(root, "b"), kInvalidFile);
+    EXPECT_EQ(LastError(), kErrInjected);
     InjectFault(FaultOp::eWrite, 1);
     EXPECT_FALSE(WriteAll(file, "x", 1));
     InjectFault(FaultOp::eFlush, 1);
