@@ -1,28 +1,19 @@
-// Start-up and shutdown of the bigfile library, and the slots through which
-// its process-wide components meet.
+// Start-up and shutdown of the bigfile library, and the few slots through
+// which a lower layer reaches a higher one.
 //
-// BIG_InitLibrary creates, in this order:
-//   1. the asynchronous I/O manager          (hooks.createAsyncIOManager; the process-wide
-//                                            BIG_cl_AsynchronousIOManager when unset)
-//   2. the load manager                      (hooks.createLoadManager)
-//   3. the global table                      (hooks.createGlobalFat; a BIG_cl_AsynchronousFat
-//                                            bound to that manager when unset)
-//   4. the duplicated-files manager          (hooks.createDuplicatedFiles)
-//   then hands the global table to the load-order manager (hooks.setLoadOrderFat),
-//   reads the user key (BIG_cl_Fat::ReadUserId), creates the bigfile list whose
-//   first slot holds the global table, initialises the file-system component
-//   (hooks.initFileSys) and last creates the package manager
-//   (hooks.createPackageManager).
-// BIG_CloseLibrary releases the bigfile list, the load manager, the global
-// table, the asynchronous I/O manager, the duplicated-files manager and the
-// package manager, in this order.
+// BIG_InitLibrary makes the process-wide components in the order written out
+// in BIG_Init.cpp (asynchronous I/O manager, load manager with its load-order
+// manager, global table, duplicated-files table, user key, bigfile list,
+// package list); BIG_CloseLibrary stops the reference manager and destroys
+// them in reverse dependency order. Each component is a DPT::Singleton reached
+// through its class's accessor (po_GetInstance / po_Get).
 //
-// The components live in their own subsystems; each fills its slots of
-// BIG_LibraryHooks() before the library starts (an unset slot is skipped).
-// The table reaches them only through the query slots below, so that it can be
-// built and tested alone.
+// The slots below stay for calls that go up the layers: the table (which is
+// built and tested alone) asks for copy places and packages and pauses the
+// reference manager while it edits; the plug-in decides whether a reference
+// manager runs at all. An unset slot is skipped.
 //
-// Threads: start-up, shutdown and hook registration run on the engine's main
+// Threads: start-up, shutdown and slot changes run on the engine's main
 // thread, before and after any other thread of the library runs.
 #pragma once
 
@@ -33,36 +24,12 @@
 class BIG_cl_Fat;
 
 struct BIG_st_LibraryHooks {
-    // Start-up and shutdown of the components, in the order above.
-    std::function<void()> createAsyncIOManager;
-    std::function<void()> destroyAsyncIOManager;
-    std::function<void()> createLoadManager;
-    std::function<void()> destroyLoadManager;
-    std::function<std::unique_ptr<BIG_cl_Fat>()> createGlobalFat;
-    std::function<void()> createDuplicatedFiles;
-    std::function<void()> destroyDuplicatedFiles;
-    std::function<void(BIG_cl_Fat*)> setLoadOrderFat;
-    std::function<void()> initFileSys;
-    std::function<void()> createPackageManager;
-    std::function<void()> destroyPackageManager;
-
-    // Before the bigfile is closed (SDK_DeinitBeforeBigfileClosed).
-    std::function<bool()> hasLoadManager;
-    // Requests the load manager holds (allocated, not yet finished); the
-    // reference manager works only while it is 0.
-    std::function<uint32_t()> loadManagerRequestCount;
-    std::function<bool()> hasLoadOrderManager;
-    std::function<void()> deactivateLoadOrder;
-    // Replaces a duplicated-files manager that holds data by an empty one.
-    std::function<void()> resetDuplicatedFiles;
-
-    // After a bigfile has been opened and read (BIG_AfterBigfileRead): loads the
-    // duplicated-files table (key 0x1000) and starts the reference manager.
-    std::function<void(BIG_cl_Fat&)> loadDuplicatedFiles;
+    // After a bigfile has been opened and read (BIG_AfterBigfileRead), and before
+    // it is closed or the library stops: the reference manager, when one runs.
     std::function<void(BIG_cl_Fat&)> startReferenceManager;
     std::function<void()> destroyReferenceManager;
 
-    // Queries of the table.
+    // Queries of the table. Filled by the start-up when unset.
     // Entry `index` of the duplicated-files position table, 0xFFFFFFFF when none.
     std::function<uint32_t(uint32_t index)> duplicatedPosition;
     // Number of package bigfiles, and the table of one (null when none).
@@ -95,7 +62,7 @@ private:
     BIG_cl_Fat* mapo_Fat[kMaxBigfiles] = {};
 };
 
-// Start-up as above. False when the library is already started.
+// Start-up (BIG_Init.cpp). False when the library is already started.
 bool BIG_InitLibrary();
 // Shutdown as above; does nothing when the library is not started.
 void BIG_CloseLibrary();
@@ -109,6 +76,8 @@ BIG_cl_BigfileList* BIG_pst_GetBigfileList();
 // applies its pending changes and saves its IDX file while the bigfile can
 // still be read), deactivates the load order and empties the duplicated-files table.
 void SDK_DeinitBeforeBigfileClosed();
+// Replaces a duplicated-files table that holds data by an empty one.
+void BIG_ResetDuplicatedFiles();
 // After a bigfile has been opened and read into `fat`: the duplicated-files
 // table is loaded when key 0x1000 is present, then the reference manager starts.
 void BIG_AfterBigfileRead(BIG_cl_Fat& fat);

@@ -16,6 +16,7 @@
 #include "BIGfile/BIG_StreamReader.h"
 #include "BIGfile/BIG_TimeBudget.h"
 #include "BIGfile/LoadOrdering/BIG_LoadOrderManager.h"
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "platform/Clock.h"
@@ -36,8 +37,6 @@ constexpr uint32_t kLinkContentSize = 20;
 constexpr uint64_t kFirstProgressMs = 100;
 constexpr uint64_t kProgressPeriodMs = 1001;
 const char* const kProgressEndings[4] = {"   ", ".  ", ".. ", "..."};
-
-BIG_cl_LoadManager* g_instance = nullptr;
 
 void ReleaseData(BIG::FBuff* data) {
     if (data != nullptr)
@@ -701,81 +700,15 @@ void BIG_cl_LoadManager::LoadAll(bool showProgress) {
 // ---- singleton -------------------------------------------------------------------------------
 
 BIG_cl_LoadManager* BIG_cl_LoadManager::po_Create(BIG_cl_AsynchronousIOManager& asyncIO) {
-    if (g_instance == nullptr) {
-        g_instance = new BIG_cl_LoadManager(asyncIO);
-        BIG_LoadOrderManager::SetInstance(g_instance->m_pLoadOrder.get());
-    }
-    return g_instance;
+    if (DPT::Singleton<BIG_cl_LoadManager>::bCreate(asyncIO))
+        BIG_LoadOrderManager::SetInstance(po_Get()->m_pLoadOrder.get());
+    return po_Get();
 }
 
 BIG_cl_LoadManager* BIG_cl_LoadManager::po_Get() {
-    return g_instance;
+    return DPT::Singleton<BIG_cl_LoadManager>::pGet();
 }
 
 void BIG_cl_LoadManager::Destroy() {
-    delete g_instance;
-    g_instance = nullptr;
-}
-
-// ---- library start-up ------------------------------------------------------------------------
-
-void BIG_InstallLoadingHooks() {
-    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-    auto fill = [](auto& slot, auto function) {
-        if (!slot)
-            slot = function;
-    };
-    fill(hooks.createLoadManager, [] {
-        BIG_cl_AsynchronousIOManager* asyncIO = BIG_cl_AsynchronousIOManager::po_GetInstance();
-        if (asyncIO == nullptr) {
-            ERR_X_Raise("Assert", "The load manager needs the asynchronous I/O manager: create it first");
-            return;
-        }
-        BIG_cl_LoadManager::po_Create(*asyncIO);
-    });
-    fill(hooks.destroyLoadManager, [] { BIG_cl_LoadManager::Destroy(); });
-    fill(hooks.createDuplicatedFiles, [] { BIG_DuplicatedFilesManager::CreateSingleton(); });
-    fill(hooks.destroyDuplicatedFiles, [] { BIG_DuplicatedFilesManager::DestroySingleton(); });
-    fill(hooks.setLoadOrderFat, [](BIG_cl_Fat* fat) {
-        // The global table is the asynchronous one, which also reads the contents.
-        BIG_cl_AsynchronousFat* reader = dynamic_cast<BIG_cl_AsynchronousFat*>(fat);
-        if (reader == nullptr)
-            reader = BIG_cl_AsynchronousFat::po_GetInstance();
-        if (BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get())
-            manager->SetFat(fat, reader);
-    });
-    fill(hooks.createPackageManager, [] { BIG_cl_DLCPackageManager::po_Alloc(); });
-    fill(hooks.destroyPackageManager, [] { BIG_cl_DLCPackageManager::Free(); });
-    fill(hooks.hasLoadManager, [] { return BIG_cl_LoadManager::po_Get() != nullptr; });
-    // The reference manager's worker yields while loading is going on.
-    fill(hooks.loadManagerRequestCount, []() -> uint32_t {
-        const BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get();
-        return manager != nullptr ? manager->ul_GetRequestCount() : 0;
-    });
-    fill(hooks.hasLoadOrderManager, [] {
-        const BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get();
-        return manager != nullptr && manager->po_GetLoadOrderManager() != nullptr;
-    });
-    fill(hooks.deactivateLoadOrder, [] {
-        if (BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get())
-            manager->po_GetLoadOrderManager()->Deactivate();
-    });
-    fill(hooks.resetDuplicatedFiles, [] {
-        const auto table = BIG_DuplicatedFilesManager::Get();
-        if (table && table->bHasData())
-            BIG_DuplicatedFilesManager::CreateSingleton();
-    });
-    fill(hooks.loadDuplicatedFiles, [](BIG_cl_Fat& fat) {
-        if (BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get())
-            BIG_DuplicatedFilesManager::bLoadFromBigfile(*manager, fat);
-    });
-    fill(hooks.duplicatedPosition, &BIG_DuplicatedFilesManager::ul_GetGlobalPosition);
-    fill(hooks.packageCount, []() -> uint32_t {
-        const BIG_cl_DLCPackageManager* packages = BIG_cl_DLCPackageManager::po_Get();
-        return packages != nullptr ? packages->ul_GetPackageCount() : 0;
-    });
-    fill(hooks.packageFat, [](uint32_t index) -> BIG_cl_Fat* {
-        const BIG_cl_DLCPackageManager* packages = BIG_cl_DLCPackageManager::po_Get();
-        return packages != nullptr ? packages->po_FindPackageFat(index) : nullptr;
-    });
+    DPT::Singleton<BIG_cl_LoadManager>::Destroy();
 }

@@ -275,9 +275,3 @@ private:
     float m_loadingTime = 0.0f;
     std::unique_ptr<BIG_LoadOrderManager> m_pLoadOrder;
 };
-
-// Fills the library start-up slots (BIG_Init.h) of the loading components that
-// are still unset: the load manager and its load-order manager, the
-// duplicated-files table, the package list, and the queries the table and its
-// reader make of them.
-void BIG_InstallLoadingHooks();

@@ -10,6 +10,8 @@
 
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_Init.h"
+#include "BIGfile/BIG_LoadManager.h"
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "platform/Clock.h"
@@ -26,15 +28,17 @@ constexpr uint32_t kEventCreatedToo = 6;
 // Pause at the end of the statistics before the held-back notification goes out.
 constexpr uint32_t kFinalFlushDelayMs = 5;
 
-struct ProcessInstance {
+// The options the process-wide manager is made with.
+struct CreationOptions {
     std::mutex mutex;
-    std::unique_ptr<ReferenceManager> manager;
     ReferenceManager::Options options;
 };
 
-ProcessInstance& Instance() {
-    static ProcessInstance instance;
-    return instance;
+// The game's loading comes first: the worker waits while the load manager
+// holds requests.
+bool bLoadManagerBusy() {
+    const BIG_cl_LoadManager* manager = BIG_cl_LoadManager::po_Get();
+    return manager != nullptr && manager->ul_GetRequestCount() != 0;
 }
 
 }  // namespace
@@ -47,10 +51,7 @@ ReferenceManager::ReferenceManager(BIG_cl_Fat& fat, Options options)
         // The game's loading comes first; without a load manager to ask, the
         // library is not set up for indexing yet.
         m_options.loadManagerBusy = [] {
-            const BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-            if (!hooks.hasLoadManager || !hooks.hasLoadManager())
-                return true;
-            return hooks.loadManagerRequestCount && hooks.loadManagerRequestCount() != 0;
+            return BIG_cl_LoadManager::po_Get() == nullptr || bLoadManagerBusy();
         };
     }
     m_table.reserve(kInitialCapacity);
@@ -475,45 +476,36 @@ void ReferenceManager::Broadcast(uint32_t state, float percent) {
 // ---- process-wide instance ---------------------------------------------------------
 
 ReferenceManager* ReferenceManager::po_Create(BIG_cl_Fat& fat) {
-    ProcessInstance& instance = Instance();
-    std::lock_guard<std::mutex> lock(instance.mutex);
-    if (!instance.manager) {
-        instance.manager = std::make_unique<ReferenceManager>(fat, instance.options);
-        instance.manager->bStart();
+    Options options;
+    {
+        CreationOptions& creation = DPT::Singleton<CreationOptions>::Instance();
+        std::lock_guard<std::mutex> lock(creation.mutex);
+        options = creation.options;
     }
-    return instance.manager.get();
+    // Made and started on the engine's main thread, like its shutdown.
+    if (DPT::Singleton<ReferenceManager>::bCreate(fat, std::move(options)))
+        po_Get()->bStart();
+    return po_Get();
 }
 
 ReferenceManager* ReferenceManager::po_Get() {
-    ProcessInstance& instance = Instance();
-    std::lock_guard<std::mutex> lock(instance.mutex);
-    return instance.manager.get();
+    return DPT::Singleton<ReferenceManager>::pGet();
 }
 
 void ReferenceManager::Destroy() {
-    std::unique_ptr<ReferenceManager> manager;
-    {
-        ProcessInstance& instance = Instance();
-        std::lock_guard<std::mutex> lock(instance.mutex);
-        manager = std::move(instance.manager);
-    }
-    manager.reset();
+    DPT::Singleton<ReferenceManager>::Destroy();
 }
 
 void ReferenceManager::SetCreationOptions(Options options) {
-    ProcessInstance& instance = Instance();
-    std::lock_guard<std::mutex> lock(instance.mutex);
-    instance.options = std::move(options);
+    CreationOptions& creation = DPT::Singleton<CreationOptions>::Instance();
+    std::lock_guard<std::mutex> lock(creation.mutex);
+    creation.options = std::move(options);
 }
 
 void ReferenceManager::InstallBatchHooks() {
     Options options;
-    options.loadManagerBusy = [] {
-        const BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-        if (!hooks.hasLoadManager || !hooks.hasLoadManager())
-            return false;
-        return hooks.loadManagerRequestCount && hooks.loadManagerRequestCount() != 0;
-    };
+    // A batch tool has no game loading to yield to when no load manager runs.
+    options.loadManagerBusy = [] { return bLoadManagerBusy(); };
     SetCreationOptions(std::move(options));
     InstallLibraryHooks();
 }

@@ -8,11 +8,13 @@
 //
 // Destroy() must only run when no other thread can still use the object
 // (engine shutdown); after it, Instance() would create a fresh one and pGet()
-// returns null. T needs a default constructor.
+// returns null. Instance() needs a default constructor; bCreate() passes its
+// arguments to T's constructor (a component built from the ones before it).
 #pragma once
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 namespace DPT {
 
@@ -35,12 +37,14 @@ public:
     // The object, or null when it was never created or has been destroyed.
     static T* pGet() { return s_object.load(std::memory_order_acquire); }
 
-    // Creates the object; false (and nothing changes) when it already exists.
-    static bool bCreate() {
+    // Creates the object from `args`; false (and nothing changes, the
+    // arguments unused) when it already exists.
+    template <class... Args>
+    static bool bCreate(Args&&... args) {
         std::lock_guard<std::mutex> lock(s_mutex);
         if (s_object.load(std::memory_order_relaxed))
             return false;
-        s_object.store(new T(), std::memory_order_release);
+        s_object.store(new T(std::forward<Args>(args)...), std::memory_order_release);
         return true;
     }
 

@@ -9,6 +9,7 @@
 #include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_FBuff.h"
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Assert.h"
 #include "orvex/OVC_Interface.h"
 
@@ -238,8 +239,7 @@ BankFileView BankFileView::FromFileData(uint32_t ulKey, const BIG_st_FileData* d
 }
 
 BankRegistry& BankRegistry::Instance() {
-    static BankRegistry registry;
-    return registry;
+    return DPT::Singleton<BankRegistry>::Instance();
 }
 
 BankRegistry::BankRegistry() = default;

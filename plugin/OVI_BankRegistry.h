@@ -100,7 +100,7 @@ public:
     // Map from a resource key (or packed missing reference) to its count.
     using CountMap = std::map<uint32_t, uint32_t>;
 
-    // The process-wide registry, created on first use, destroyed at exit.
+    // The process-wide registry, created on first use and kept for the process.
     static BankRegistry& Instance();
 
     BankRegistry();

@@ -19,6 +19,7 @@
 #include "BIGfile/BIG_Init.h"
 #include "BIGfile/BIG_LoadManager.h"
 #include "BIGfile/BIG_ReferenceManager.h"
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "platform/DebugOutput.h"
 #include "platform/Signals.h"
 #include "platform/Terminal.h"
@@ -40,27 +41,35 @@ void ShowIndexing(uint32_t, const char* text, void* terminal) {
         PLT::SetStatusLine(text != nullptr ? text : "");
 }
 
-// The engine's runtime library counts its starts: only the first start and
-// the last stop do work. It keeps no other state on this platform, nor do the
-// memory and timer services that start after it.
-uint32_t g_RuntimeUsers = 0;
+// What the engine keeps for the whole process: its runtime library counts its
+// starts (only the first start and the last stop do work; it keeps no other
+// state on this platform, nor do the memory and timer services that start
+// after it), the shared file buffer (the buffer of the file read last, one
+// reference) and the buffer of the last reference query.
+struct EngineRuntime {
+    uint32_t ul_Users = 0;
+    BIG::FBuff* po_SharedBuffer = nullptr;
+    OVI_RefBuffer refBuffer;
+};
+
+EngineRuntime& Runtime() {
+    return DPT::Singleton<EngineRuntime>::Instance();
+}
 
 void StartRuntime() {
-    ++g_RuntimeUsers;
+    ++Runtime().ul_Users;
 }
 
 void StopRuntime() {
-    if (g_RuntimeUsers != 0)
-        --g_RuntimeUsers;
+    if (Runtime().ul_Users != 0)
+        --Runtime().ul_Users;
 }
 
-// The shared file buffer: the buffer of the file read last, one reference.
-BIG::FBuff* g_SharedBuffer = nullptr;
-
 void TakeSharedBuffer(BIG::FBuff* buffer) {
-    if (g_SharedBuffer != nullptr)
-        g_SharedBuffer->Release();
-    g_SharedBuffer = buffer;
+    BIG::FBuff*& shared = Runtime().po_SharedBuffer;
+    if (shared != nullptr)
+        shared->Release();
+    shared = buffer;
 }
 
 // The asynchronous I/O manager, when it serves bigfile `bf` from `fat`'s container.
@@ -123,12 +132,11 @@ OVI_Big::~OVI_Big() {
 }
 
 uint32_t OVI_Big::ul_RuntimeUsers() {
-    return g_RuntimeUsers;
+    return Runtime().ul_Users;
 }
 
 OVI_RefBuffer& OVI_Big::RefBuffer() {
-    static OVI_RefBuffer s_buffer;
-    return s_buffer;
+    return Runtime().refBuffer;
 }
 
 const uint32_t* OVI_Big::pul_GetRefKeys() {
@@ -249,17 +257,14 @@ int32_t OVI_Big::eDeinit() {
 void OVI_Big::_StopEngine() {
     TakeSharedBuffer(nullptr);
     if (mb_BigfileOpen) {
-        BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-        const bool loadManager = hooks.hasLoadManager && hooks.hasLoadManager() &&
-                                 hooks.hasLoadOrderManager && hooks.hasLoadOrderManager();
-        if (loadManager) {
+        const BIG_cl_LoadManager* loadManager = BIG_cl_LoadManager::po_Get();
+        if (loadManager != nullptr && loadManager->po_GetLoadOrderManager() != nullptr) {
             SDK_DeinitBeforeBigfileClosed();
         } else {
             // The reference manager reads through the bigfile until it stops.
-            if (hooks.destroyReferenceManager)
-                hooks.destroyReferenceManager();
-            if (hooks.resetDuplicatedFiles)
-                hooks.resetDuplicatedFiles();
+            if (const auto& destroy = BIG_LibraryHooks().destroyReferenceManager)
+                destroy();
+            BIG_ResetDuplicatedFiles();
         }
         if (mpo_Fat != nullptr)
             mpo_Fat->File().eClose();

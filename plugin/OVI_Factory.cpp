@@ -1,6 +1,7 @@
 // The exported factory entry points and the library's attach handler.
 #include "plugin/OVI_Factory.h"
 
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Host.h"
 #include "plugin/OVI_HostEnvironment.h"
 
@@ -10,8 +11,7 @@ template class OVC_FactoryInterface<OVC_FactoryPolicy>;
 template class OVI_Factory<OVC_FactoryPolicy>;
 
 OVC_FactoryInterface<OVC_FactoryPolicy>& OVI_GetFactory() {
-    static OVI_Factory<OVC_FactoryPolicy> s_Factory;
-    return s_Factory;
+    return DPT::Singleton<OVI_Factory<OVC_FactoryPolicy>>::Instance();
 }
 
 }  // namespace ORVEX

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "platform/Clock.h"
 #include "platform/Terminal.h"
 
@@ -17,8 +18,7 @@ struct Step {
 };
 
 Step& CurrentStep() {
-    static Step step;
-    return step;
+    return DPT::Singleton<Step>::Instance();
 }
 
 }  // namespace

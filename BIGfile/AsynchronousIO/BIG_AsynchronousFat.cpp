@@ -9,13 +9,12 @@
 #include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_FileEntry.h"
 #include "BIGfile/BIG_Init.h"
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "ERRor/ERR_MessageBox.h"
 
 namespace {
-
-BIG_cl_AsynchronousFat* g_pInstance = nullptr;
 
 constexpr uint32_t kLengthSize = BIG_st_ContentHead::kLengthSize;
 
@@ -71,16 +70,10 @@ BIG_cl_AsynchronousFat::BIG_cl_AsynchronousFat(BIG_cl_AsynchronousIOManager* po_
 BIG_cl_AsynchronousFat::~BIG_cl_AsynchronousFat() {
     if (mpo_Manager != nullptr && mpo_Manager->po_GetBigfile(BIG::kMainBigfile) == &File())
         mpo_Manager->SetBigfile(BIG::kMainBigfile, nullptr);
-    if (g_pInstance == this)
-        g_pInstance = nullptr;
 }
 
 BIG_cl_AsynchronousFat* BIG_cl_AsynchronousFat::po_GetInstance() {
-    return g_pInstance;
-}
-
-void BIG_cl_AsynchronousFat::SetInstance(BIG_cl_AsynchronousFat* po_Fat) {
-    g_pInstance = po_Fat;
+    return DPT::Singleton<BIG_cl_AsynchronousFat>::pGet();
 }
 
 void BIG_cl_AsynchronousFat::SetDupFileSelectPolicy(uint32_t ulQueueId,

@@ -65,7 +65,6 @@ public:
 
     // The process-wide table made by the library's start-up (null outside it).
     static BIG_cl_AsynchronousFat* po_GetInstance();
-    static void SetInstance(BIG_cl_AsynchronousFat* po_Fat);
 
     // Asks for the file's first 4 bytes (its stored length). False when the
     // file has no valid content, its range is corrupt or the request is refused.

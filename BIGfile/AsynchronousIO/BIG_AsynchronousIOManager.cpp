@@ -15,13 +15,12 @@
 #include "BIGfile/AsynchronousIO/BIG_Request.h"
 #include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_TimeBudget.h"
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Assert.h"
 #include "platform/AsyncRead.h"
 #include "platform/Clock.h"
 
 namespace {
-
-BIG_cl_AsynchronousIOManager* g_pInstance = nullptr;
 
 constexpr uint32_t kReadMarker = 0xF4BE8340;
 constexpr uint32_t kMarkerCount = 31;
@@ -55,23 +54,10 @@ BIG_cl_AsynchronousIOManager::~BIG_cl_AsynchronousIOManager() {
     impl.thread.Join();
     // Drains the read in flight before its buffer goes away.
     impl.pDevice.reset();
-    if (g_pInstance == this)
-        g_pInstance = nullptr;
 }
 
 BIG_cl_AsynchronousIOManager* BIG_cl_AsynchronousIOManager::po_GetInstance() {
-    return g_pInstance;
-}
-
-BIG_cl_AsynchronousIOManager* BIG_cl_AsynchronousIOManager::po_CreateInstance() {
-    if (g_pInstance == nullptr)
-        g_pInstance = new BIG_cl_AsynchronousIOManager();
-    return g_pInstance;
-}
-
-void BIG_cl_AsynchronousIOManager::DestroyInstance() {
-    delete g_pInstance;
-    g_pInstance = nullptr;
+    return DPT::Singleton<BIG_cl_AsynchronousIOManager>::pGet();
 }
 
 // ---- Configuration ---------------------------------------------------------

@@ -93,8 +93,6 @@ public:
 
     // The process-wide manager made by the library's start-up (null outside it).
     static BIG_cl_AsynchronousIOManager* po_GetInstance();
-    static BIG_cl_AsynchronousIOManager* po_CreateInstance();
-    static void DestroyInstance();
 
     // Binds a bigfile index (kMainBigfile or a package 0..127) to the container
     // that holds its bytes; null unbinds. The container must stay alive, opened

@@ -1,13 +1,7 @@
 #include "BIGfile/Dlc/BIG_DLCPackageManager.h"
 
+#include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Assert.h"
-
-namespace {
-
-PLT::Mutex g_instanceMutex;
-BIG_cl_DLCPackageManager* g_instance PLT_GUARDED_BY(g_instanceMutex) = nullptr;
-
-}  // namespace
 
 BIG_cl_DLCPackageManager::~BIG_cl_DLCPackageManager() {
     Clear();
@@ -58,23 +52,13 @@ void BIG_cl_DLCPackageManager::Clear() {
 }
 
 BIG_cl_DLCPackageManager* BIG_cl_DLCPackageManager::po_Alloc() {
-    PLT::ScopedLock<PLT::Mutex> lock(g_instanceMutex);
-    if (g_instance == nullptr)
-        g_instance = new BIG_cl_DLCPackageManager();  // "BIG_cl_DLCPackageManager::po_Alloc"
-    return g_instance;
+    return &DPT::Singleton<BIG_cl_DLCPackageManager>::Instance();  // "BIG_cl_DLCPackageManager::po_Alloc"
 }
 
 BIG_cl_DLCPackageManager* BIG_cl_DLCPackageManager::po_Get() {
-    PLT::ScopedLock<PLT::Mutex> lock(g_instanceMutex);
-    return g_instance;
+    return DPT::Singleton<BIG_cl_DLCPackageManager>::pGet();
 }
 
 void BIG_cl_DLCPackageManager::Free() {
-    BIG_cl_DLCPackageManager* instance;
-    {
-        PLT::ScopedLock<PLT::Mutex> lock(g_instanceMutex);
-        instance = g_instance;
-        g_instance = nullptr;
-    }
-    delete instance;
+    DPT::Singleton<BIG_cl_DLCPackageManager>::Destroy();
 }

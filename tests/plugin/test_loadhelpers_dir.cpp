@@ -149,19 +149,11 @@ TEST_F(DirLoadHelperTest, WorksOnTheProcessWideTable) {
 
     const std::string registry = (m_dir / "registry.ini").string();
     ::setenv("MARLIN_REGISTRY", registry.c_str(), 1);
-    BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-    const auto previous = hooks.createGlobalFat;
-    bool opened = false;
-    hooks.createGlobalFat = [this, &opened] {
-        auto fat = std::make_unique<BIG_cl_Fat>();
-        opened = Open(*fat);
-        return fat;
-    };
     ASSERT_TRUE(BIG_InitLibrary());
-    EXPECT_TRUE(opened);
+    EXPECT_TRUE(Open(*BIG_pst_GetGlobalFat()));
     helper.LoadDirectory("/Levels", 1);
+    BIG_pst_GetGlobalFat()->File().eClose();
     BIG_CloseLibrary();
-    hooks.createGlobalFat = previous;
     ::unsetenv("MARLIN_REGISTRY");
     EXPECT_EQ(helper.KeyMap(),
               (OVI_KeyMap{{0x11, 1}, {0x13, 1}, {0x14, 1}, {0x21, 1}, {0x22, 1}, {0x30, 1}}));

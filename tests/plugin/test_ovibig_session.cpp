@@ -295,47 +295,6 @@ TEST_F(OviBigSession, ARefsBinThatCannotBeWrittenLeavesTheScanWhole) {
     tool.eDeinit();
 }
 
-// The duplicated-files table as the loading components provide it: loaded from
-// key 0x1000 after the tables are read, emptied before the bigfile closes.
-class DuplicatedFilesHooks {
-public:
-    DuplicatedFilesHooks() : m_saved(BIG_LibraryHooks()) {
-        BIG_st_LibraryHooks& hooks = BIG_LibraryHooks();
-        hooks.createDuplicatedFiles = [] { BIG_DuplicatedFilesManager::CreateSingleton(); };
-        hooks.destroyDuplicatedFiles = [] { BIG_DuplicatedFilesManager::DestroySingleton(); };
-        hooks.duplicatedPosition = [](uint32_t index) {
-            return BIG_DuplicatedFilesManager::ul_GetGlobalPosition(index);
-        };
-        hooks.loadDuplicatedFiles = [this](BIG_cl_Fat& fat) {
-            ++loads;
-            BIG_st_ByteBlock block;
-            uint32_t length = 0;
-            const uint32_t index = fat.ul_GetFileIndex(BIG_DuplicatedFilesManager::kFileKey, false);
-            ASSERT_TRUE(fat.LoadFileInBuffer(index, &block, &length));
-            const uint32_t refs = BIG::Endian::Get32(block.p_Data.get());
-            const size_t skip = 4 + size_t{4} * refs;
-            std::string error;
-            std::shared_ptr<const BIG_DuplicatedFilesManager> table =
-                BIG_DuplicatedFilesManager::po_Decode(block.p_Data.get() + skip, length - skip, &error);
-            ASSERT_TRUE(table) << error;
-            BIG_DuplicatedFilesManager::Replace(table);
-        };
-        hooks.hasLoadManager = [] { return true; };
-        hooks.hasLoadOrderManager = [] { return true; };
-        hooks.resetDuplicatedFiles = [this] {
-            ++resets;
-            BIG_DuplicatedFilesManager::Replace(std::make_shared<BIG_DuplicatedFilesManager>());
-        };
-    }
-    ~DuplicatedFilesHooks() { BIG_LibraryHooks() = m_saved; }
-
-    int loads = 0;
-    int resets = 0;
-
-private:
-    BIG_st_LibraryHooks m_saved;
-};
-
 TEST_F(OviBigSession, TheDuplicatedFilesTableStaysLoadedSoCopyListFilesAreReadFromTheirFirstCopy) {
     constexpr uint32_t kOriginal = 0xA0, kCopy = 0xC0, kTarget = 0xB0;
     const std::string path = dir_.File("dup.bf");
@@ -370,28 +329,20 @@ TEST_F(OviBigSession, TheDuplicatedFilesTableStaysLoadedSoCopyListFilesAreReadFr
     const uint8_t copyListFlag = BIG_st_FileEntry::kStorageCopyList;
     Patch(path, entryAt + BIG_st_FileEntry::kOffStorageFlags, &copyListFlag, 1);
 
-    // Through hooks that count, then through the library's own loading components.
-    for (bool counted : {true, false}) {
-        std::unique_ptr<DuplicatedFilesHooks> hooks;
-        if (counted)
-            hooks = std::make_unique<DuplicatedFilesHooks>();
-        InspectTool tool;
-        ASSERT_EQ(Init(tool, path), OVC_Status_Success);
-        if (counted) {
-            EXPECT_EQ(hooks->loads, 1);
-            EXPECT_EQ(hooks->resets, 0) << "the table is kept for the session";
-        }
-        testing::internal::CaptureStdout();
-        tool._ScanFiles(tool.mpo_Fat->ul_GetFileCount());
-        testing::internal::GetCapturedStdout();
-        ASSERT_EQ(tool.mmap_Records.count(kCopy), 1u) << counted;
-        EXPECT_EQ(tool.mmap_Records.at(kCopy).ul_RefCount, 1u) << counted;
-        EXPECT_EQ(tool.Edges(kCopy, kTarget), 1u) << "the copy reads the original's table";
-        EXPECT_EQ(tool.eDeinit(), OVC_Status_Success);
-        if (counted) {
-            EXPECT_EQ(hooks->resets, 1) << "emptied before the bigfile closed";
-        }
-    }
+    // Loaded by the library's own loading components after the tables are read.
+    InspectTool tool;
+    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+    ASSERT_NE(BIG_DuplicatedFilesManager::Get(), nullptr);
+    EXPECT_TRUE(BIG_DuplicatedFilesManager::Get()->bHasData()) << "loaded and kept for the session";
+    testing::internal::CaptureStdout();
+    tool._ScanFiles(tool.mpo_Fat->ul_GetFileCount());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(tool.mmap_Records.count(kCopy), 1u);
+    EXPECT_EQ(tool.mmap_Records.at(kCopy).ul_RefCount, 1u);
+    EXPECT_EQ(tool.Edges(kCopy, kTarget), 1u) << "the copy reads the original's table";
+    EXPECT_EQ(tool.eDeinit(), OVC_Status_Success);
+    const auto after = BIG_DuplicatedFilesManager::Get();
+    EXPECT_TRUE(after == nullptr || !after->bHasData()) << "emptied when the session ends";
 }
 
 }  // namespace
