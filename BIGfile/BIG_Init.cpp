@@ -45,8 +45,7 @@ void FillTableQueries(BIG_st_LibraryHooks& hooks) {
 }  // namespace
 
 BIG_st_LibraryHooks& BIG_LibraryHooks() {
-    static BIG_st_LibraryHooks hooks;
-    return hooks;
+    return DPT::Singleton<BIG_st_LibraryHooks>::Instance();
 }
 
 BIG_cl_BigfileList::BIG_cl_BigfileList(BIG_cl_Fat* global) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "DesignPaTterns/DPT_Singleton.h"
+
 namespace BIG {
 
 namespace {
@@ -15,7 +17,6 @@ class PagePool {
 public:
     static constexpr size_t kMaxKept = WriteBackCache::kDefaultPages;
 
-    ~PagePool() { s_Gone = true; }
     std::unique_ptr<uint8_t[]> Take() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -32,23 +33,20 @@ public:
         if (page && m_free.size() < kMaxKept)
             m_free.push_back(std::move(page));
     }
-    // A cache destroyed during the static destruction after the pool frees
-    // its own pages.
-    static bool bGone() { return s_Gone; }
 
 private:
-    static inline bool s_Gone = false;
     std::mutex m_mutex;
     std::vector<std::unique_ptr<uint8_t[]>> m_free;
 };
 
+// Kept for the process: a cache destroyed during the static destruction still
+// has a pool to give its pages to.
 PagePool& Pool() {
-    static PagePool s_pool;
-    return s_pool;
+    return DPT::Singleton<PagePool>::Instance();
 }
 
 void GiveBack(std::unique_ptr<uint8_t[]>& page) {
-    if (page && !PagePool::bGone())
+    if (page)
         Pool().Give(std::move(page));
     page.reset();
 }
