@@ -666,14 +666,4 @@ void OVI_Big::_ExpandBanks(KeySet& set) {
     }
 }
 
-void OVI_Big::_BuildClosures() {
-    for (const auto& [root, unused] : mmap_Roots) {
-        KeySet& set = mmap_Closures[root];
-        _WalkRefs(set, root, kWalkOnly);
-        _ExpandBanks(set);
-        for (uint32_t key : set)
-            UseCount(key) += 1;
-    }
-}
-
 }  // namespace ORVEX

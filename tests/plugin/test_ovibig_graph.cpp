@@ -2,6 +2,10 @@
 // mapping, walks, closures, bank expansion, Print and the reference buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -213,6 +217,74 @@ TEST_F(OviBigBanks, MissingBanksAndListsAreReportedAndTheClosureGoesOn) {
         // The registry's look-up writes its own warning too.
         EXPECT_EQ(CountOf(out, std::string("[ warning][dynamic-resolve ][") + c.text + "]"), 1u) << out;
         EXPECT_EQ(tool.mmap_Closures.at(kR1), (OVI_Big::KeySet{1024, kC}));
+    }
+}
+
+// _BuildClosures works on a dense copy of the graph; the tree walk it
+// replaced stays the reference. Random graphs with bank lists that name keys
+// before and after themselves (a list added behind the one being expanded is
+// not expanded), keys of the bigfile never mapped, and keys no file holds.
+TEST_F(OviBigBanks, ClosuresAndUseCountsAreThoseOfTheTreeWalk) {
+    for (uint32_t seed = 1; seed <= 30; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random(seed);
+        auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+        ORVEX::BankRegistry::Instance().Clear();
+        constexpr uint32_t kFiles = 40;
+        auto keyOf = [](uint32_t n) { return 0x1000 + 0x10 * n; };
+        std::set<uint32_t> held;
+        for (uint32_t n = 0; n < kFiles; ++n)
+            held.insert(keyOf(n));
+        std::vector<std::pair<uint32_t, std::vector<uint32_t>>> files;  // mapped ones
+        std::vector<uint32_t> lists;
+        for (uint32_t n = 0; n < kFiles; ++n) {
+            if (pick(6) == 0)
+                continue;  // in the bigfile, never mapped
+            std::vector<uint32_t> refs;
+            for (uint32_t e = pick(4); e != 0; --e)
+                refs.push_back(pick(8) == 0 ? 0x9000 + pick(4) : keyOf(pick(kFiles)));
+            if (pick(4) == 0) {
+                lists.push_back(keyOf(n));
+                BankFiles list;
+                BIG::Endian::ByteAppender out(&list.refKeys);
+                const uint32_t count = 1 + pick(3);
+                for (uint32_t e = count; e != 0; --e)
+                    out.U32(pick(6) == 0 ? 0x9000 + pick(4) : keyOf(pick(kFiles)));
+                list.payload = {static_cast<uint8_t>(count)};
+                const ORVEX::BankFileView view = list.View(keyOf(n));
+                ASSERT_EQ(ORVEX::BankRegistry::Instance().ParseDynamicBankList(&view), 0);
+            }
+            files.emplace_back(keyOf(n), refs);
+        }
+        testing::internal::CaptureStdout();
+        ORVEX::BankRegistry::Instance().ResolveAll();
+        InspectTool dense, tree;
+        for (InspectTool* tool : {&dense, &tree}) {
+            tool->held_ = held;
+            for (const auto& [key, refs] : files) {
+                const bool list = std::count(lists.begin(), lists.end(), key) != 0;
+                tool->Map(key, refs, list ? OVI_Big::kTypeDynamicBankList : 0);
+            }
+            for (uint32_t r = 0; r < 3; ++r)
+                tool->mmap_Roots[files[pick(static_cast<uint32_t>(files.size()))].first] = 0;
+        }
+        tree.mmap_Roots = dense.mmap_Roots;
+        dense._BuildClosures();
+        for (const auto& [root, unused] : tree.mmap_Roots) {
+            OVI_Big::KeySet& set = tree.mmap_Closures[root];
+            tree._WalkRefs(set, root, OVI_Big::kWalkOnly);
+            tree._ExpandBanks(set);
+            for (uint32_t key : set)
+                tree.UseCount(key) += 1;
+        }
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(dense.mmap_Closures, tree.mmap_Closures);
+        std::map<uint32_t, uint32_t> denseCounts, treeCounts;
+        for (const auto& [key, record] : dense.mmap_Records)
+            denseCounts[key] = record.ul_UseCount;
+        for (const auto& [key, record] : tree.mmap_Records)
+            treeCounts[key] = record.ul_UseCount;
+        EXPECT_EQ(denseCounts, treeCounts);
     }
 }
 

@@ -86,6 +86,7 @@ public:
     using OVI_Big::ms_RefsCachePath;
     using OVI_Big::mul_Weight;
     using OVI_Big::RefBuffer;
+    using OVI_Big::UseCount;
 
     // Maps a record with `keys` as its reference table.
     void Map(uint32_t key, const std::vector<uint32_t>& keys, uint32_t type = 0) {

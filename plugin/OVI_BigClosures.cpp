@@ -1,0 +1,229 @@
+// The closures of the roots, on a dense copy of the graph.
+//
+// _WalkRefs and _ExpandBanks work on trees keyed by resource key: per world
+// and per reached file a set insertion, a record look-up and a use-count
+// look-up. With tens of thousands of files and tens of worlds those look-ups
+// were most of the time between the scan and the writing. Here every key
+// that a walk can reach gets a dense number in ascending key order; a world's
+// closure is a byte per number, its edges are one array, and the use counts
+// are added to the records once, after every world. Numbering in key order
+// keeps what the tree walk did: the banks are expanded in ascending key
+// order, and a key added behind the one being expanded is not visited.
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <vector>
+
+#include "plugin/OVI_BankRegistry.h"
+#include "plugin/OVI_Big.h"
+
+namespace ORVEX {
+namespace {
+
+constexpr uint32_t kNoId = 0xFFFFFFFF;
+
+// The graph with dense numbers: keys[id] ascending, the edges of id in
+// edges[edgeStart[id] .. edgeStart[id + 1]), in their mapped order.
+struct DenseGraph {
+    std::vector<uint32_t> keys;
+    std::vector<uint32_t> edgeStart;
+    std::vector<uint32_t> edges;
+    std::vector<const FileRefRecord*> records;  // null for a key without a record
+
+    uint32_t Id(uint32_t key) const {
+        const auto at = std::lower_bound(keys.begin(), keys.end(), key);
+        return at != keys.end() && *at == key ? static_cast<uint32_t>(at - keys.begin()) : kNoId;
+    }
+};
+
+DenseGraph MakeDenseGraph(const OVI_Big::RecordMap& records, const OVI_Big::EdgeMap& edgeMap,
+                          const std::map<uint32_t, uint32_t>& roots) {
+    DenseGraph graph;
+    graph.keys.reserve(records.size() + roots.size());
+    for (const auto& [key, record] : records)
+        graph.keys.push_back(key);
+    for (const auto& [from, targets] : edgeMap) {
+        graph.keys.push_back(from);
+        graph.keys.insert(graph.keys.end(), targets.begin(), targets.end());
+    }
+    for (const auto& [root, unused] : roots)
+        graph.keys.push_back(root);
+    std::sort(graph.keys.begin(), graph.keys.end());
+    graph.keys.erase(std::unique(graph.keys.begin(), graph.keys.end()), graph.keys.end());
+
+    const size_t count = graph.keys.size();
+    graph.records.assign(count, nullptr);
+    for (const auto& [key, record] : records)
+        graph.records[graph.Id(key)] = &record;
+    graph.edgeStart.assign(count + 1, 0);
+    for (const auto& [from, targets] : edgeMap)
+        graph.edgeStart[graph.Id(from) + 1] = static_cast<uint32_t>(targets.size());
+    for (size_t id = 0; id < count; ++id)
+        graph.edgeStart[id + 1] += graph.edgeStart[id];
+    graph.edges.resize(graph.edgeStart[count]);
+    for (const auto& [from, targets] : edgeMap) {
+        uint32_t at = graph.edgeStart[graph.Id(from)];
+        for (uint32_t target : targets)
+            graph.edges[at++] = graph.Id(target);
+    }
+    return graph;
+}
+
+// One root's closure at a time over the dense graph; the use counts of every
+// root add up in `useCounts` (by number) and `otherCounts` (keys a bank
+// names that nothing else does).
+class ClosureWalker {
+public:
+    ClosureWalker(const DenseGraph& graph, uint32_t weight)
+        : m_graph(graph), m_weight(weight), m_inSet(graph.keys.size(), 0), m_useCounts(graph.keys.size(), 0) {}
+
+    // Everything reachable from `root`, expanded through the banks.
+    void Walk(uint32_t rootKey) {
+        std::fill(m_inSet.begin(), m_inSet.end(), 0);
+        m_others.clear();
+        const uint32_t root = m_graph.Id(rootKey);
+        if (root != kNoId)
+            WalkFrom(root);
+        ExpandBanks();
+    }
+
+    // The closure just walked, in ascending key order, each key counted once more.
+    OVI_Big::KeySet TakeClosure() {
+        std::vector<uint32_t> keys;
+        for (uint32_t id = 0; id < m_inSet.size(); ++id)
+            if (m_inSet[id] != 0) {
+                keys.push_back(m_graph.keys[id]);
+                m_useCounts[id] += 1;
+            }
+        for (uint32_t key : m_others)
+            m_otherCounts[key] += 1;
+        std::vector<uint32_t> merged;
+        merged.reserve(keys.size() + m_others.size());
+        std::merge(keys.begin(), keys.end(), m_others.begin(), m_others.end(), std::back_inserter(merged));
+        return OVI_Big::KeySet(merged.begin(), merged.end());
+    }
+
+    const std::vector<uint32_t>& UseCounts() const { return m_useCounts; }
+    const std::map<uint32_t, uint32_t>& OtherCounts() const { return m_otherCounts; }
+
+private:
+    // Adds the keys reachable from `from` (not `from` itself), depth first.
+    void WalkFrom(uint32_t from) {
+        m_stack.clear();
+        m_stack.push_back({m_graph.edgeStart[from], m_graph.edgeStart[from + 1]});
+        while (!m_stack.empty()) {
+            auto& [next, end] = m_stack.back();
+            if (next == end) {
+                m_stack.pop_back();
+                continue;
+            }
+            const uint32_t child = m_graph.edges[next++];
+            if (m_inSet[child] != 0)
+                continue;
+            m_inSet[child] = 1;
+            if (m_graph.edgeStart[child] != m_graph.edgeStart[child + 1])
+                m_stack.push_back({m_graph.edgeStart[child], m_graph.edgeStart[child + 1]});
+        }
+    }
+
+    // A key a bank names: added with `count` more uses, walked when `walk`.
+    void AddNamed(uint32_t key, uint32_t count, bool walk) {
+        const uint32_t id = m_graph.Id(key);
+        if (id == kNoId) {
+            // No record and no edges: it is in the closure and counted, nothing more.
+            const auto at = std::lower_bound(m_others.begin(), m_others.end(), key);
+            if (at == m_others.end() || *at != key)
+                m_others.insert(at, key);
+            m_otherCounts[key] += count;
+            return;
+        }
+        m_inSet[id] = 1;
+        m_useCounts[id] += count;
+        if (walk)
+            WalkFrom(id);
+    }
+
+    void ExpandBanks() {
+        BankRegistry& registry = BankRegistry::Instance();
+        for (uint32_t id = 0; id < m_inSet.size(); ++id) {
+            const FileRefRecord* record = m_graph.records[id];
+            if (m_inSet[id] == 0 || record == nullptr)
+                continue;
+            const uint32_t key = m_graph.keys[id];
+            const char* name = record->s_Name.c_str();
+            if (record->ul_Type == OVI_Big::kTypeDynamicBank) {
+                const DynamicBank* bank = registry.FindBank(key);
+                if (bank == nullptr) {
+                    OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBank: %u : %s", key,
+                                     name);
+                    continue;
+                }
+                for (const auto& [ref, count] : bank->m_RefCounts)
+                    AddNamed(ref, 1, true);
+            } else if (record->ul_Type == OVI_Big::kTypeDynamicBankList) {
+                const DynamicBankList* list = registry.FindDynamicBankList(key);
+                if (list == nullptr) {
+                    OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBankList: %u : %s",
+                                     key, name);
+                    continue;
+                }
+                for (const auto& [ref, bank] : list->m_Entries)
+                    AddNamed(ref, m_weight, false);
+                m_useCounts[id] += m_weight;
+            } else if (record->ul_Type == OVI_Big::kTypeElementRefList) {
+                const ElementReferenceList* list = registry.FindElementReferenceList(key);
+                if (list == nullptr) {
+                    OVC_OutputString("warning", "dynamic-resolve",
+                                     "Unable to find ElementReferenceList: %u : %s", key, name);
+                    continue;
+                }
+                for (const auto& [ref, count] : list->m_RefCounts)
+                    AddNamed(ref, 1, true);
+            }
+        }
+    }
+
+    struct Range {
+        uint32_t next;
+        uint32_t end;
+    };
+
+    const DenseGraph& m_graph;
+    const uint32_t m_weight;
+    std::vector<uint8_t> m_inSet;
+    std::vector<uint32_t> m_useCounts;
+    std::vector<Range> m_stack;
+    std::vector<uint32_t> m_others;  // this root's keys without a number, ascending
+    std::map<uint32_t, uint32_t> m_otherCounts;
+};
+
+}  // namespace
+
+void OVI_Big::_BuildClosures() {
+    if (mmap_Roots.empty())
+        return;
+    const DenseGraph graph = MakeDenseGraph(mmap_Records, mmap_Edges, mmap_Roots);
+    ClosureWalker walker(graph, mul_Weight);
+    for (const auto& [root, unused] : mmap_Roots) {
+        KeySet& set = mmap_Closures[root];
+        if (!set.empty()) {
+            // A closure from an earlier run of the session grows on the trees.
+            _WalkRefs(set, root, kWalkOnly);
+            _ExpandBanks(set);
+            for (uint32_t key : set)
+                UseCount(key) += 1;
+            continue;
+        }
+        walker.Walk(root);
+        set = walker.TakeClosure();
+    }
+    // Every key a closure holds has a record from here on, as UseCount makes one.
+    const std::vector<uint32_t>& counts = walker.UseCounts();
+    for (uint32_t id = 0; id < counts.size(); ++id)
+        if (counts[id] != 0)
+            UseCount(graph.keys[id]) += counts[id];
+    for (const auto& [key, count] : walker.OtherCounts())
+        UseCount(key) += count;
+}
+
+}  // namespace ORVEX
