@@ -6,6 +6,8 @@
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_LoadManager.h"
+#include "BIGfile/BIG_ReferenceManager.h"
+#include "BIGfile/BIG_WriteBackCache.h"
 #include "BIGfile/Dlc/BIG_DLCPackageManager.h"
 #include "BIGfile/LoadOrdering/BIG_LoadOrderManager.h"
 #include "DesignPaTterns/DPT_Singleton.h"
@@ -96,6 +98,14 @@ void BIG_CloseLibrary() {
     AsyncIOManager::Destroy();
     BIG_DuplicatedFilesManager::DestroySingleton();
     BIG_cl_DLCPackageManager::Free();
+}
+
+void BIG_ReleaseProcessObjects() {
+    if (BIG_bIsLibraryStarted())
+        return;
+    BIG::ReferenceManager::ReleaseCreationOptions();
+    BIG::WriteBackCache::ReleaseSparePages();
+    DPT::Singleton<BIG_st_LibraryHooks>::Destroy();
 }
 
 bool BIG_bIsLibraryStarted() {

@@ -67,6 +67,10 @@ bool BIG_InitLibrary();
 // Shutdown as above; does nothing when the library is not started.
 void BIG_CloseLibrary();
 bool BIG_bIsLibraryStarted();
+// Frees what the library keeps between start-ups (the hook table, the write
+// cache's spare pages, the reference manager's creation options) when it is
+// not started: for a module that is about to be unloaded.
+void BIG_ReleaseProcessObjects();
 
 // The global table and the bigfile list (null outside start-up..shutdown).
 BIG_cl_Fat* BIG_pst_GetGlobalFat();

@@ -502,6 +502,10 @@ void ReferenceManager::SetCreationOptions(Options options) {
     creation.options = std::move(options);
 }
 
+void ReferenceManager::ReleaseCreationOptions() {
+    DPT::Singleton<CreationOptions>::Destroy();
+}
+
 void ReferenceManager::InstallBatchHooks() {
     Options options;
     // A batch tool has no game loading to yield to when no load manager runs.

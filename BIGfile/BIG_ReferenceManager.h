@@ -166,6 +166,8 @@ public:
     static void Destroy();
     // Options used by po_Create (set before the bigfile is read).
     static void SetCreationOptions(Options options);
+    // Frees the stored creation options (a module about to be unloaded).
+    static void ReleaseCreationOptions();
     // Fills the library's reference-manager hooks (start after a bigfile is
     // read, destruction at shutdown, pause while the table grows).
     static void InstallLibraryHooks();

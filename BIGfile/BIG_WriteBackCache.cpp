@@ -39,8 +39,8 @@ private:
     std::vector<std::unique_ptr<uint8_t[]>> m_free;
 };
 
-// Kept for the process: a cache destroyed during the static destruction still
-// has a pool to give its pages to.
+// Kept until ReleaseSparePages: a cache destroyed during the static
+// destruction still has a pool to give its pages to.
 PagePool& Pool() {
     return DPT::Singleton<PagePool>::Instance();
 }
@@ -52,6 +52,10 @@ void GiveBack(std::unique_ptr<uint8_t[]>& page) {
 }
 
 }  // namespace
+
+void WriteBackCache::ReleaseSparePages() {
+    DPT::Singleton<PagePool>::Destroy();
+}
 
 WriteBackCache::~WriteBackCache() {
     for (Page& page : m_pages)

@@ -44,6 +44,9 @@ public:
     // Forgets the pages of `segment` and later segments without writing them.
     void Drop(uint16_t fromSegment);
 
+    // Frees the page buffers kept for later caches (they outlive each cache).
+    static void ReleaseSparePages();
+
 private:
     struct Page {
         uint16_t uw_Segment = 0;

@@ -242,6 +242,10 @@ BankRegistry& BankRegistry::Instance() {
     return DPT::Singleton<BankRegistry>::Instance();
 }
 
+void BankRegistry::Release() {
+    DPT::Singleton<BankRegistry>::Destroy();
+}
+
 BankRegistry::BankRegistry() = default;
 BankRegistry::~BankRegistry() = default;
 

@@ -100,8 +100,10 @@ public:
     // Map from a resource key (or packed missing reference) to its count.
     using CountMap = std::map<uint32_t, uint32_t>;
 
-    // The process-wide registry, created on first use and kept for the process.
+    // The process-wide registry, created on first use and freed by Release
+    // (the plug-in's unload).
     static BankRegistry& Instance();
+    static void Release();
 
     BankRegistry();
     ~BankRegistry();

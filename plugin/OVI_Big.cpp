@@ -131,6 +131,11 @@ OVI_Big::~OVI_Big() {
     _StopEngine();
 }
 
+void OVI_Big::ReleaseRuntime() {
+    TakeSharedBuffer(nullptr);
+    DPT::Singleton<EngineRuntime>::Destroy();
+}
+
 uint32_t OVI_Big::ul_RuntimeUsers() {
     return Runtime().ul_Users;
 }

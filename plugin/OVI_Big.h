@@ -96,6 +96,9 @@ public:
     // Processes that start the engine count here; the runtime library stops
     // when the count drops to zero.
     static uint32_t ul_RuntimeUsers();
+    // Frees the engine's process-wide state: its shared file buffer and its
+    // reference buffer (the plug-in's unload, with every tool stopped).
+    static void ReleaseRuntime();
 
 protected:
     // Builds records and edges from every file's reference table; writes

@@ -75,7 +75,10 @@ DenseGraph MakeDenseGraph(const OVI_Big::RecordMap& records, const OVI_Big::Edge
 class ClosureWalker {
 public:
     ClosureWalker(const DenseGraph& graph, uint32_t weight)
-        : m_graph(graph), m_weight(weight), m_inSet(graph.keys.size(), 0), m_useCounts(graph.keys.size(), 0) {}
+        : m_graph(graph),
+          m_weight(weight),
+          m_inSet(graph.keys.size(), 0),
+          m_useCounts(graph.keys.size(), 0) {}
 
     // Everything reachable from `root`, expanded through the banks.
     void Walk(uint32_t rootKey) {

@@ -1,9 +1,13 @@
 // The exported factory entry points and the library's attach handler.
 #include "plugin/OVI_Factory.h"
 
+#include "BIGfile/BIG_Init.h"
 #include "DesignPaTterns/DPT_Singleton.h"
 #include "ERRor/ERR_Host.h"
+#include "plugin/OVI_BankRegistry.h"
+#include "plugin/OVI_Big.h"
 #include "plugin/OVI_HostEnvironment.h"
+#include "plugin/OVI_ReportProgress.h"
 
 namespace ORVEX {
 
@@ -31,6 +35,13 @@ __attribute__((constructor)) void OnLibraryAttach() {
 // The host unloads the plug-in with its tools stopped: what the attach set up
 // in this library's copy of the error reporting goes with it.
 __attribute__((destructor)) void OnLibraryDetach() {
+    // The process-wide objects made here go with the library, in the reverse
+    // order of their making: nothing of it runs any more.
+    ORVEX::OVI_ReleaseProgress();
+    ORVEX::BankRegistry::Release();
+    ORVEX::OVI_Big::ReleaseRuntime();
+    BIG_ReleaseProcessObjects();
+    DPT::Singleton<ORVEX::OVI_Factory<ORVEX::OVC_FactoryPolicy>>::Destroy();
     ERR_DetachTerminal();
 }
 

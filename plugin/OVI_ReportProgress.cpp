@@ -23,6 +23,10 @@ Step& CurrentStep() {
 
 }  // namespace
 
+void OVI_ReleaseProgress() {
+    DPT::Singleton<Step>::Destroy();
+}
+
 OVI_Progress::OVI_Progress(std::string label, uint64_t total)
     : ms_Label(std::move(label)), mull_Total(total), mb_Enabled(PLT::IsStderrTerminal()) {}
 

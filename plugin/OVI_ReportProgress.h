@@ -45,5 +45,7 @@ void OVI_BeginStep(std::string label, uint64_t total);
 // One more item of the step done; nothing when no step is under way.
 void OVI_StepDone();
 void OVI_EndStep();
+// Frees the step's state (the plug-in's unload).
+void OVI_ReleaseProgress();
 
 }  // namespace ORVEX
