@@ -739,6 +739,19 @@ bool bCheckManifest(const std::string& text, std::string* error) {
 
 bool Pack(const std::string& inDir, const std::string& outPath, const PackOptions& options,
           std::string* error, std::vector<std::string>* warnings) {
+    // The folder first: a folder that is not there is named as such, not as
+    // a manifest that cannot be read.
+    struct Folder {
+        PLT::FileHandle handle;
+        ~Folder() {
+            if (handle != PLT::kInvalidFile)
+                PLT::CloseFile(handle);
+        }
+    } folder{PLT::OpenDirectory(inDir)};
+    if (folder.handle == PLT::kInvalidFile) {
+        *error = inDir + ": cannot open the folder: " + PLT::ErrorText(PLT::LastError());
+        return false;
+    }
     std::string text;
     const std::string manifestPath = JoinPath(inDir, kManifestName);
     if (!PLT::ReadWholeFile(manifestPath, &text)) {
@@ -779,19 +792,13 @@ bool Pack(const std::string& inDir, const std::string& outPath, const PackOption
             PLT::RemoveDirectory(work);
         }
     } cleanUp{work};
-    const PLT::FileHandle folder = PLT::OpenDirectory(inDir);
-    if (folder == PLT::kInvalidFile) {
-        *error = "cannot open " + inDir + ": " + PLT::ErrorText(PLT::LastError());
-        return false;
-    }
     bool ok = false;
     try {
-        ok = bPackInto(manifest, folder, inDir, JoinPath(work, baseName), options, error);
+        ok = bPackInto(manifest, folder.handle, inDir, JoinPath(work, baseName), options, error);
     } catch (const std::exception& ex) {
         *error = std::string("cannot build the bigfile: ") + ex.what();
         ok = false;
     }
-    PLT::CloseFile(folder);
     if (!ok)
         return false;
     std::vector<std::string> names;

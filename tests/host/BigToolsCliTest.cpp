@@ -140,22 +140,32 @@ TEST_F(BigToolsCli, SoundBigfilesSayWhatWasChecked) {
     EXPECT_TRUE(Contains(r.err, "not a regular file")) << r.err;
 }
 
-TEST_F(BigToolsCli, PackChecksItsOptionsBeforeAnyWork) {
+// Bad numbers are usage errors naming the valid range; a folder that is not
+// there (or is no folder) is named itself, with the reason, never as its
+// manifest.
+TEST_F(BigToolsCli, PackChecksItsOptionsAndFolderBeforeAnyWork) {
     const struct {
+        std::string folder;
         std::vector<std::string> options;
-        std::string range;
+        int exitCode;
+        std::string sentence;
     } cases[] = {
-        {{"--alignment-shift", "-1"}, "from 3 to 16"},
-        {{"--alignment-shift", "17"}, "from 3 to 16"},
-        {{"--max-segment-size", "0"}, "from 4096 to 3221225472"},
-        {{"--max-segment-size", "12abc"}, "from 4096 to 3221225472"},
+        {"/nowhere", {"--alignment-shift", "-1"}, 2, "from 3 to 16"},
+        {"/nowhere", {"--alignment-shift", "17"}, 2, "from 3 to 16"},
+        {"/nowhere", {"--max-segment-size", "0"}, 2, "from 4096 to 3221225472"},
+        {"/nowhere", {"--max-segment-size", "12abc"}, 2, "from 4096 to 3221225472"},
+        {"/nowhere", {}, 4, "/nowhere: cannot open the folder: No such file or directory"},
+        {"/sample.big", {}, 4, "/sample.big: cannot open the folder: Not a directory"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = {"pack", m_dir + "/nowhere", m_dir + "/out.big"};
+        std::vector<std::string> args = {"pack", m_dir + c.folder, m_dir + "/out.big"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const PLT::ProcessResult r = RunOrvex(args);
-        EXPECT_EQ(r.exitCode, 2) << c.options[1];
-        EXPECT_TRUE(Contains(r.err, c.range)) << r.err;
+        SCOPED_TRACE(c.folder + (c.options.empty() ? "" : " " + c.options[0] + " " + c.options[1]));
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.sentence)) << r.err;
+        EXPECT_FALSE(Contains(r.err, "manifest.json")) << r.err;
+        EXPECT_FALSE(fs::exists(m_dir + "/out.big"));
     }
 }
 
