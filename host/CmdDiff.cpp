@@ -6,9 +6,12 @@
 // segment layouts, alignments or copy-list storage are the same. A file
 // stored in several places is read at every place, and its copies must
 // agree; the duplicated-files table, which lists those places, is compared by
-// path, name, type and time only. Exit codes follow diff: 0 the same, 1 they
-// differ, 4 (as the other tools) when either bigfile or one of its contents
-// cannot be read or the copies of a file disagree, 5 when its tables cannot
+// path, name, type and time only. A content kept in a package bigfile cannot
+// be read here (that bigfile is not open): such a file is listed as "not
+// compared" and counted apart, never as the same. Exit codes follow diff: 0
+// the same, 1 they differ, 4 (as the other tools) when either bigfile or one
+// of its contents cannot be read, the copies of a file disagree, or nothing
+// differs but some contents could not be compared, 5 when its tables cannot
 // be read, 2 for a usage error.
 #include <zlib.h>
 
@@ -46,13 +49,16 @@ struct FileFacts {
     std::string s_Name;
     uint32_t ul_Type = 0;
     uint32_t ul_Time = 0;
-    bool b_Layout = false;  // the duplicated-files table: where copies lie, not a content
+    bool b_Layout = false;     // the duplicated-files table: where copies lie, not a content
+    bool b_InPackage = false;  // the content lies in package bigfile ul_Package, not read
+    uint32_t ul_Package = 0;
 };
 
 struct Side {
     std::string s_Path;
     std::map<uint32_t, FileFacts> m_Files;  // by key
     uint64_t ull_Bytes = 0;
+    uint32_t ul_PackageFiles = 0;  // files whose content was not read
 };
 
 std::string KeyText(uint32_t key) {
@@ -103,8 +109,11 @@ bool bCollect(const std::string& path, Side* side, std::string* error, int* exit
         facts.b_Layout = e.ul_Key == BIG_DuplicatedFilesManager::kFileKey;
         const std::string what = KeyText(e.ul_Key) + " " + facts.s_Path;
         std::string problem;
-        // A content kept in a package bigfile is not compared: that bigfile is not open here.
+        // A content kept in a package bigfile cannot be read: that bigfile is not open here.
         const bool inPackage = (e.uc_StorageFlags & BIG_st_FileEntry::kStoragePackage) != 0;
+        facts.b_InPackage = inPackage;
+        facts.ul_Package = inPackage ? e.ul_Pos >> BIG_st_FileEntry::kPackageIndexShift : 0;
+        side->ul_PackageFiles += inPackage ? 1 : 0;
         if (!inPackage && !contents.bPlaces(i, &places, &problem)) {
             *error = path + ": the content of " + what + " cannot be read: " + problem;
             ok = false;
@@ -147,10 +156,11 @@ std::vector<std::string> Differences(const FileFacts& a, const FileFacts& b) {
     std::vector<std::string> fields;
     // The duplicated-files table lists where copies lie: two layouts of the
     // same files give two tables, so its bytes are no content to compare.
-    const bool layout = a.b_Layout && b.b_Layout;
-    if (!layout && (a.b_HasContent != b.b_HasContent || a.ul_Crc != b.ul_Crc))
+    // A content that was not read is no content to compare either.
+    const bool unread = (a.b_Layout && b.b_Layout) || a.b_InPackage || b.b_InPackage;
+    if (!unread && (a.b_HasContent != b.b_HasContent || a.ul_Crc != b.ul_Crc))
         fields.push_back("content");
-    if (!layout && a.ul_Size != b.ul_Size)
+    if (!unread && a.ul_Size != b.ul_Size)
         fields.push_back("size");
     if (a.s_Path != b.s_Path)
         fields.push_back("path");
@@ -172,13 +182,17 @@ struct Comparison {
     std::vector<uint32_t> onlyInA;
     std::vector<uint32_t> onlyInB;
     std::vector<Changed> changed;
+    // In both, alike in every field that could be compared, but the content
+    // of one side (or both) lies in a package bigfile: neither same nor changed.
+    std::vector<uint32_t> notCompared;
     uint32_t ul_Same = 0;
     uint64_t ull_OnlyInABytes = 0;
     uint64_t ull_OnlyInBBytes = 0;
     uint64_t ull_ChangedABytes = 0;
     uint64_t ull_ChangedBBytes = 0;
 
-    bool bSame() const { return onlyInA.empty() && onlyInB.empty() && changed.empty(); }
+    bool bDiffer() const { return !onlyInA.empty() || !onlyInB.empty() || !changed.empty(); }
+    bool bSame() const { return !bDiffer() && notCompared.empty(); }
 };
 
 Comparison Compare(const Side& a, const Side& b) {
@@ -192,7 +206,10 @@ Comparison Compare(const Side& a, const Side& b) {
         }
         std::vector<std::string> fields = Differences(facts, other->second);
         if (fields.empty()) {
-            ++c.ul_Same;
+            if (facts.b_InPackage || other->second.b_InPackage)
+                c.notCompared.push_back(key);
+            else
+                ++c.ul_Same;
             continue;
         }
         c.changed.push_back(Changed{key, std::move(fields)});
@@ -209,7 +226,22 @@ Comparison Compare(const Side& a, const Side& b) {
 }
 
 std::string SizeText(const FileFacts& f) {
+    if (f.b_InPackage)
+        return "content in package bigfile " + std::to_string(f.ul_Package) + ", not read";
     return f.b_HasContent ? std::to_string(f.ul_Size) + " bytes" : "no content";
+}
+
+// Why the content of a file in both bigfiles was not compared; empty when it was.
+std::string NotComparedReason(const FileFacts& a, const FileFacts& b) {
+    if (!a.b_InPackage && !b.b_InPackage)
+        return std::string();
+    std::string where;
+    if (a.b_InPackage)
+        where = "package bigfile " + std::to_string(a.ul_Package) + " of A";
+    if (b.b_InPackage)
+        where +=
+            (where.empty() ? "" : " and ") + ("package bigfile " + std::to_string(b.ul_Package) + " of B");
+    return "the content lies in " + where + ", which is not open here";
 }
 
 // One field's two values, as the text report shows them.
@@ -246,10 +278,23 @@ void PrintText(const Side& a, const Side& b, const Comparison& c, std::ostream& 
             out << separator << FieldChange(field, fa, fb);
             separator = "; ";
         }
+        const std::string unread = NotComparedReason(fa, fb);
+        if (!unread.empty())
+            out << "; content not compared: " << unread;
         out << "\n";
     }
-    out << "A " << a.s_Path << ": " << a.m_Files.size() << " files, " << a.ull_Bytes << " bytes\n";
-    out << "B " << b.s_Path << ": " << b.m_Files.size() << " files, " << b.ull_Bytes << " bytes\n";
+    for (uint32_t key : c.notCompared) {
+        const FileFacts& fa = a.m_Files.at(key);
+        out << "not compared  " << Hex8(key) << "  " << fa.s_Path << ": "
+            << NotComparedReason(fa, b.m_Files.at(key)) << "\n";
+    }
+    for (const Side* side : {&a, &b}) {
+        out << (side == &a ? "A " : "B ") << side->s_Path << ": " << side->m_Files.size() << " files, "
+            << side->ull_Bytes << " bytes";
+        if (side->ul_PackageFiles != 0)
+            out << " (" << side->ul_PackageFiles << " of them in package bigfiles, not read)";
+        out << "\n";
+    }
     if (c.bSame()) {
         out << "same files and contents\n";
         return;
@@ -257,7 +302,10 @@ void PrintText(const Side& a, const Side& b, const Comparison& c, std::ostream& 
     out << "only in A: " << c.onlyInA.size() << " files, " << c.ull_OnlyInABytes
         << " bytes; only in B: " << c.onlyInB.size() << " files, " << c.ull_OnlyInBBytes
         << " bytes; differ: " << c.changed.size() << " files, " << c.ull_ChangedABytes << " bytes in A, "
-        << c.ull_ChangedBBytes << " bytes in B; same: " << c.ul_Same << " files\n";
+        << c.ull_ChangedBBytes << " bytes in B; same: " << c.ul_Same << " files";
+    if (!c.notCompared.empty())
+        out << "; not compared: " << c.notCompared.size() << " files";
+    out << "\n";
 }
 
 Json FactsJson(uint32_t key, const FileFacts& f) {
@@ -269,14 +317,22 @@ Json FactsJson(uint32_t key, const FileFacts& f) {
     o["time"] = f.ul_Time;
     o["size"] = f.b_HasContent ? Json(f.ul_Size) : Json(nullptr);
     o["crc32"] = f.b_HasContent ? Json(Hex8(f.ul_Crc)) : Json(nullptr);
+    if (f.b_InPackage)
+        o["package"] = f.ul_Package;
     return o;
 }
 
 void PrintJson(const Side& a, const Side& b, const Comparison& c, std::ostream& out) {
     Json j;
     j["same"] = c.bSame();
-    j["a"] = {{"path", a.s_Path}, {"files", a.m_Files.size()}, {"bytes", a.ull_Bytes}};
-    j["b"] = {{"path", b.s_Path}, {"files", b.m_Files.size()}, {"bytes", b.ull_Bytes}};
+    j["a"] = {{"path", a.s_Path},
+              {"files", a.m_Files.size()},
+              {"bytes", a.ull_Bytes},
+              {"package_files", a.ul_PackageFiles}};
+    j["b"] = {{"path", b.s_Path},
+              {"files", b.m_Files.size()},
+              {"bytes", b.ull_Bytes},
+              {"package_files", b.ul_PackageFiles}};
     Json onlyA = Json::array();
     for (uint32_t key : c.onlyInA)
         onlyA.push_back(FactsJson(key, a.m_Files.at(key)));
@@ -292,15 +348,26 @@ void PrintJson(const Side& a, const Side& b, const Comparison& c, std::ostream& 
         o["b"] = FactsJson(ch.ul_Key, b.m_Files.at(ch.ul_Key));
         changed.push_back(std::move(o));
     }
+    Json notCompared = Json::array();
+    for (uint32_t key : c.notCompared) {
+        Json o;
+        o["key"] = KeyText(key);
+        o["reason"] = NotComparedReason(a.m_Files.at(key), b.m_Files.at(key));
+        o["a"] = FactsJson(key, a.m_Files.at(key));
+        o["b"] = FactsJson(key, b.m_Files.at(key));
+        notCompared.push_back(std::move(o));
+    }
     j["only_in_a"] = std::move(onlyA);
     j["only_in_b"] = std::move(onlyB);
     j["changed"] = std::move(changed);
+    j["not_compared"] = std::move(notCompared);
     j["totals"] = {
         {"only_in_a", {{"files", c.onlyInA.size()}, {"bytes", c.ull_OnlyInABytes}}},
         {"only_in_b", {{"files", c.onlyInB.size()}, {"bytes", c.ull_OnlyInBBytes}}},
         {"changed",
          {{"files", c.changed.size()}, {"a_bytes", c.ull_ChangedABytes}, {"b_bytes", c.ull_ChangedBBytes}}},
-        {"same", {{"files", c.ul_Same}}}};
+        {"same", {{"files", c.ul_Same}}},
+        {"not_compared", {{"files", c.notCompared.size()}}}};
     out << j.dump(2) << "\n";
 }
 
@@ -308,7 +375,8 @@ HOST::Command SetupDiff(CLI::App& parent) {
     CLI::App* app = parent.add_subcommand(
         "diff",
         "Compare two bigfiles by key: files only in one, and files whose content, size, path, name, "
-        "type or time differ (exit 0 same, 1 different, 4 unreadable, 5 damaged tables)");
+        "type or time differ (exit 0 same, 1 different, 4 unreadable or not all compared, 5 damaged "
+        "tables)");
     auto pathA = std::make_shared<std::string>();
     auto pathB = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
@@ -330,7 +398,18 @@ HOST::Command SetupDiff(CLI::App& parent) {
                 PrintJson(a, b, c, std::cout);
             else
                 PrintText(a, b, c, std::cout);
-            return c.bSame() ? kExitSame : kExitDiffer;
+            if (c.bDiffer())
+                return kExitDiffer;
+            if (!c.notCompared.empty()) {
+                // Nothing found to differ is no answer while contents went unread.
+                std::cout.flush();
+                std::fprintf(stderr,
+                             "orvex diff: %zu files not compared: their contents lie in package bigfiles, "
+                             "which are not open here\n",
+                             c.notCompared.size());
+                return kExitError;
+            }
+            return kExitSame;
         }};
 }
 

@@ -35,10 +35,11 @@ constexpr size_t kSmallHeaderBase = 2048;
 
 // How a sample departs from the reference one.
 struct Variant {
-    uint32_t ul_Drop = 0;    // key left out
-    uint32_t ul_Change = 0;  // key whose content gets one more byte
-    uint32_t ul_Retime = 0;  // key saved with another time
-    uint32_t ul_Add = 0;     // key of one more file
+    uint32_t ul_Drop = 0;     // key left out
+    uint32_t ul_Change = 0;   // key whose content gets one more byte
+    uint32_t ul_Retime = 0;   // key saved with another time
+    uint32_t ul_Add = 0;      // key of one more file
+    uint32_t ul_Package = 0;  // key whose entry says its content lies in package bigfile 1
 };
 
 class DiffTest : public ::testing::Test {
@@ -92,6 +93,10 @@ protected:
             BIG_st_FileEntry* entry = fat.pst_GetFileEntry(index);
             ASSERT_NE(entry, nullptr);
             entry->ul_Time = time;
+            if (it.key == v.ul_Package) {
+                entry->uc_StorageFlags |= BIG_st_FileEntry::kStoragePackage;
+                entry->ul_Pos = (1u << BIG_st_FileEntry::kPackageIndexShift) | 3u;
+            }
             fat.WriteFileEntry(index);
         }
         fat.ul_CreateFile("nodata.gol", 1700000000, levels, 0x10000008);
@@ -258,6 +263,73 @@ TEST_F(DiffTest, CopyListStorageIsComparedByContent) {
             << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
+}
+
+// A content kept in a package bigfile cannot be read here: the file is
+// listed as not compared and counted apart, never as the same, and a diff
+// that found nothing else never exits 0 for it.
+TEST_F(DiffTest, ContentsInPackageBigfilesAreNamedAsNotCompared) {
+    const std::string plain = MakeSample("plain.big");
+    Variant packaged;
+    packaged.ul_Package = 0x10000002;
+    const std::string a = MakeSample("a.big", packaged);
+    Variant retimed = packaged;
+    retimed.ul_Retime = 0x10000001;
+    Variant retimedInPackage = packaged;
+    retimedInPackage.ul_Retime = 0x10000002;
+    const std::string inBoth =
+        "not compared  10000002  //Levels/Town/rock.msh: the content lies in package "
+        "bigfile 1 of A and package bigfile 1 of B, which is not open here\n";
+    const struct {
+        std::string a, b;
+        int exitCode;
+        std::vector<std::string> inOut;
+    } cases[] = {
+        {a,
+         a,
+         4,
+         {inBoth, "(1 of them in package bigfiles, not read)", "same: 4 files; not compared: 1 files\n"}},
+        {a, MakeSample("copy.big", packaged), 4, {inBoth}},
+        {plain,
+         a,
+         4,
+         {"not compared  10000002  //Levels/Town/rock.msh: the content lies in package bigfile 1 of B, which",
+          "A " + plain + ": 5 files, 5033 bytes\n", "same: 4 files; not compared: 1 files\n"}},
+        {a,
+         MakeSample("retimed.big", retimed),
+         1,
+         {"differs    10000001  //Levels/Town/town.wor: time ", inBoth, "differ: 1 files",
+          "same: 3 files; not compared: 1 files\n"}},
+        {a,
+         MakeSample("retimed-package.big", retimedInPackage),
+         1,
+         {"differs    10000002  //Levels/Town/rock.msh: time 1700000000 -> 1700000100; content not "
+          "compared: the content lies in package bigfile 1 of A and package bigfile 1 of B",
+          "differ: 1 files, 0 bytes in A, 0 bytes in B; same: 4 files\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.a + " " + c.b);
+        const PLT::ProcessResult r = RunOrvex({"diff", c.a, c.b});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        for (const std::string& part : c.inOut)
+            EXPECT_TRUE(Contains(r.out, part)) << r.out;
+        EXPECT_FALSE(Contains(r.out, "same files and contents")) << r.out;
+        EXPECT_EQ(Contains(r.err, "orvex diff: 1 files not compared: their contents lie in package bigfiles"),
+                  c.exitCode == 4)
+            << r.err;
+    }
+
+    const PLT::ProcessResult json = RunOrvex({"diff", plain, a, "--json"});
+    ASSERT_EQ(json.exitCode, 4) << json.out << json.err;
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_FALSE(j["same"].get<bool>());
+    EXPECT_EQ(j["b"]["package_files"], 1);
+    ASSERT_EQ(j["not_compared"].size(), 1u);
+    EXPECT_EQ(j["not_compared"][0]["key"], "0x10000002");
+    EXPECT_EQ(j["not_compared"][0]["b"]["package"], 1);
+    EXPECT_TRUE(j["not_compared"][0]["b"]["size"].is_null());
+    EXPECT_EQ(j["totals"]["not_compared"]["files"], 1);
+    EXPECT_EQ(j["totals"]["same"]["files"], 4);
 }
 
 TEST_F(DiffTest, UnreadableInputIsAnErrorNotADifference) {
