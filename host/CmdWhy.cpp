@@ -208,11 +208,19 @@ bool bResolveWhyTargets(const std::string& bigfile, const std::vector<std::strin
                 folded.push_back(e.key);
         }
         const std::vector<uint32_t>& match = exact.empty() ? folded : exact;
+        if (match.empty()) {
+            std::vector<std::string> known;
+            known.reserve(entries.size());
+            for (const Entry& e : entries)
+                known.push_back(path ? e.path : e.name);
+            const std::string closest = ClosestName(target, known);
+            *error = target + ": no file of that " + (path ? "path" : "name") + " in " + bigfile +
+                     (closest.empty() ? std::string() : "; did you mean " + closest + "?");
+            return false;
+        }
         if (match.size() != 1) {
             *error =
-                target + ": " +
-                (match.empty() ? std::string("no file of that ") + (path ? "path" : "name") + " in " + bigfile
-                               : std::to_string(match.size()) + " files of that name; give a key or a path");
+                target + ": " + std::to_string(match.size()) + " files of that name; give a key or a path";
             return false;
         }
         keys->push_back(match[0]);

@@ -170,15 +170,50 @@ TEST_F(Why, NamesTheOutputThatHoldsEachKeyAndChainsOfRealReferences) {
     EXPECT_EQ(answers.back()["rule"], "not needed");
     EXPECT_TRUE(answers.back()["output"].is_null());
 
-    // One key, as text and with its referrers; a name that is not there is a usage error.
+    // One key, as text and with its referrers.
     const PLT::ProcessResult text = RunOrvex({"why", m_summary.s_BigfilePath, answers[1]["key"],
                                               "--referrers", "--world", m_summary.worlds[0].s_Name});
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("  output: "), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("  referred to by "), std::string::npos) << text.out;
-    const PLT::ProcessResult missing = RunOrvex({"why", m_summary.s_BigfilePath, "no_such_file.xyz"});
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.err.find("no file of that name"), std::string::npos) << missing.err;
+}
+
+// Refused before any work, with exit 2 and one plain line: a name or path
+// that is not in the bigfile, with the near one it may misspell.
+TEST_F(Why, RefusesUnknownNames) {
+    const HOST::GenWorld& world = m_summary.worlds[0];
+    auto source = HOST::Tools::OpenBigfile(m_summary.s_BigfilePath, &m_error);
+    ASSERT_NE(source, nullptr) << m_error;
+    const std::string path = source->GetFilePath(source->ul_GetFileIndex(world.ul_Key, false));
+    source->File().eClose();
+    ASSERT_NE(path.find(world.s_Name + ".wor"), std::string::npos) << path;
+    const std::string typedPath = path.substr(0, path.size() - 3) + "wro";
+
+    struct Case {
+        std::vector<std::string> args;  // after "why BIGFILE"
+        std::string line;               // on standard error
+        bool suggests;
+    };
+    std::vector<Case> cases = {
+        {{"no_such_file.xyz"}, "no_such_file.xyz: no file of that name in ", false},
+        {{world.s_Name + ".wr"},
+         "no file of that name in " + m_summary.s_BigfilePath + "; did you mean " + world.s_Name + ".wor?",
+         true},
+        {{typedPath},
+         typedPath + ": no file of that path in " + m_summary.s_BigfilePath + "; did you mean " + path + "?",
+         true},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"why", m_summary.s_BigfilePath};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.args.back());
+        const PLT::ProcessResult r = RunOrvex(args);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("did you mean") != std::string::npos, c.suggests) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
 }
 
 }  // namespace
