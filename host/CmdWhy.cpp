@@ -316,7 +316,7 @@ Command Setup(CLI::App& parent) {
     CLI::App* app = parent.add_subcommand(
         "why", "Where a split would put each file, by which rule, and the references that lead to it");
     // The split's own options, from its one table, then what only `why` takes.
-    auto options = std::make_shared<SplitCommandLine>(app);
+    auto options = std::make_shared<SplitCommandLine>(app, kQueryIgnoredOptions);
     struct State {
         std::vector<std::string> targets;
         bool b_Json = false;

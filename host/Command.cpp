@@ -41,11 +41,15 @@ size_t EditDistance(std::string_view a, std::string_view b) {
     return d[a.size()][b.size()];
 }
 
-// The long names of `app`'s options, with their dashes.
+// The long names of `app`'s options, with their dashes; a hidden option
+// (one the command refuses) is never suggested.
 void AddOptionNames(const CLI::App& app, std::vector<std::string>* names) {
-    for (const CLI::Option* option : app.get_options())
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_group().empty())
+            continue;
         for (const std::string& name : option->get_lnames())
             names->push_back("--" + name);
+    }
 }
 
 }  // namespace

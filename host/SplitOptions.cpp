@@ -398,7 +398,7 @@ bool bFillSplitParams(const SplitSettings& s, const std::vector<uint32_t>& world
 
 // ---- command line ------------------------------------------------------------------
 
-SplitCommandLine::SplitCommandLine(CLI::App* app) {
+SplitCommandLine::SplitCommandLine(CLI::App* app, std::span<const std::string_view> refused) : mp_App(app) {
     for (const SplitOption& option : kSplitOptions) {
         const std::string name =
             option.bPositional() ? std::string(option.Key()) : std::string(option.s_Name);
@@ -419,6 +419,12 @@ SplitCommandLine::SplitCommandLine(CLI::App* app) {
             option.field);
         if (const char* valueName = SplitValueName(option.e_Value))
             added->type_name(valueName);
+        // Still parsed, so that bSettings can say why it is refused, but out of the help.
+        if (std::find(refused.begin(), refused.end(), std::string_view(option.s_Name)) != refused.end()) {
+            added->group("");
+            m_Refused.emplace_back(added, &option);
+            continue;
+        }
         m_Options.emplace_back(added, &option);
     }
     app->add_option("--config", ms_Config, "TOML file with the same settings; the command line wins")
@@ -427,8 +433,18 @@ SplitCommandLine::SplitCommandLine(CLI::App* app) {
 
 bool SplitCommandLine::bSettings(SplitSettings* settings, std::string* error) const {
     *settings = SplitSettings();
+    for (const auto& [added, option] : m_Refused) {
+        if (added->count() > 0) {
+            *error = std::string(option->s_Name) + " has no effect on " + mp_App->get_name() +
+                     ": it only shapes what a split writes";
+            return false;
+        }
+    }
     if (!ms_Config.empty() && !bLoadSplitConfig(ms_Config, settings, error))
         return false;
+    const SplitSettings initial;
+    for (const auto& [added, option] : m_Refused)
+        std::visit([&](auto m) { settings->*m = initial.*m; }, option->field);
     for (const auto& [added, option] : m_Options)
         if (added->count() > 0)
             std::visit([&](auto m) { settings->*m = m_Given.*m; }, option->field);

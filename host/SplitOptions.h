@@ -213,20 +213,29 @@ bool bFillSplitParams(const SplitSettings& settings, const std::vector<uint32_t>
 // Any command that takes the split options declares them through this. CLI11
 // keeps the addresses of the members, so the object stays where it was made
 // until the command line has been parsed and read back.
+//
+// `refused` names the options that only shape what a split writes, for a
+// command that writes none: they are left out of its help, and bSettings
+// refuses them when the command line gives them, so that the user never
+// believes one was honoured. A --config file may still hold them (it is the
+// split's own settings file); they keep their initial values then.
 class SplitCommandLine {
 public:
-    explicit SplitCommandLine(CLI::App* app);
+    explicit SplitCommandLine(CLI::App* app, std::span<const std::string_view> refused = {});
     SplitCommandLine(const SplitCommandLine&) = delete;
     SplitCommandLine& operator=(const SplitCommandLine&) = delete;
 
     // Once parsed: the --config file's settings with every option given on the
-    // command line on top. False with `*error` set when the file cannot be read.
+    // command line on top. False with `*error` set when the file cannot be read
+    // or the command line gives a refused option.
     bool bSettings(SplitSettings* settings, std::string* error) const;
 
 private:
+    CLI::App* mp_App;
     SplitSettings m_Given;
     std::string ms_Config;
     std::vector<std::pair<CLI::Option*, const SplitOption*>> m_Options;
+    std::vector<std::pair<CLI::Option*, const SplitOption*>> m_Refused;
 };
 
 }  // namespace HOST

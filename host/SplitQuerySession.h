@@ -16,12 +16,23 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/CmdSplit.h"
 #include "plugin/OVI_SplitQuery.h"
 
 namespace HOST {
+
+// The split options a session ignores: they only shape what a split writes
+// (its files, reports, stamps and terminal lines) or which plug-in it loads,
+// while the session runs the linked-in decisions and writes nothing. A
+// command that asks about a split refuses them on its command line.
+inline constexpr std::string_view kQueryIgnoredOptions[] = {
+    "--data-root",  "--write-refs-cache", "--replacement",  "--replace",  "--no-copy", "--linker",
+    "--package-id", "--package-word",     "--small-header", "--compress", "--report",  "--dir-count-base",
+    "--plugin",     "--summary-json",     "--reproducible", "--no-wait",  "--quiet",   "--verbose",
+};
 
 class SplitQuerySession {
 public:

@@ -83,6 +83,8 @@ TEST(Orvex, MistypedCommandsAndOptionsGetADidYouMean) {
          "orvex: unknown option --interactiv; did you mean --interactive?"},
         {{"frobnicate"}, nullptr},
         {{"ls", "--colour", "game.big"}, nullptr},
+        // An option the command refuses is never offered.
+        {{"why", "game.big", "0x1", "--reproducable"}, nullptr},
     };
     for (const auto& c : cases) {
         const PLT::ProcessResult result = RunOrvex(c.args);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,6 +19,7 @@
 #include "host/BigTools.h"
 #include "host/Gen.h"
 #include "host/SplitOptions.h"
+#include "host/SplitQuerySession.h"
 #include "host/SplitSummary.h"
 #include "platform/Process.h"
 #include "tests/support/RunOrvex.h"
@@ -179,8 +181,10 @@ TEST_F(Why, NamesTheOutputThatHoldsEachKeyAndChainsOfRealReferences) {
 }
 
 // Refused before any work, with exit 2 and one plain line: a name or path
-// that is not in the bigfile, with the near one it may misspell.
-TEST_F(Why, RefusesUnknownNames) {
+// that is not in the bigfile (with the near one it may misspell), and every
+// split option that only shapes what a split writes, which `why` would
+// otherwise take and silently ignore.
+TEST_F(Why, RefusesUnknownNamesAndOptionsItWouldIgnore) {
     const HOST::GenWorld& world = m_summary.worlds[0];
     auto source = HOST::Tools::OpenBigfile(m_summary.s_BigfilePath, &m_error);
     ASSERT_NE(source, nullptr) << m_error;
@@ -203,6 +207,14 @@ TEST_F(Why, RefusesUnknownNames) {
          typedPath + ": no file of that path in " + m_summary.s_BigfilePath + "; did you mean " + path + "?",
          true},
     };
+    for (std::string_view name : HOST::kQueryIgnoredOptions) {
+        const HOST::SplitOption* option = HOST::FindSplitOption(name.substr(2));
+        ASSERT_NE(option, nullptr) << name << " is no split option";
+        std::vector<std::string> args = {HOST::KeyText(world.ul_Key), std::string(name)};
+        if (option->e_Value != HOST::SplitValue::Flag)
+            args.push_back(option->e_Value == HOST::SplitValue::Number ? "1" : "x");
+        cases.push_back({args, std::string(name) + " has no effect on why", false});
+    }
     for (const Case& c : cases) {
         std::vector<std::string> args = {"why", m_summary.s_BigfilePath};
         args.insert(args.end(), c.args.begin(), c.args.end());
@@ -214,6 +226,23 @@ TEST_F(Why, RefusesUnknownNames) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
+
+    // Its help leaves them out; a settings file shared with split may hold them.
+    const PLT::ProcessResult help = RunOrvex({"why", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--gm-bigfile"), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find("--reproducible"), std::string::npos) << help.out;
+    const std::string config = (m_root / "split.toml").string();
+    {
+        std::ofstream file(config);
+        file << "reproducible = true\ncompress = true\nsummary-json = \"" << (m_root / "s.json").string()
+             << "\"\n";
+    }
+    const PLT::ProcessResult shared =
+        RunOrvex({"why", m_summary.s_BigfilePath, HOST::KeyText(world.ul_Key), "--config", config});
+    EXPECT_EQ(shared.exitCode, 0) << shared.err;
+    EXPECT_NE(shared.out.find("  output: "), std::string::npos) << shared.out;
+    EXPECT_FALSE(fs::exists(m_root / "s.json"));
 }
 
 }  // namespace
