@@ -48,7 +48,9 @@ head -c 48 "$multi" >"$out/fuzz_segment_header/multi"
 cp "$work/split/refs.bin" "$out/fuzz_refs_file/refs.bin"
 cp "$work/split/linker_pc.map" "$out/fuzz_linker_map/linker_pc.map"
 cp "$work/gen/critical.txt" "$out/fuzz_critical_list/critical.txt"
-cp "$work/extract/manifest.json" "$out/fuzz_pack_manifest/manifest.json"
+# The current manifest version; manifest.json beside it is a version-1
+# manifest from an older extract, kept so that the old reader stays fuzzed.
+cp "$work/extract/manifest.json" "$out/fuzz_pack_manifest/manifest-v3.json"
 n=0
 for pk in "$work"/gen/Data/sound_bin_pc/7fffffff.pk "$work"/gen/Data/sound_bin_pc/*_snd_00000.pk; do
   cp "$pk" "$out/fuzz_sound_package/$(basename "$pk")"
