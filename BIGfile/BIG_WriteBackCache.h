@@ -28,7 +28,7 @@ namespace BIG {
 class WriteBackCache {
 public:
     static constexpr uint32_t kPageSize = 1u << 20;
-    static constexpr size_t kDefaultPages = 16;
+    static constexpr size_t kDefaultPages = 8;
 
     explicit WriteBackCache(size_t maxPages = kDefaultPages) : m_maxPages(maxPages < 2 ? 2 : maxPages) {}
     ~WriteBackCache();
