@@ -621,7 +621,6 @@ void OVI_Big::_WalkRefs(KeySet& set, uint32_t key, uint32_t mode) {
 }
 
 void OVI_Big::_ExpandBanks(KeySet& set) {
-    BankRegistry& registry = BankRegistry::Instance();
     // std::set keeps iterators valid on insertion, so keys inserted behind
     // the current one are visited too.
     for (auto it = set.begin(); it != set.end(); ++it) {
@@ -629,46 +628,51 @@ void OVI_Big::_ExpandBanks(KeySet& set) {
         auto record = mmap_Records.find(key);
         if (record == mmap_Records.end())
             continue;
-        const uint32_t type = record->second.ul_Type;
-        const char* name = record->second.s_Name.c_str();
-        if (type == kTypeDynamicBank) {
-            const DynamicBank* bank = registry.FindBank(key);
-            if (bank == nullptr) {
-                OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBank: %u : %s", key,
-                                 name);
-                continue;
-            }
-            for (const auto& [ref, count] : bank->m_RefCounts) {
-                set.insert(ref);
-                UseCount(ref) += 1;
+        const uint32_t own = _ul_ExpandBank(key, record->second, [&](uint32_t ref, uint32_t uses, bool walk) {
+            set.insert(ref);
+            UseCount(ref) += uses;
+            if (walk)
                 _WalkRefs(set, ref, kWalkOnly);
-            }
-        } else if (type == kTypeDynamicBankList) {
-            const DynamicBankList* list = registry.FindDynamicBankList(key);
-            if (list == nullptr) {
-                OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBankList: %u : %s", key,
-                                 name);
-                continue;
-            }
-            for (const auto& [ref, bank] : list->m_Entries) {
-                set.insert(ref);
-                UseCount(ref) += mul_Weight;
-            }
-            UseCount(key) += mul_Weight;
-        } else if (type == kTypeElementRefList) {
-            const ElementReferenceList* list = registry.FindElementReferenceList(key);
-            if (list == nullptr) {
-                OVC_OutputString("warning", "dynamic-resolve", "Unable to find ElementReferenceList: %u : %s",
-                                 key, name);
-                continue;
-            }
-            for (const auto& [ref, count] : list->m_RefCounts) {
-                set.insert(ref);
-                UseCount(ref) += 1;
-                _WalkRefs(set, ref, kWalkOnly);
-            }
-        }
+        });
+        if (own != 0)
+            UseCount(key) += own;
     }
+}
+
+uint32_t OVI_Big::_ul_ExpandBank(uint32_t key, const FileRefRecord& record,
+                                 const std::function<void(uint32_t ref, uint32_t uses, bool walk)>& add) {
+    BankRegistry& registry = BankRegistry::Instance();
+    const char* name = record.s_Name.c_str();
+    if (record.ul_Type == kTypeDynamicBank) {
+        const DynamicBank* bank = registry.FindBank(key);
+        if (bank == nullptr) {
+            OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBank: %u : %s", key, name);
+            return 0;
+        }
+        for (const auto& [ref, count] : bank->m_RefCounts)
+            add(ref, 1, true);
+    } else if (record.ul_Type == kTypeDynamicBankList) {
+        const DynamicBankList* list = registry.FindDynamicBankList(key);
+        if (list == nullptr) {
+            OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBankList: %u : %s", key,
+                             name);
+            return 0;
+        }
+        // Listed banks are counted with the weight, not walked.
+        for (const auto& [ref, bank] : list->m_Entries)
+            add(ref, mul_Weight, false);
+        return mul_Weight;
+    } else if (record.ul_Type == kTypeElementRefList) {
+        const ElementReferenceList* list = registry.FindElementReferenceList(key);
+        if (list == nullptr) {
+            OVC_OutputString("warning", "dynamic-resolve", "Unable to find ElementReferenceList: %u : %s",
+                             key, name);
+            return 0;
+        }
+        for (const auto& [ref, count] : list->m_RefCounts)
+            add(ref, 1, true);
+    }
+    return 0;
 }
 
 }  // namespace ORVEX

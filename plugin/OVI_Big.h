@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -124,6 +125,12 @@ protected:
     // Adds what the dynamic banks, bank lists and element reference lists of
     // `set` need (visiting keys inserted behind the current one too).
     void _ExpandBanks(KeySet& set);
+    // What bank file `key` (record `record`) adds to a closure: `add(ref,
+    // uses, walk)` for each key it names, in the registry's order. Returns
+    // the uses the file itself gains (a bank list gains the weight); 0 for
+    // another type or a bank the registry lacks (with its warning).
+    uint32_t _ul_ExpandBank(uint32_t key, const FileRefRecord& record,
+                            const std::function<void(uint32_t ref, uint32_t uses, bool walk)>& add);
     // Key, type, index and name of FAT entry `index`; use count 0. The status
     // is left alone. 0 (record untouched) when there is no table or no such entry.
     uint32_t _FillFileRecord(uint32_t index, FileRefRecord* record);

@@ -10,17 +10,21 @@
 // keeps what the tree walk did: the banks are expanded in ascending key
 // order, and a key added behind the one being expanded is not visited.
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <vector>
 
-#include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_Big.h"
 
 namespace ORVEX {
 namespace {
 
 constexpr uint32_t kNoId = 0xFFFFFFFF;
+
+// OVI_Big::_ul_ExpandBank: what a bank file adds, and the uses it gains itself.
+using BankExpander = std::function<uint32_t(uint32_t key, const FileRefRecord& record,
+                                            const std::function<void(uint32_t, uint32_t, bool)>& add)>;
 
 // The graph with dense numbers: keys[id] ascending, the edges of id in
 // edges[edgeStart[id] .. edgeStart[id + 1]), in their mapped order.
@@ -74,20 +78,17 @@ DenseGraph MakeDenseGraph(const OVI_Big::RecordMap& records, const OVI_Big::Edge
 // names that nothing else does).
 class ClosureWalker {
 public:
-    ClosureWalker(const DenseGraph& graph, uint32_t weight)
-        : m_graph(graph),
-          m_weight(weight),
-          m_inSet(graph.keys.size(), 0),
-          m_useCounts(graph.keys.size(), 0) {}
+    explicit ClosureWalker(const DenseGraph& graph)
+        : m_graph(graph), m_inSet(graph.keys.size(), 0), m_useCounts(graph.keys.size(), 0) {}
 
     // Everything reachable from `root`, expanded through the banks.
-    void Walk(uint32_t rootKey) {
+    void Walk(uint32_t rootKey, const BankExpander& expandBank) {
         std::fill(m_inSet.begin(), m_inSet.end(), 0);
         m_others.clear();
         const uint32_t root = m_graph.Id(rootKey);
         if (root != kNoId)
             WalkFrom(root);
-        ExpandBanks();
+        ExpandBanks(expandBank);
     }
 
     // The closure just walked, in ascending key order, each key counted once more.
@@ -146,43 +147,13 @@ private:
             WalkFrom(id);
     }
 
-    void ExpandBanks() {
-        BankRegistry& registry = BankRegistry::Instance();
+    // In ascending key order, as the tree walk's set iterates.
+    void ExpandBanks(const BankExpander& expandBank) {
+        const auto add = [this](uint32_t ref, uint32_t uses, bool walk) { AddNamed(ref, uses, walk); };
         for (uint32_t id = 0; id < m_inSet.size(); ++id) {
             const FileRefRecord* record = m_graph.records[id];
-            if (m_inSet[id] == 0 || record == nullptr)
-                continue;
-            const uint32_t key = m_graph.keys[id];
-            const char* name = record->s_Name.c_str();
-            if (record->ul_Type == OVI_Big::kTypeDynamicBank) {
-                const DynamicBank* bank = registry.FindBank(key);
-                if (bank == nullptr) {
-                    OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBank: %u : %s", key,
-                                     name);
-                    continue;
-                }
-                for (const auto& [ref, count] : bank->m_RefCounts)
-                    AddNamed(ref, 1, true);
-            } else if (record->ul_Type == OVI_Big::kTypeDynamicBankList) {
-                const DynamicBankList* list = registry.FindDynamicBankList(key);
-                if (list == nullptr) {
-                    OVC_OutputString("warning", "dynamic-resolve", "Unable to find DynamicBankList: %u : %s",
-                                     key, name);
-                    continue;
-                }
-                for (const auto& [ref, bank] : list->m_Entries)
-                    AddNamed(ref, m_weight, false);
-                m_useCounts[id] += m_weight;
-            } else if (record->ul_Type == OVI_Big::kTypeElementRefList) {
-                const ElementReferenceList* list = registry.FindElementReferenceList(key);
-                if (list == nullptr) {
-                    OVC_OutputString("warning", "dynamic-resolve",
-                                     "Unable to find ElementReferenceList: %u : %s", key, name);
-                    continue;
-                }
-                for (const auto& [ref, count] : list->m_RefCounts)
-                    AddNamed(ref, 1, true);
-            }
+            if (m_inSet[id] != 0 && record != nullptr)
+                m_useCounts[id] += expandBank(m_graph.keys[id], *record, add);
         }
     }
 
@@ -192,7 +163,6 @@ private:
     };
 
     const DenseGraph& m_graph;
-    const uint32_t m_weight;
     std::vector<uint8_t> m_inSet;
     std::vector<uint32_t> m_useCounts;
     std::vector<Range> m_stack;
@@ -206,7 +176,7 @@ void OVI_Big::_BuildClosures() {
     if (mmap_Roots.empty())
         return;
     const DenseGraph graph = MakeDenseGraph(mmap_Records, mmap_Edges, mmap_Roots);
-    ClosureWalker walker(graph, mul_Weight);
+    ClosureWalker walker(graph);
     for (const auto& [root, unused] : mmap_Roots) {
         KeySet& set = mmap_Closures[root];
         if (!set.empty()) {
@@ -217,7 +187,9 @@ void OVI_Big::_BuildClosures() {
                 UseCount(key) += 1;
             continue;
         }
-        walker.Walk(root);
+        walker.Walk(root, [this](uint32_t key, const FileRefRecord& record, const auto& add) {
+            return _ul_ExpandBank(key, record, add);
+        });
         set = walker.TakeClosure();
     }
     // Every key a closure holds has a record from here on, as UseCount makes one.
