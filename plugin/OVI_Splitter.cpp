@@ -16,6 +16,7 @@
 #include "platform/Signals.h"
 #include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_FileName.h"
+#include "plugin/OVI_Gzip.h"
 #include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Text.h"
@@ -37,7 +38,10 @@ OVI_Splitter::OVI_Splitter() {
     mpo_Params = &mo_Params;
 }
 
-OVI_Splitter::~OVI_Splitter() = default;
+OVI_Splitter::~OVI_Splitter() {
+    // Outputs still waiting for their gzip copies go into place.
+    _eFinishPendingOutputs();
+}
 
 const OVC_Version* OVI_Splitter::GetVersion() {
     return OVI_GetLibraryVersion();
@@ -151,6 +155,7 @@ int32_t OVI_Splitter::eRun() {
     endPhase("closures", 0);
     md_CompressSeconds = 0;
     _CreateBigFiles();
+    _eFinishPendingOutputs();
     if (!PLT::InterruptRequested())
         _HandClosuresToHost();
     endPhase("writing", md_CompressSeconds);

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <set>
 #include <memory>
@@ -44,6 +45,8 @@
 class BIG_cl_Fat;
 
 namespace ORVEX {
+
+class OVI_GzipCopier;
 
 // The rem criteria of a run: name fragments; a file whose name contains one
 // is placed nowhere. Ordered by the host's u32.
@@ -111,7 +114,8 @@ public:
     static constexpr const char* kLinkerMap = "linker_pc.map";
     // The "info" lines that give the wall time of each phase of eRun:
     // "scan 1.250000 s", then closures, writing (the gzip copies excluded)
-    // and compression.
+    // and compression (the time the run waited for the gzip copies, which
+    // are written while the next output is).
     static constexpr const char* kPhaseTag = "phase";
     static constexpr const char* kPhaseLine = "%s %.6f s";
 
@@ -204,9 +208,21 @@ protected:
     // ---- output writer (OVI_SplitterWrite.cpp) ------------------------------------
     // Writes `output` as DATAROOT/DLC/<name>/<name>.big from its keys map (and
     // a gzip copy when the compress flag is set). 0 on success; on failure -1
-    // when the output had no key, else 0.
+    // when the output had no key, else 0. The gzip copy is written in the
+    // background: the output then waits, complete in its work folder, until
+    // _eFinishPendingOutputs moves it into place with its copy (the next
+    // outputs call it, and the run once every output is written).
     // Virtual so that a test can take the outputs without writing them.
     virtual int32_t _CreateBigFile(SplitOutput& output);
+    // Moves the waiting outputs into place, oldest first: those whose gzip
+    // copy has ended, then more, waiting for their copies, until at most
+    // `keep` wait. An output whose copy failed goes into place without one,
+    // after its error line. 0, or -1 when an output could not be moved.
+    int32_t _eFinishPendingOutputs(size_t keep = 0);
+    // Removes the work files of an output that failed, says why, raises the
+    // status; -1.
+    int32_t _eDiscardOutput(const std::string& name, const std::string& buildPath, const std::string& work,
+                            const std::string& reason);
     // Copies the first `count` keys of `keys` from the process-wide FAT into
     // `fat`. False at the first file that cannot be copied, with the reason in
     // `*reason` when it is known (empty for a write error of the table).
@@ -220,8 +236,6 @@ protected:
     bool _bTakeReproducibility();
     // Writes the world closures to the file the host named (kHostClosuresVariable), if any.
     void _HandClosuresToHost();
-    // Writes `path`.gz beside `path`; false when it could not be written.
-    bool _bCompressBigFile(const std::string& path);
 
     // ---- reports (OVI_SplitterReports.cpp) ------------------------------------------
     // "report" and critical_report.csv from `list` and the missing references.
@@ -267,8 +281,24 @@ protected:
     bool mb_Reproducible = false;
     // Time of every gzip copy's header: 0 (none) unless reproducible.
     uint32_t mul_GzipTime = 0;
-    // Wall time of the gzip copies of this run, for the "phase" lines.
+    // Wall time the run spent on (waiting for) the gzip copies, for the
+    // "phase" lines.
     double md_CompressSeconds = 0;
+    // The outputs whose gzip copies are being written, oldest first: complete
+    // in their work folders, moved into place by _eFinishPendingOutputs.
+    struct PendingOutput {
+        std::string s_Name;
+        std::string s_BuildPath;  // in the work folder
+        std::string s_Path;       // its place
+        std::string s_Work;
+        unsigned uw_Segments = 0;
+        bool b_Gzip = false;
+    };
+    std::deque<PendingOutput> mo_Pending;
+    // Outputs that may wait for their copies at once; beyond, the next output
+    // waits for the oldest copy. Each holds its two files open.
+    static constexpr size_t kMaxPendingOutputs = 8;
+    std::unique_ptr<OVI_GzipCopier> mpo_Gzip;  // made with the first copy
     // Smallest size word of a type-126 file seen in this session.
     uint32_t mul_SmallestReplacementSize = 0xFFFFFFFF;
 };

@@ -5,10 +5,13 @@
 // complete: its segment files last to first, so that "<name>.big", whose
 // header names the segment count, appears after the segments it announces. A
 // failed output leaves the bigfile that was there before untouched and no
-// partial file under a finished name.
+// partial file under a finished name. With the compress flag, an output's
+// gzip copy is written in the background while the next output is built; the
+// output moves into place with its copy once the copy is done.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -156,17 +159,10 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     auto fail = [&]() -> int32_t {
         if (fat.File().bIsOpen())
             fat.File().eClose();
-        if (!buildPath.empty()) {
-            RemoveBigfileFiles(buildPath);
-            PLT::RemoveFile(buildPath + kGzipExtension);
-        }
-        if (!work.empty())
-            PLT::RemoveDirectory(work);
-        if (!reason.empty())
-            OVC_OutputString("error", "big-file", "%s: %s", output.s_Name.c_str(), reason.c_str());
-        OVC_OutputString("error", "big-file", "Unable to Create");
-        _RaiseStatus(OVC_Status_Failure);
-        return -1;
+        // The outputs before this one are finished first, so that what is
+        // said of them comes before what is said of this one.
+        _eFinishPendingOutputs();
+        return _eDiscardOutput(output.s_Name, buildPath, work, reason);
     };
 
     // The name becomes a folder and a file name under DATAROOT/DLC.
@@ -195,6 +191,14 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     path += kBigExtension;
 
     work = folder + "/." + output.s_Name + kWorkFolderSuffix;
+    // An output of the same name still waiting for its copy keeps its work
+    // folder until it is in place.
+    for (const PendingOutput& pending : mo_Pending) {
+        if (pending.s_Work == work) {
+            _eFinishPendingOutputs();
+            break;
+        }
+    }
     if (!bMakeFolder(work, &reason)) {
         work.clear();
         return fail();
@@ -252,24 +256,78 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
         return fail();
     }
 
-    bool gzip = false;
-    if (mo_Params.mb_Compress) {
-        const double started = PLT::MonotonicSeconds();
-        gzip = _bCompressBigFile(buildPath);
-        md_CompressSeconds += PLT::MonotonicSeconds() - started;
-    }
-    // An older copy beside the new bigfile would no longer match it: it goes
-    // before the new bigfile takes its place, so that a new .big never
-    // stands beside an old .gz.
-    if (!gzip && !PLT::RemoveFile(path + kGzipExtension) && PLT::FileExists(path + kGzipExtension)) {
-        reason = "cannot remove the older " + path + kGzipExtension + ": " + PLT::ErrorText(PLT::LastError());
-        return fail();
-    }
-
-    if (!bMoveIntoPlace(buildPath, path, segments, gzip, &reason))
-        return fail();
-    PLT::RemoveDirectory(work);
+    // The outputs before this one have had this one's writing time for their
+    // gzip copies: those done go into place.
+    const bool gzip = mo_Params.mb_Compress;
+    _eFinishPendingOutputs(gzip ? kMaxPendingOutputs - 1 : 0);
+    mo_Pending.push_back(PendingOutput{output.s_Name, buildPath, path, work, segments, gzip});
+    if (!gzip)
+        return _eFinishPendingOutputs();
+    const double started = PLT::MonotonicSeconds();
+    if (!mpo_Gzip)
+        mpo_Gzip = std::make_unique<OVI_GzipCopier>();
+    mpo_Gzip->Start(buildPath, buildPath + kGzipExtension, mul_GzipTime);
+    md_CompressSeconds += PLT::MonotonicSeconds() - started;
     return 0;
+}
+
+int32_t OVI_Splitter::_eFinishPendingOutputs(size_t keep) {
+    // An interrupted run does not wait for copies that have not ended: their
+    // outputs are not finished, and keep their previous bigfile.
+    if (mpo_Gzip && PLT::InterruptRequested())
+        mpo_Gzip->Cancel();
+    int32_t result = 0;
+    while (!mo_Pending.empty()) {
+        const bool ended = !mo_Pending.front().b_Gzip || mpo_Gzip->bOldestEnded();
+        if (!ended && mo_Pending.size() <= keep)
+            break;
+        const PendingOutput pending = std::move(mo_Pending.front());
+        mo_Pending.pop_front();
+        bool gzip = false;
+        if (pending.b_Gzip) {
+            const double started = PLT::MonotonicSeconds();
+            std::string error;
+            bool cancelled = false;
+            gzip = mpo_Gzip->bFinish(&error, &cancelled);
+            md_CompressSeconds += PLT::MonotonicSeconds() - started;
+            if (cancelled) {
+                result = _eDiscardOutput(pending.s_Name, pending.s_BuildPath, pending.s_Work, "interrupted");
+                continue;
+            }
+            if (!gzip) {
+                OVC_OutputString("error", "big-file", "gzip copy not written: %s", error.c_str());
+                _RaiseStatus(OVC_Status_Failure);
+            }
+        }
+        // An older copy beside the new bigfile would no longer match it: it
+        // goes before the new bigfile takes its place, so that a new .big
+        // never stands beside an old .gz.
+        const std::string oldCopy = pending.s_Path + kGzipExtension;
+        std::string reason;
+        if (!gzip && !PLT::RemoveFile(oldCopy) && PLT::FileExists(oldCopy))
+            reason = "cannot remove the older " + oldCopy + ": " + PLT::ErrorText(PLT::LastError());
+        else if (bMoveIntoPlace(pending.s_BuildPath, pending.s_Path, pending.uw_Segments, gzip, &reason)) {
+            PLT::RemoveDirectory(pending.s_Work);
+            continue;
+        }
+        result = _eDiscardOutput(pending.s_Name, pending.s_BuildPath, pending.s_Work, reason);
+    }
+    return result;
+}
+
+int32_t OVI_Splitter::_eDiscardOutput(const std::string& name, const std::string& buildPath,
+                                      const std::string& work, const std::string& reason) {
+    if (!buildPath.empty()) {
+        RemoveBigfileFiles(buildPath);
+        PLT::RemoveFile(buildPath + kGzipExtension);
+    }
+    if (!work.empty())
+        PLT::RemoveDirectory(work);
+    if (!reason.empty())
+        OVC_OutputString("error", "big-file", "%s: %s", name.c_str(), reason.c_str());
+    OVC_OutputString("error", "big-file", "Unable to Create");
+    _RaiseStatus(OVC_Status_Failure);
+    return -1;
 }
 
 bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count, std::string* reason) {
@@ -415,15 +473,6 @@ bool OVI_Splitter::_bTakeReproducibility() {
         PLT::GetPathTimes(mpo_Fat->File().GetPath(), &modifiedNs, &changedNs))
         mul_GzipTime = static_cast<uint32_t>(std::min<uint64_t>(modifiedNs / 1000000000u, UINT32_MAX));
     return true;
-}
-
-bool OVI_Splitter::_bCompressBigFile(const std::string& path) {
-    std::string error;
-    if (OVI_bGzipCopy(path, path + kGzipExtension, &error, mul_GzipTime))
-        return true;
-    OVC_OutputString("error", "big-file", "gzip copy not written: %s", error.c_str());
-    _RaiseStatus(OVC_Status_Failure);
-    return false;
 }
 
 }  // namespace ORVEX

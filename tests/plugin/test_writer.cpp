@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <chrono>
 
@@ -11,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/FaultInjection.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 #include "plugin/OVI_Gzip.h"
 #include "test_writer_support.h"
 
@@ -72,6 +75,16 @@ protected:
         auto output = TestSplitter::Output(name, keys, capacity);
         output->ul_PackageId = tool.mo_Params.muw_PackageId;
         output->ul_PackageWord = tool.mo_Params.muw_PackageWord;
+        const int32_t written = tool._CreateBigFile(*output);
+        // A gzip copy is written in the background: the output goes into
+        // place once it is done.
+        const int32_t placed = tool._eFinishPendingOutputs();
+        return written != 0 ? written : placed;
+    }
+    // Writes `name` and leaves it waiting for its gzip copy, as the run does
+    // while it writes the next output.
+    int32_t Start(const std::string& name, const std::vector<uint32_t>& keys) {
+        auto output = TestSplitter::Output(name, keys);
         return tool._CreateBigFile(*output);
     }
     static std::string OutPath(const std::string& name) { return "Data/DLC/" + name + "/" + name + ".big"; }
@@ -294,6 +307,17 @@ std::vector<uint8_t> Gunzip(const std::string& path) {
     return unpacked;
 }
 
+// Half compressible bytes: runs of a counter between runs of noise.
+std::vector<uint8_t> MixedBytes(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t state = 5;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        bytes[i] = static_cast<uint8_t>((i % 512 < 256) ? i / 7 : state >> 24);
+    }
+    return bytes;
+}
+
 TEST_F(WriterTest, GzipCopiesOfSeveralMembersReadBackWholeAndAWriteFaultLeavesNone) {
     struct Case {
         const char* what;
@@ -306,12 +330,7 @@ TEST_F(WriterTest, GzipCopiesOfSeveralMembersReadBackWholeAndAWriteFaultLeavesNo
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<uint8_t> bytes(c.size);
-        uint32_t state = 5;
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            state = state * 1664525u + 1013904223u;
-            bytes[i] = static_cast<uint8_t>((i % 512 < 256) ? i / 7 : state >> 24);  // half compressible
-        }
+        const std::vector<uint8_t> bytes = MixedBytes(c.size);
         WriteAll("source.big", bytes);
         std::string error;
         ASSERT_TRUE(ORVEX::OVI_bGzipCopy("source.big", "source.big.gz", &error)) << error;
@@ -329,6 +348,167 @@ TEST_F(WriterTest, GzipCopiesOfSeveralMembersReadBackWholeAndAWriteFaultLeavesNo
             EXPECT_FALSE(fs::exists("faulted.big.gz"));
         }
     }
+}
+
+// Copies come back in the order they were queued, each whole; a cancelled
+// copy leaves no destination, and the copier goes on with the next ones.
+TEST_F(WriterTest, GzipCopiesComeBackInTheirOrderAndACancelledOneLeavesNone) {
+    const std::vector<uint8_t> large = MixedBytes(48u << 20);
+    WriteAll("large.big", large);
+    WriteAll("small.big", MixedBytes(3 * ORVEX::kGzipChunkSize + 7));
+    ORVEX::OVI_GzipCopier copier;
+    copier.Start("small.big", "first.gz", 0);
+    copier.Start("no-such.big", "missing.gz", 0);
+    copier.Start("large.big", "second.gz", 0);
+    EXPECT_EQ(copier.ul_Queued(), 3u);
+    std::string error;
+    EXPECT_TRUE(copier.bFinish(&error)) << error;
+    EXPECT_EQ(Gunzip("first.gz"), ReadAll("small.big"));
+    EXPECT_FALSE(copier.bFinish(&error));
+    EXPECT_NE(error.find("cannot open no-such.big"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists("missing.gz"));
+    EXPECT_TRUE(copier.bFinish(&error)) << error;
+    EXPECT_EQ(Gunzip("second.gz"), large);
+
+    // 48 members do not end while the next line runs.
+    copier.Start("large.big", "cancelled.gz", 0);
+    copier.Cancel();
+    copier.Start("small.big", "after.gz", 0);
+    bool cancelled = false;
+    EXPECT_FALSE(copier.bFinish(&error, &cancelled));
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(fs::exists("cancelled.gz"));
+    EXPECT_TRUE(copier.bFinish(&error, &cancelled)) << error;
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(Gunzip("after.gz"), ReadAll("small.big"));
+    EXPECT_FALSE(copier.bFinish(&error));  // nothing queued
+    EXPECT_EQ(copier.ul_Queued(), 0u);
+}
+
+// An interrupt does not wait for the copies under way: their outputs are not
+// finished and keep the bigfile and copy they had.
+TEST_F(WriterTest, AnInterruptDropsTheOutputsWhoseCopiesHaveNotEnded) {
+    constexpr uint32_t kLarge = 0x200;
+    std::vector<SourceFile> files = SourceFiles();
+    const std::vector<uint8_t> noise = MixedBytes(24u << 20);
+    files.push_back({"/large", "large.bin", kLarge, std::string(noise.begin(), noise.end()), 888});
+    ASSERT_TRUE(MakeSource(temp.File("large.big"), files));
+    tool.eDeinit();
+    ORVEX::OVI_bSetText(params.msz_BigfilePath, "large.big");
+    ASSERT_TRUE(tool.bStart(params));
+    tool.mo_Params.mb_Compress = true;
+    ASSERT_EQ(Write("Large", {kHouse}), 0);
+    const std::vector<uint8_t> before = ReadAll(OutPath("Large"));
+    const std::vector<uint8_t> beforeCopy = ReadAll(OutPath("Large") + ".gz");
+
+    ASSERT_EQ(Start("Large", {kHouse, kLarge}), 0);
+    const bool ended = tool.mpo_Gzip->bOldestEnded();
+    PLT::CatchInterrupts();
+    std::raise(SIGINT);
+    testing::internal::CaptureStdout();
+    const int32_t result = tool._eFinishPendingOutputs();
+    const std::string lines = Captured();
+    PLT::ClearInterrupt();
+    PLT::ReleaseInterrupts();
+    EXPECT_EQ(Tree("Data/DLC/Large"), (std::vector<std::string>{"Large.big", "Large.big.gz"}));
+    EXPECT_EQ(Gunzip(OutPath("Large") + ".gz"), ReadAll(OutPath("Large")));
+    if (!ended) {  // a copy of 24 members has hardly ever ended by then
+        EXPECT_EQ(result, -1);
+        EXPECT_NE(lines.find("Large: interrupted"), std::string::npos) << lines;
+        EXPECT_NE(lines.find(kUnableLine), std::string::npos) << lines;
+        EXPECT_EQ(ReadAll(OutPath("Large")), before);
+        EXPECT_EQ(ReadAll(OutPath("Large") + ".gz"), beforeCopy);
+    }
+}
+
+// The run writes the next outputs while the copies of those before are
+// written: each waits, whole, in its work folder, and moves into place with
+// its copy once the copy has ended; never is a bigfile in place without it.
+TEST_F(WriterTest, OutputsWaitForTheirGzipCopiesWhileTheNextOnesAreWritten) {
+    tool.mo_Params.mb_Compress = true;
+    const std::vector<std::pair<std::string, std::vector<uint32_t>>> outputs = {
+        {"Town", {kHouse, kStreet, kTown}},
+        {"Forest", {kTree}},
+        // Of the same name as one that may still wait: it does not take its
+        // work folder from under it.
+        {"Forest", {kTree, kRootIni}},
+    };
+    for (const auto& [name, keys] : outputs) {
+        ASSERT_EQ(Start(name, keys), 0);
+        for (const char* written : {"Town", "Forest"}) {
+            if (fs::exists(OutPath(written))) {
+                EXPECT_EQ(Gunzip(OutPath(written) + ".gz"), ReadAll(OutPath(written))) << written;
+            }
+        }
+    }
+    ASSERT_EQ(tool._eFinishPendingOutputs(), 0);
+    EXPECT_EQ(Tree("Data/DLC/Forest"), (std::vector<std::string>{"Forest.big", "Forest.big.gz"}));
+    EXPECT_EQ(Gunzip(OutPath("Forest") + ".gz"), ReadAll(OutPath("Forest")));
+    auto out = OpenOutput(OutPath("Forest"));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->ul_CountUsedFiles(), 2u);
+    out->File().eClose();
+    EXPECT_EQ(Tree("Data/DLC/Town"), (std::vector<std::string>{"Town.big", "Town.big.gz"}));
+    EXPECT_EQ(tool.l_Status(), OVC_Status_Success);
+    EXPECT_EQ(tool._eFinishPendingOutputs(), 0);  // nothing waits any more
+
+    // However many outputs the run writes, only so many wait at once.
+    for (size_t n = 0; n < TestSplitter::kMaxPendingOutputs + 2; ++n) {
+        ASSERT_EQ(Start("Out" + std::to_string(n), {kHouse}), 0);
+        EXPECT_LE(tool.mo_Pending.size(), TestSplitter::kMaxPendingOutputs);
+    }
+    ASSERT_EQ(tool._eFinishPendingOutputs(), 0);
+    EXPECT_TRUE(tool.mo_Pending.empty());
+}
+
+// Every write from the nth on fails, whether it is the bigfile's or its
+// copy's: a failed bigfile keeps the old one and its old copy; a failed copy
+// lets the new bigfile into place without any copy, and says so. Either way
+// the run fails, and a copy that is there is whole and of the bigfile beside it.
+TEST_F(WriterTest, AWriteFaultInTheBigfileOrItsCopyFailsTheRunAndNoCopyIsOfAnotherBigfile) {
+    tool.mo_Params.mb_Compress = true;
+    const std::vector<uint32_t> oldKeys = {kHouse};
+    const std::vector<uint32_t> newKeys = {kHouse, kStreet, kRootIni, kTown};
+    bool copyFailed = false;
+    bool bigfileFailed = false;
+    uint64_t nth = 1;
+    for (;; ++nth) {
+        SCOPED_TRACE(nth);
+        ASSERT_LT(nth, 64u) << "no run succeeded";
+        ASSERT_EQ(Write("Marlin", oldKeys), 0);
+        const std::vector<uint8_t> before = ReadAll(OutPath("Marlin"));
+        tool.SetStatus(OVC_Status_Success);
+        PLT::InjectFault(PLT::FaultOp::eWrite, nth, true);
+        testing::internal::CaptureStdout();
+        const int32_t result = Write("Marlin", newKeys);
+        const std::string lines = Captured();
+        const bool faulted = PLT::InjectedFailures(PLT::FaultOp::eWrite) != 0;
+        PLT::ClearFaults();
+        if (!faulted) {
+            EXPECT_EQ(result, 0) << lines;
+            break;
+        }
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Failure) << lines;
+        if (result == -1) {
+            bigfileFailed = true;
+            EXPECT_NE(lines.find(kUnableLine), std::string::npos) << lines;
+            EXPECT_EQ(ReadAll(OutPath("Marlin")), before);
+            EXPECT_EQ(Tree("Data/DLC/Marlin"), (std::vector<std::string>{"Marlin.big", "Marlin.big.gz"}));
+        } else {
+            copyFailed = true;
+            EXPECT_NE(lines.find("gzip copy not written: cannot write"), std::string::npos) << lines;
+            EXPECT_EQ(Tree("Data/DLC/Marlin"), (std::vector<std::string>{"Marlin.big"}));
+            auto out = OpenOutput(OutPath("Marlin"));
+            ASSERT_NE(out, nullptr);
+            EXPECT_EQ(out->ul_CountUsedFiles(), newKeys.size());
+            out->File().eClose();
+        }
+        if (fs::exists(OutPath("Marlin") + ".gz")) {
+            EXPECT_EQ(Gunzip(OutPath("Marlin") + ".gz"), ReadAll(OutPath("Marlin")));
+        }
+    }
+    EXPECT_TRUE(bigfileFailed);
+    EXPECT_TRUE(copyFailed);
 }
 
 TEST_F(WriterTest, AFailedRenameLeavesNoNewBigfileBesideAnOldGzipCopy) {

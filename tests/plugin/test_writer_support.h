@@ -30,17 +30,21 @@ public:
     using OVI_Splitter::_bTakeReproducibility;
     using OVI_Splitter::_CopyFiles;
     using OVI_Splitter::_CreateBigFile;
+    using OVI_Splitter::_eFinishPendingOutputs;
     using OVI_Splitter::_eWriteFinalReport;
     using OVI_Splitter::_PrintLinkFile;
     using OVI_Splitter::_WriteCriticalReport;
+    using OVI_Splitter::kMaxPendingOutputs;
     using OVI_Splitter::mab_SourceState;
     using OVI_Splitter::mb_Reproducible;
     using OVI_Splitter::mmap_MissingRefs;
     using OVI_Splitter::mmap_Records;
     using OVI_Splitter::mmap_Unplaced;
     using OVI_Splitter::mo_Params;
+    using OVI_Splitter::mo_Pending;
     using OVI_Splitter::mo_Replacement;
     using OVI_Splitter::mpo_Fat;
+    using OVI_Splitter::mpo_Gzip;
     using OVI_Splitter::mul_GzipTime;
     using OVI_Splitter::psz_TypeName;
 
