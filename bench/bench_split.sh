@@ -119,11 +119,13 @@ printf '  gzip step %.2f s, pigz %.2f s: %s\n' "$step" "$best" "$(ratio "$step" 
 larger=0
 total_ours=0
 total_ref=0
+worst=0
 while read -r big; do
     ours=$(stat -c %s "$big.gz")
     ref=$(gzip -8 -c "$big" | wc -c)
     total_ours=$((total_ours + ours))
     total_ref=$((total_ref + ref))
+    if ((ref > 0)) && (($(echo "$ours / $ref > $worst" | bc -l))); then worst=$(echo "scale=4; $ours / $ref" | bc -l); fi
     if ((ours > ref)); then
         echo "  LARGER than gzip -8: $big.gz ($ours against $ref bytes)"
         larger=$((larger + 1))
@@ -137,7 +139,8 @@ while data:
 sys.exit(0 if out == open(sys.argv[2], "rb").read() else 1)' "$big.gz" "$big" || echo "  zlib does not read $big.gz back"
     fi
 done < <(find out/Data/DLC -name '*.big' -type f)
-printf '  .gz bytes %s against gzip -8 %s; %d larger\n' "$total_ours" "$total_ref" "$larger"
+printf '  .gz bytes %s against gzip -8 %s; %d larger; the largest against its gzip -8: %s\n' "$total_ours" \
+    "$total_ref" "$larger" "$worst"
 
 echo "4. split --no-copy from refs.bin / the same split that scans (goal: scan part >= 20 x faster)"
 clear_out
