@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -416,19 +417,27 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
 
 // ---- mapping ---------------------------------------------------------------------
 
-void OVI_Big::_MapRefs(const FileRefRecord& record, const uint32_t* keys) {
-    mmap_Records[record.ul_Key] = record;
-    if (record.ul_RefCount == 0)
-        return;
+const FileRefRecord& OVI_Big::_MapRefs(FileRefRecord record, const uint32_t* keys) {
+    const uint32_t from = record.ul_Key;
+    const uint32_t refCount = record.ul_RefCount;
+    const FileRefRecord& stored = mmap_Records.insert_or_assign(from, std::move(record)).first->second;
+    _MapEdges(from, refCount, keys);
+    return stored;
+}
+
+void OVI_Big::_MapEdges(uint32_t from, uint32_t refCount, const uint32_t* keys) {
     std::vector<uint32_t>* edges = nullptr;
-    for (uint32_t i = 0; i < record.ul_RefCount; ++i) {
+    for (uint32_t i = 0; i < refCount; ++i) {
         const uint32_t key = keys[i];
         if (_bIsKeyInBigfile(key)) {
-            if (edges == nullptr)
-                edges = &mmap_Edges[record.ul_Key];
+            if (edges == nullptr) {
+                edges = &mmap_Edges[from];
+                // One allocation for the table rather than one per doubling.
+                edges->reserve(edges->size() + (refCount - i));
+            }
             edges->push_back(key);
         } else if (key != 0 && key != kNoKey) {
-            OnMissingRef(record.ul_Key, key);
+            OnMissingRef(from, key);
             if (mb_ReportMissing)
                 OVC_OutputString("warning", "filenotfound",
                                  "OVI_Big::_MapRefs File ! Found : Refkey %u | 0x%08X", key, key);
@@ -473,10 +482,10 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
             _RaiseStatus(read);
             continue;
         }
-        _MapRefs(record, refs.pul_Data());
-        OnFileRefs(record, payload, payloadSize);
+        const FileRefRecord& stored = _MapRefs(std::move(record), refs.pul_Data());
+        OnFileRefs(stored, payload, payloadSize);
         if (cache.bIsOpen())
-            cache.bAppend(record, refs.pul_Data());
+            cache.bAppend(stored, refs.pul_Data());
     }
     // An interrupted scan leaves no cache: the writer abandons it.
     if (cache.bIsOpen() && !PLT::InterruptRequested() && !cache.bCommit())
@@ -502,13 +511,25 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
         return;
     }
     const uint32_t fileCount = mpo_Fat->ul_GetFileCount();
-    OVI_RefBuffer& refs = RefBuffer();
+    // The entry a record names is the usual witness that its key is in the
+    // table (every entry with a key is in the key index); the index is asked
+    // only when the entry moved.
+    auto inBigfile = [&](const FileRefRecord& record) {
+        const uint32_t key = record.ul_Key;
+        if (key != 0 && key != kNoKey && record.ul_Index < fileCount &&
+            mpo_Fat->FileEntry(record.ul_Index).ul_Key == key)
+            return true;
+        return mpo_Fat->ul_GetFileIndex(key, false) != BIG_cl_Fat::kNoFile;
+    };
 
     // The whole cache is checked before anything is mapped: a cache made
     // from another bigfile, or from an older state of this one, would map a
-    // graph that is not this bigfile's and silently yield wrong outputs.
+    // graph that is not this bigfile's and silently yield wrong outputs. The
+    // check steps over names and keys; only the mapping reads them.
     std::string problem;
     CacheFit fit = CacheFit::eFits;
+    std::vector<uint64_t> order;  // key << 32 | record number, of every record checked
+    uint32_t referring = 0;       // records with references: the edge lists to come
     {
         OVI_RefsFileReader reader;
         if (!reader.bOpen(path)) {
@@ -518,10 +539,13 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
             fit = CacheFit::eStale;
             problem = "it was made for " + std::to_string(reader.ul_Count()) +
                       " file entries, the bigfile has " + std::to_string(fileCount);
+        } else {
+            // At most one record per entry: the table's size bounds it.
+            order.reserve(fileCount);
         }
         for (uint32_t n = 0; fit == CacheFit::eFits; ++n) {
             FileRefRecord record;
-            const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
+            const OVI_RefsFileReader::Next next = reader.eSkip(&record);
             if (next == OVI_RefsFileReader::Next::eEnd)
                 break;
             if (next == OVI_RefsFileReader::Next::eError || n >= reader.ul_Count()) {
@@ -532,14 +556,15 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
                         : "it holds more records than its " + std::to_string(reader.ul_Count()) + " entries";
                 break;
             }
-            if (mpo_Fat->ul_GetFileIndex(record.ul_Key, false) == BIG_cl_Fat::kNoFile) {
+            if (!inBigfile(record)) {
                 char key[16];
                 fit = CacheFit::eStale;
                 problem = "its key " + std::string(KeyText(record.ul_Key, key)) + " is not in the bigfile";
             }
+            order.push_back(uint64_t{record.ul_Key} << 32 | n);
+            referring += record.ul_RefCount != 0 ? 1 : 0;
         }
     }
-    refs.Release();
     if (fit != CacheFit::eFits) {
         if (fit == CacheFit::eDamaged) {
             OVC_OutputString("error", "session",
@@ -557,33 +582,70 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
         return;
     }
 
+    // Every record's node is made first, in key order: a tree grown in order
+    // searches nothing per insertion and lays its nodes out in the order of
+    // the later walks. The nodes are filled in file order, the hooks' order.
+    std::sort(order.begin(), order.end());
+    std::vector<RecordMap::iterator> nodes(order.size());
+    std::vector<uint32_t> made;  // the first record of each key whose node is made here
+    auto hint = mmap_Records.end();
+    for (size_t i = 0; i < order.size(); ++i) {
+        const auto key = static_cast<uint32_t>(order[i] >> 32);
+        const auto n = static_cast<uint32_t>(order[i]);
+        if (i != 0 && static_cast<uint32_t>(order[i - 1] >> 32) == key) {
+            nodes[n] = nodes[static_cast<uint32_t>(order[i - 1])];
+            continue;
+        }
+        const size_t before = mmap_Records.size();
+        nodes[n] = mmap_Records.try_emplace(hint, key);
+        if (mmap_Records.size() != before)
+            made.push_back(n);
+        hint = std::next(nodes[n]);
+    }
+    order = std::vector<uint64_t>();
+    mmap_Edges.reserve(mmap_Edges.size() + referring);
+
+    const auto count = static_cast<uint32_t>(nodes.size());
+    uint32_t mapped = 0;
+    OVI_RefBuffer& refs = RefBuffer();
     OVI_RefsFileReader reader;
     if (!reader.bOpen(path)) {
         OVC_OutputString("error", "session", "Reference cache not read: %s", reader.Error().c_str());
-        _RaiseStatus(OVC_Status_Failure);
-        return;
-    }
-    for (uint32_t n = 0; n < reader.ul_Count(); ++n) {
-        FileRefRecord record;
-        const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
-        if (next == OVI_RefsFileReader::Next::eEnd)
-            break;
-        if (next == OVI_RefsFileReader::Next::eError) {
-            // Changed since it was checked.
-            OVC_OutputString("error", "session",
-                             "Reference cache '%s' is damaged at %s; %u records were mapped", path.c_str(),
-                             reader.Error().c_str(), n);
-            _RaiseStatus(OVC_Status_Failure);
-            break;
+    } else {
+        for (; mapped < count; ++mapped) {
+            FileRefRecord record;
+            const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
+            if (next == OVI_RefsFileReader::Next::eError) {
+                OVC_OutputString("error", "session",
+                                 "Reference cache '%s' is damaged at %s; %u records were mapped",
+                                 path.c_str(), reader.Error().c_str(), mapped);
+                break;
+            }
+            if (next == OVI_RefsFileReader::Next::eEnd || record.ul_Key != nodes[mapped]->first) {
+                OVC_OutputString("error", "session",
+                                 "Reference cache '%s' changed while it was read: record %u is not the one "
+                                 "checked; %u records were mapped",
+                                 path.c_str(), mapped, mapped);
+                break;
+            }
+            // Only the index moved: the record is repaired, so that every later
+            // use of it (the link-file line among them) sees the right entry.
+            if (record.ul_Index >= fileCount || mpo_Fat->FileEntry(record.ul_Index).ul_Key != record.ul_Key)
+                record.ul_Index = mpo_Fat->ul_GetFileIndex(record.ul_Key, false);
+            FileRefRecord& stored = nodes[mapped]->second;
+            stored = std::move(record);
+            _MapEdges(stored.ul_Key, stored.ul_RefCount, refs.pul_Data());
+            OnFileRefs(stored, nullptr, 0);
         }
-        // Only the index moved: the record is repaired, so that every later
-        // use of it (the link-file line among them) sees the right entry.
-        if (record.ul_Index >= fileCount || mpo_Fat->FileEntry(record.ul_Index).ul_Key != record.ul_Key)
-            record.ul_Index = mpo_Fat->ul_GetFileIndex(record.ul_Key, false);
-        _MapRefs(record, refs.pul_Data());
-        OnFileRefs(record, nullptr, 0);
     }
     refs.Release();
+    if (mapped != count) {
+        // The nodes of the records not reached go: what stays is what was mapped.
+        for (uint32_t n : made)
+            if (n >= mapped)
+                mmap_Records.erase(nodes[n]);
+        _RaiseStatus(OVC_Status_Failure);
+    }
 }
 
 // ---- closures --------------------------------------------------------------------

@@ -113,11 +113,17 @@ protected:
     // bigfile or an older state of this one (one warning) is not used, and
     // the bigfile is scanned instead (writing a fresh cache when the write
     // flag is set). A record whose key is in the table at another index is
-    // repaired to that index.
+    // repaired to that index. Every key of the cache has its record before
+    // the first hook runs, the records not yet reached empty; a cache that
+    // fails while it is mapped (error line, status 4) keeps the records
+    // mapped so far and no other.
     void _ReadRefsFile(const std::string& path);
     // Stores `record` (replacing any record with its key) and an edge per
     // key of `keys` that the bigfile holds; missing keys go to OnMissingRef.
-    void _MapRefs(const FileRefRecord& record, const uint32_t* keys);
+    // Returns the stored record.
+    const FileRefRecord& _MapRefs(FileRefRecord record, const uint32_t* keys);
+    // _MapRefs' edges: of `from`'s `refCount` keys, those the bigfile holds.
+    void _MapEdges(uint32_t from, uint32_t refCount, const uint32_t* keys);
     // The closure and use counts of every root, in ascending key order.
     void _BuildClosures();
     // Adds everything reachable from `key` to `set`, counting by `mode`.

@@ -183,9 +183,10 @@ bool OVI_RefsFileReader::bTake(void* out, size_t count) {
         return false;
     uint8_t* dst = static_cast<uint8_t*>(out);
     while (count != 0) {
-        const uint64_t inChunk = mull_ChunkAt + m_chunk.size() - mull_Consumed;
-        if (inChunk == 0) {
-            // Refill from the current place; the last chunk may be short.
+        const uint64_t chunkEnd = mull_ChunkAt + m_chunk.size();
+        if (mull_Consumed >= chunkEnd) {
+            // Refill from the current place, which a skip may have moved past
+            // the chunk; the last chunk may be short.
             const uint64_t left = ull_Left();
             const size_t want = static_cast<size_t>(left < kChunkSize ? left : kChunkSize);
             m_chunk.resize(want);
@@ -198,6 +199,7 @@ bool OVI_RefsFileReader::bTake(void* out, size_t count) {
             continue;
         }
         const size_t from = static_cast<size_t>(mull_Consumed - mull_ChunkAt);
+        const uint64_t inChunk = chunkEnd - mull_Consumed;
         const size_t n = static_cast<size_t>(inChunk < count ? inChunk : count);
         std::memcpy(dst, m_chunk.data() + from, n);
         dst += n;
@@ -207,7 +209,22 @@ bool OVI_RefsFileReader::bTake(void* out, size_t count) {
     return true;
 }
 
+bool OVI_RefsFileReader::bSkip(uint64_t count) {
+    if (count > ull_Left())
+        return false;
+    mull_Consumed += count;
+    return true;
+}
+
 OVI_RefsFileReader::Next OVI_RefsFileReader::eNext(FileRefRecord* record, OVI_RefBuffer* keys) {
+    return eRead(record, keys);
+}
+
+OVI_RefsFileReader::Next OVI_RefsFileReader::eSkip(FileRefRecord* record) {
+    return eRead(record, nullptr);
+}
+
+OVI_RefsFileReader::Next OVI_RefsFileReader::eRead(FileRefRecord* record, OVI_RefBuffer* keys) {
     if (mh_File == PLT::kInvalidFile)
         return Next::eError;
     if (ull_Left() == 0)
@@ -219,6 +236,12 @@ OVI_RefsFileReader::Next OVI_RefsFileReader::eNext(FileRefRecord* record, OVI_Re
         ms_Error = "record " + std::to_string(number) + ": " + ms_Error;
         return Next::eError;
     };
+    // Formatted only for a message: most records are read without one.
+    auto keyText = [](uint32_t key) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%08X", key);
+        return std::string(text);
+    };
 
     uint8_t head[Fmt::kRecordHeadSize];
     if (!bTake(head, sizeof head))
@@ -229,26 +252,32 @@ OVI_RefsFileReader::Next OVI_RefsFileReader::eNext(FileRefRecord* record, OVI_Re
     r.ul_Size = BIG::Endian::Get32(head + Fmt::kOffSize);
     r.ul_Type = BIG::Endian::Get32(head + Fmt::kOffType);
     const uint32_t nameLength = BIG::Endian::Get32(head + Fmt::kOffNameLength);
-    char keyText[16];
-    std::snprintf(keyText, sizeof keyText, "0x%08X", r.ul_Key);
     if (nameLength > Fmt::kMaxNameLength)
-        return fail("key " + std::string(keyText) + " has a name of " + std::to_string(nameLength) +
+        return fail("key " + keyText(r.ul_Key) + " has a name of " + std::to_string(nameLength) +
                     " bytes, more than " + std::to_string(Fmt::kMaxNameLength));
-    r.s_Name.resize(nameLength);
+    bool named = false;
+    if (keys != nullptr) {
+        r.s_Name.resize(nameLength);
+        named = bTake(r.s_Name.data(), nameLength);
+    } else {
+        named = bSkip(nameLength);
+    }
     uint8_t countBytes[4];
-    if (!bTake(r.s_Name.data(), nameLength) || !bTake(countBytes, sizeof countBytes))
-        return fail("the file ends inside the record of key " + std::string(keyText));
+    if (!named || !bTake(countBytes, sizeof countBytes))
+        return fail("the file ends inside the record of key " + keyText(r.ul_Key));
     r.ul_RefCount = BIG::Endian::Get32(countBytes);
     const uint64_t keyBytes = uint64_t{4} * r.ul_RefCount;
     if (keyBytes > ull_Left())
-        return fail("key " + std::string(keyText) + " claims " + std::to_string(r.ul_RefCount) +
+        return fail("key " + keyText(r.ul_Key) + " claims " + std::to_string(r.ul_RefCount) +
                     " references, more than the " + std::to_string(ull_Left()) + " bytes left hold");
-    if (r.ul_RefCount != 0) {
+    if (keys == nullptr) {
+        bSkip(keyBytes);
+    } else if (r.ul_RefCount != 0) {
         if (!keys->bReserve(keyBytes))
             return fail("no memory for " + std::to_string(r.ul_RefCount) + " references");
         uint32_t* out = keys->pul_Data();
         if (!bTake(out, static_cast<size_t>(keyBytes)))
-            return fail("the file ends inside the record of key " + std::string(keyText));
+            return fail("the file ends inside the record of key " + keyText(r.ul_Key));
         // Decoded in place: each key's bytes are read before its word is written.
         for (uint32_t i = 0; i < r.ul_RefCount; ++i)
             out[i] = BIG::Endian::Get32(reinterpret_cast<const uint8_t*>(out + i));

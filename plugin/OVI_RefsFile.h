@@ -23,7 +23,9 @@
 // written and flushed, so a failed scan never leaves a cut cache that looks
 // whole. Reading checks every length against the bytes left in the file
 // before it allocates, and stops at the first malformed record; the records
-// before it stay valid.
+// before it stay valid. The file is read in chunks of one buffer, reused: a
+// cache is read through twice (checked, then mapped), and fresh memory costs
+// more than the copies from the page cache.
 //
 // Not thread-safe; one object per file.
 #pragma once
@@ -110,16 +112,24 @@ public:
     // when it cannot be opened or is shorter than its header.
     bool bOpen(const std::string& path);
     uint32_t ul_Count() const { return mul_Count; }
-    // Reads the next record; its keys go to `keys` (grown by its rule), the
-    // use count is 0.
+    // Reads the next record; its keys go to `keys` (not null; grown by its
+    // rule), the use count is 0.
     Next eNext(FileRefRecord* record, OVI_RefBuffer* keys);
+    // Checks the next record as eNext does, with the same errors, and steps
+    // over its name and keys without reading them: `record` gets the index,
+    // key, size, type and reference count, an empty name.
+    Next eSkip(FileRefRecord* record);
     const std::string& Error() const { return ms_Error; }
     void Close();
 
 private:
-    static constexpr size_t kChunkSize = 1 << 20;
+    static constexpr size_t kChunkSize = 1 << 16;
+    // eNext, or eSkip when `keys` is null.
+    Next eRead(FileRefRecord* record, OVI_RefBuffer* keys);
     // Copies the next `count` bytes of the file to `out`; false at its end.
     bool bTake(void* out, size_t count);
+    // Steps over the next `count` bytes; false (nothing consumed) past the end.
+    bool bSkip(uint64_t count);
     uint64_t ull_Left() const { return mull_FileSize - mull_Consumed; }
 
     PLT::FileHandle mh_File = PLT::kInvalidFile;

@@ -71,6 +71,7 @@ public:
     using OVI_Big::_eReadRefTable;
     using OVI_Big::_ExpandBanks;
     using OVI_Big::_FillFileRecord;
+    using OVI_Big::_FinishIndexing;
     using OVI_Big::_MapRefs;
     using OVI_Big::_ReadRefsFile;
     using OVI_Big::_ScanFiles;
