@@ -80,21 +80,13 @@ BIG_cl_AsynchronousIOManager* po_ManagerFor(BIG_cl_Fat& fat, uint32_t bf) {
     return manager != nullptr && manager->po_GetBigfile(bf) == &fat.File() ? manager : nullptr;
 }
 
-// Reads `count` bytes at `position` of bigfile `bf`, held by `fat`: through
-// the asynchronous I/O manager when it serves that bigfile (bytes it already
-// holds are not read again; the data become the shared file buffer), else
-// from the container under the table's lock.
-bool bReadBigfileBytes(BIG_cl_Fat& fat, uint32_t bf, BIG_POS position, uint32_t fileIndex, void* out,
-                       uint32_t count) {
-    if (count <= BIG::kMaxReadSize && po_ManagerFor(fat, bf) != nullptr) {
-        BIG::FBuff* data = BIG_cl_AsynchronousFat::po_GetInstance()->po_SyncRead(position.ul_GetValue(),
-                                                                                 count, fileIndex, bf);
-        TakeSharedBuffer(data);
-        if (data == nullptr || data->ul_GetSize() < count)
-            return false;
-        std::memcpy(out, data->pc_GetData(), count);
-        return true;
-    }
+// Reads `count` bytes at `position` of the container that holds `fat`'s
+// contents, under the table's lock. The scan reads two small pieces of every
+// file: through the page cache they cost a copy, where the asynchronous I/O
+// manager's unbuffered descriptor costs a device round trip and two thread
+// hand-offs each, several times the whole split on a bigfile the system holds
+// in memory.
+bool bReadBigfileBytes(BIG_cl_Fat& fat, BIG_POS position, void* out, uint32_t count) {
     PLT::ScopedLock<PLT::CriticalSection> lock(fat.Lock());
     return fat.File().eRead(position, out, count) == BIG::eFile_Ok;
 }
@@ -328,6 +320,10 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
     TakeSharedBuffer(nullptr);
 
     Head head;
+    // The first bytes of a stored content, read at once: the length word, the
+    // count and, for most files, the keys and the whole content.
+    uint8_t* window = nullptr;
+    uint32_t windowSize = 0;
     if (loose) {
         // No length word: the file's size is the length.
         const uint32_t size = mpo_Fat->ul_GetFileSize(index);
@@ -338,13 +334,14 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
         if (size >= Head::kCountSize && mpo_Fat->ReadFileContent(index, count, 0, sizeof count))
             Head::bDecodeContent(count, sizeof count, size, &head);
     } else {
-        uint8_t stored[Head::kEncodedSize] = {};
-        const auto available = static_cast<uint32_t>(std::min<uint64_t>(place.ull_Available, sizeof stored));
+        if (mau8_HeadWindow.size() < kHeadWindowSize)
+            mau8_HeadWindow.resize(kHeadWindowSize);
+        windowSize = static_cast<uint32_t>(std::min<uint64_t>(place.ull_Available, kHeadWindowSize));
+        window = mau8_HeadWindow.data();
         uint32_t size = 0;
-        if (available < Head::kLengthSize ||
-            !bReadBigfileBytes(*place.po_Fat, place.ul_Bigfile, place.o_Head, place.ul_Index, stored,
-                               available) ||
-            !Head::bDecodeLength(stored, available, &size)) {
+        if (windowSize < Head::kLengthSize ||
+            !bReadBigfileBytes(*place.po_Fat, place.o_Head, window, windowSize) ||
+            !Head::bDecodeLength(window, windowSize, &size)) {
             OVC_OutputString("error", "session", "Cannot read the data of %s (key 0x%08X)",
                              record->s_Name.c_str(), record->ul_Key);
             return OVC_Status_NoData;
@@ -356,7 +353,7 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
             return OVC_Status_NoData;
         }
         // A length inside the container leaves room for the count it has room for.
-        Head::bDecode(stored, available, &head);
+        Head::bDecode(window, windowSize, &head);
     }
 
     const uint32_t size = head.ul_Length;
@@ -371,11 +368,13 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
                          record->s_Name.c_str(), record->ul_Key, head.ul_RefCount, size, count);
     }
 
-    // Content the asynchronous I/O manager already holds is taken from memory,
-    // payload included; otherwise only the table is read.
+    // The whole content in memory, payload included: in the window, or held
+    // by the asynchronous I/O manager; otherwise the keys are read on their own.
     const uint8_t* held = nullptr;
     if (!loose) {
-        if (BIG_cl_AsynchronousIOManager* manager = po_ManagerFor(*place.po_Fat, place.ul_Bigfile)) {
+        if (uint64_t{size} + Head::kLengthSize <= windowSize) {
+            held = window;
+        } else if (BIG_cl_AsynchronousIOManager* manager = po_ManagerFor(*place.po_Fat, place.ul_Bigfile)) {
             if (BIG::FBuff* whole = manager->po_FindData(place.o_Head.ul_GetValue(), size + Head::kLengthSize,
                                                          place.ul_Bigfile)) {
                 TakeSharedBuffer(whole);
@@ -395,11 +394,12 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
         bool read = true;
         if (held != nullptr)
             std::memcpy(keys, held + Head::kOffKeys, keyBytes);
+        else if (!loose && Head::kOffKeys + uint64_t{keyBytes} <= windowSize)
+            std::memcpy(keys, window + Head::kOffKeys, keyBytes);
         else if (loose)
             read = mpo_Fat->ReadFileContent(index, keys, Head::kCountSize, keyBytes);
         else
-            read = bReadBigfileBytes(*place.po_Fat, place.ul_Bigfile, place.oKeys(), place.ul_Index, keys,
-                                     keyBytes);
+            read = bReadBigfileBytes(*place.po_Fat, place.oKeys(), keys, keyBytes);
         if (!read) {
             OVC_OutputString("error", "session", "Cannot read the references of %s (key 0x%08X)",
                              record->s_Name.c_str(), record->ul_Key);

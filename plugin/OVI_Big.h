@@ -186,6 +186,12 @@ protected:
 private:
     void _StopEngine();
 
+    // The first bytes of the content being scanned. Small enough that a copy
+    // costs less than the second read it saves; most contents fit whole, so
+    // their payload is handed over from here.
+    static constexpr uint32_t kHeadWindowSize = 4096;
+    std::vector<uint8_t> mau8_HeadWindow;
+
     bool mb_RuntimeStarted = false;
     bool mb_LibraryStarted = false;
     bool mb_BigfileOpen = false;

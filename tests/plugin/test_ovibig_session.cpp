@@ -191,8 +191,8 @@ TEST_F(OviBigSession, TheScanMapsEveryFileButSkippedTypesAndWritesTheCacheItRead
     EXPECT_EQ(CountOf(out, "Refkey 305419896 | 0x12345678"), 1u) << out;
     ASSERT_EQ(tool.seen_.size(), 2u);
     EXPECT_EQ(tool.seen_[0].keys, (std::vector<uint32_t>{kList, kList, 0, 0xFFFFFFFF, 0x12345678}));
-    // The manager's aligned reads hold these small files whole: the payload is
-    // handed over from memory, exactly the bytes after the table.
+    // One read takes these small files whole: the payload is handed over from
+    // memory, exactly the bytes after the table.
     EXPECT_TRUE(tool.seen_[0].payload);
     EXPECT_EQ(tool.seen_[0].payloadBytes, "payload");
     EXPECT_EQ(tool.RefBuffer().pul_Data(), nullptr) << "the buffer is released when the scan ends";
@@ -221,6 +221,47 @@ TEST_F(OviBigSession, TheScanMapsEveryFileButSkippedTypesAndWritesTheCacheItRead
     EXPECT_EQ(again.Edges(kWorld, kList), 2u);
     EXPECT_EQ(again.missing_, tool.missing_);
     EXPECT_EQ(tool.eDeinit(), OVC_Status_NoData);
+}
+
+// Tables and contents longer than the first read: the keys are read on their
+// own, and no payload is handed over that was not read whole.
+TEST_F(OviBigSession, ReferenceTablesLongerThanTheFirstReadAreReadWhole) {
+    constexpr uint32_t kTarget = 0x700;
+    struct Case {
+        const char* what;
+        uint32_t keyCount;
+        size_t payloadSize;
+        bool payloadHandedOver;
+    };
+    const Case cases[] = {
+        {"table and payload in the first read", 10, 100, true},
+        {"table in it, payload past it", 10, 6000, false},
+        {"table ends past it", 1500, 10, false},
+        {"table ends exactly at its end", (4096 - 8) / 4, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint32_t> keys(c.keyCount);
+        for (uint32_t i = 0; i < c.keyCount; ++i)
+            keys[i] = i % 3 == 0 ? kTarget : 0x10000 + i;
+        const std::string payload(c.payloadSize, 'p');
+        const std::string path = dir_.File("long.bf");
+        ASSERT_TRUE(MakeBigfile(path, {{"Town.wor", 0x100, Content(keys, payload)}, {"T.gao", kTarget, ""}}));
+        InspectTool tool;
+        ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+        testing::internal::CaptureStdout();
+        tool._ScanFiles(tool.mpo_Fat->ul_GetFileCount());
+        testing::internal::GetCapturedStdout();
+        ASSERT_FALSE(tool.seen_.empty());
+        EXPECT_EQ(tool.seen_[0].keys, keys);
+        EXPECT_EQ(tool.seen_[0].payload, c.payloadHandedOver);
+        if (c.payloadHandedOver) {
+            EXPECT_EQ(tool.seen_[0].payloadBytes, payload);
+        }
+        EXPECT_EQ(tool.mmap_Records.at(0x100).ul_Size, 4 + 4 * keys.size() + payload.size());
+        EXPECT_EQ(tool.Edges(0x100, kTarget), (c.keyCount + 2) / 3);
+        tool.eDeinit();
+    }
 }
 
 TEST_F(OviBigSession, AnyMappedFileWithoutDataGivesStatusMinus1WhereverItLies) {
