@@ -1,10 +1,10 @@
 // The header writer and what accompanies a header: the client-name stream,
 // the version-control values in the settings store and the version XML.
-#include <zlib.h>
 
 #include <cstdio>
 #include <ctime>
 
+#include "BIGfile/BIG_Crc32.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FatHeader.h"
 #include "BIGfile/BIG_TextField.h"
@@ -46,13 +46,13 @@ std::string XmlEscaped(const std::string& text) {
 
 uint32_t BIG_cl_Fat::ul_FileTableCrc() const {
     // The table as held in memory: the same 96-byte records, little-endian.
-    uLong crc = crc32(0L, Z_NULL, 0);
+    uint32_t crc = 0;
     uint8_t raw[BIG_st_FileEntry::kEncodedSize];
     for (uint32_t i = 0; i < mul_FileCount; ++i) {
         mast_File[i].EncodeTo(raw);
-        crc = crc32(crc, raw, sizeof raw);
+        crc = BIG_ul_Crc32(raw, sizeof raw, crc);
     }
-    return static_cast<uint32_t>(crc);
+    return crc;
 }
 
 void BIG_cl_Fat::WriteFatHeader(BIG::File* container, bool linearized, bool reduced) {

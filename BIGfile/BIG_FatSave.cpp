@@ -1,9 +1,9 @@
 // Storing file contents: placement, change marks by save mode, the save
 // buffer with its reference table, two-part and link-file saves.
-#include <zlib.h>
 
 #include <cstring>
 
+#include "BIGfile/BIG_Crc32.h"
 #include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_Init.h"
@@ -14,13 +14,6 @@ namespace {
 
 constexpr uint16_t kFirstFormatWithRefs = 40;
 constexpr uint32_t kLinkFileSize = 20;
-
-uint32_t ulCrc32(const void* data, uint32_t size) {
-    if (size == 0)
-        return 0;
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), static_cast<const Bytef*>(data), size);
-    return static_cast<uint32_t>(crc);
-}
 
 }  // namespace
 
@@ -44,7 +37,7 @@ BIG::Status BIG_cl_Fat::eSaveFile(uint32_t index, const void* buffer, uint32_t s
     if (buffer == nullptr && size != 0)
         return BIG::Status::InvalidArgument("no content");
     BIG_st_FileEntry& e = mast_File[index];
-    const uint32_t crc = ulCrc32(buffer, size);
+    const uint32_t crc = BIG_ul_Crc32(buffer, size);
     // Unchanged only when there is stored content to compare with: a new entry's
     // checksum is 0, which is also the checksum of an empty content.
     if (crc == e.ul_Checksum && bIsFilePositionValid(index))

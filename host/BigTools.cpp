@@ -1,13 +1,12 @@
 #include "host/BigTools.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <unordered_map>
 
+#include "BIGfile/BIG_Crc32.h"
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
@@ -609,8 +608,7 @@ std::vector<std::string> Verify(BIG_cl_Fat& fat, VerifyStats* stats) {
             }
             const uint32_t length = static_cast<uint32_t>(content.size());
             stats->ull_Bytes += length;
-            const uint32_t crc =
-                length == 0 ? 0 : static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), content.data(), length));
+            const uint32_t crc = BIG_ul_Crc32(content.data(), length);
             if (e.ul_Checksum != 0 && crc != e.ul_Checksum)
                 problems.push_back(FileLabel(fat, i) + copy + ": checksum mismatch (stored " +
                                    Hex8(e.ul_Checksum) + ", content " + Hex8(crc) + ")");

@@ -13,7 +13,6 @@
 // of its contents cannot be read, the copies of a file disagree, or nothing
 // differs but some contents could not be compared, 5 when its tables cannot
 // be read, 2 for a usage error.
-#include <zlib.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -25,6 +24,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BIGfile/BIG_Crc32.h"
 #include "BIGfile/BIG_DuplicatedFilesManager.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
@@ -125,8 +125,7 @@ bool bCollect(const std::string& path, Side* side, std::string* error, int* exit
                 ok = false;
                 break;
             }
-            const uint32_t crc = static_cast<uint32_t>(
-                crc32(crc32(0L, Z_NULL, 0), data.data(), static_cast<uInt>(data.size())));
+            const uint32_t crc = BIG_ul_Crc32(data.data(), data.size());
             if (c == 0) {
                 facts.b_HasContent = true;
                 facts.ul_Size = static_cast<uint32_t>(data.size());

@@ -1,10 +1,12 @@
 // Exact bytes of the bigfile records, the extension table and name splitting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "BIGfile/BIG_ContentHead.h"
+#include "BIGfile/BIG_Crc32.h"
 #include "BIGfile/BIG_DirEntry.h"
 #include "BIGfile/BIG_Extensions.h"
 #include "BIGfile/BIG_Fat.h"
@@ -232,6 +234,30 @@ TEST(FatCodecs, NamesWithoutTerminatorAreCutAtTheirField) {
     EXPECT_EQ(std::string(h.sz_ClientName), std::string(29, 'z'));
     EXPECT_EQ(std::string(h.sz_Label), std::string(17, 'z'));
     EXPECT_EQ(std::string(h.sz_DataRoot), std::string(39, 'z'));
+}
+
+// The checksum stored in entries and headers: the standard CRC-32, whatever
+// piece sizes (and so whichever code paths of the fast routine) make it up.
+TEST(FatCodecs, Crc32IsTheStandardOneInWholeAndInPieces) {
+    EXPECT_EQ(BIG_ul_Crc32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(BIG_ul_Crc32(nullptr, 0), 0u);
+    EXPECT_EQ(BIG_ul_Crc32("a", 1), 0xE8B7BE43u);
+    Bytes data(70001);
+    uint32_t x = 12345;
+    for (uint8_t& b : data) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    const uint32_t whole = BIG_ul_Crc32(data.data(), data.size());
+    for (size_t piece : {1u, 7u, 64u, 4095u, 65536u}) {
+        uint32_t crc = 0;
+        for (size_t at = 0; at < data.size(); at += piece)
+            crc = BIG_ul_Crc32(data.data() + at, std::min(piece, data.size() - at), crc);
+        EXPECT_EQ(crc, whole) << "pieces of " << piece;
+    }
+    // 0xFF bytes: the initial value and the final complement both matter.
+    const Bytes ones(32, 0xFF);
+    EXPECT_EQ(BIG_ul_Crc32(ones.data(), ones.size()), 0xFF6CAB0Bu);
 }
 
 TEST(FatExtensions, TypesByExtension) {
