@@ -446,6 +446,9 @@ protected:
 
     std::vector<uint8_t> m_saveBuffer;
     uint32_t mul_SaveUsed = 0;
+    // The stored form of the content being saved; kept up to kKeptStoredImage bytes.
+    static constexpr size_t kKeptStoredImage = size_t{4} << 20;
+    std::vector<uint8_t> m_storedImage;
     std::vector<uint32_t> m_saveRefs;
 
     BIG_cl_KeyHolder m_keyHolder;

@@ -138,16 +138,23 @@ BIG::Status BIG_cl_Fat::eSaveFile(uint32_t index, const void* buffer, uint32_t s
             eWriteAt(at(places[k]), old.data(), static_cast<uint32_t>(old.size()));
     };
 
-    std::vector<uint8_t> stored(static_cast<size_t>(size) + 4);
-    BIG::Endian::Put32(stored.data(), size);
-    if (size != 0)
-        std::memcpy(stored.data() + 4, buffer, size);
     BIG::Status status;
     size_t written = 0;
     {
         PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
+        // The stored form, length word first, in a buffer kept from save to
+        // save: a split saves tens of thousands of contents, and a fresh
+        // zeroed buffer for each cost an allocation and a pass over the bytes.
+        const size_t storedSize = static_cast<size_t>(size) + 4;
+        if (m_storedImage.size() < storedSize)
+            m_storedImage.resize(storedSize);
+        BIG::Endian::Put32(m_storedImage.data(), size);
+        if (size != 0)
+            std::memcpy(m_storedImage.data() + 4, buffer, size);
         for (; written < places.size() && status.bOk(); ++written)
-            status = eWriteAt(at(places[written]), stored.data(), static_cast<uint32_t>(stored.size()));
+            status = eWriteAt(at(places[written]), m_storedImage.data(), static_cast<uint32_t>(storedSize));
+        if (m_storedImage.size() > kKeptStoredImage)
+            std::vector<uint8_t>().swap(m_storedImage);
     }
     if (status.bOk()) {
         if (toEnd) {
