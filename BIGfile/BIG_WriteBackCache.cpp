@@ -81,6 +81,11 @@ bool WriteBackCache::bWritePage(Page& page) {
     if (page.ul_Valid != 0 &&
         !PLT::WriteAt(page.h_File, page.ull_Index * kPageSize, page.p_Data.get(), page.ul_Valid))
         return false;
+    // A full page leaves the cache for good in most cases (contents are
+    // written front to back): its way to the disk overlaps the work that
+    // follows instead of waiting for the final flush.
+    if (page.ul_Valid == kPageSize)
+        PLT::StartWriteback(page.h_File, page.ull_Index * kPageSize, kPageSize);
     uint64_t& end = DiskEnd(page.uw_Segment);
     end = std::max(end, page.ull_Index * kPageSize + page.ul_Valid);
     page.b_Dirty = false;

@@ -377,6 +377,14 @@ bool Flush(FileHandle file) {
     }
 }
 
+void StartWriteback(FileHandle file, uint64_t offset, uint64_t size) {
+    if (file == kInvalidFile || !OffsetFits(offset, size)) {
+        return;
+    }
+    // Fails on files without a backing device (memory files): nothing to start.
+    (void)sync_file_range(file, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+}
+
 bool GetFileSize(FileHandle file, uint64_t* size) {
     struct stat st;
     if (fstat(file, &st) != 0) {

@@ -54,6 +54,10 @@ bool ReadAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t*
 bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size);
 // fdatasync: the data written so far reaches the disk.
 bool Flush(FileHandle file);
+// Starts writing `size` bytes at `offset` to the disk without waiting, so that
+// a later Flush finds them written while the caller went on working. Only a
+// hint: it reports nothing, and Flush still says whether the data arrived.
+void StartWriteback(FileHandle file, uint64_t offset, uint64_t size);
 bool GetFileSize(FileHandle file, uint64_t* size);
 // Truncates or extends the file to exactly `size` bytes.
 bool SetFileEnd(FileHandle file, uint64_t size);
