@@ -91,6 +91,19 @@ bool bReadBigfileBytes(BIG_cl_Fat& fat, BIG_POS position, void* out, uint32_t co
     return fat.File().eRead(position, out, count) == BIG::eFile_Ok;
 }
 
+// Reads up to `capacity` bytes at `position`: as many as the segment file
+// holding that position has from there on (a read never spans two).
+bool bReadBigfileHead(BIG_cl_Fat& fat, BIG_POS position, void* out, uint32_t capacity, uint32_t* got) {
+    *got = 0;
+    PLT::ScopedLock<PLT::CriticalSection> lock(fat.Lock());
+    BIG::FileIOParams params;
+    if (fat.File().eGetReadParams(&params, position, capacity) != BIG::eFile_Ok ||
+        fat.File().eRead(position, out, params.ul_Count) != BIG::eFile_Ok)
+        return false;
+    *got = params.ul_Count;
+    return true;
+}
+
 // Rank of a status: the higher, the worse.
 int StatusRank(int32_t status) {
     switch (status) {
@@ -336,12 +349,12 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
     } else {
         if (mau8_HeadWindow.size() < kHeadWindowSize)
             mau8_HeadWindow.resize(kHeadWindowSize);
-        windowSize = static_cast<uint32_t>(std::min<uint64_t>(place.ull_Available, kHeadWindowSize));
         window = mau8_HeadWindow.data();
         uint32_t size = 0;
-        if (windowSize < Head::kLengthSize ||
-            !bReadBigfileBytes(*place.po_Fat, place.o_Head, window, windowSize) ||
-            !Head::bDecodeLength(window, windowSize, &size)) {
+        const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(place.ull_Available, kHeadWindowSize));
+        if (wanted < Head::kLengthSize ||
+            !bReadBigfileHead(*place.po_Fat, place.o_Head, window, wanted, &windowSize) ||
+            windowSize < Head::kLengthSize || !Head::bDecodeLength(window, windowSize, &size)) {
             OVC_OutputString("error", "session", "Cannot read the data of %s (key 0x%08X)",
                              record->s_Name.c_str(), record->ul_Key);
             return OVC_Status_NoData;
