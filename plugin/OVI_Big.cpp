@@ -347,14 +347,31 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
         if (size >= Head::kCountSize && mpo_Fat->ReadFileContent(index, count, 0, sizeof count))
             Head::bDecodeContent(count, sizeof count, size, &head);
     } else {
-        if (mau8_HeadWindow.size() < kHeadWindowSize)
-            mau8_HeadWindow.resize(kHeadWindowSize);
-        window = mau8_HeadWindow.data();
         uint32_t size = 0;
         const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(place.ull_Available, kHeadWindowSize));
-        if (wanted < Head::kLengthSize ||
-            !bReadBigfileHead(*place.po_Fat, place.o_Head, window, wanted, &windowSize) ||
-            windowSize < Head::kLengthSize || !Head::bDecodeLength(window, windowSize, &size)) {
+        const uint64_t at = place.o_Head.ull_GetByteOffset();
+        ScanWindow& held = mo_ScanWindow;
+        // Outside a scan nothing is kept: the container may change between calls.
+        const bool inWindow = mb_ScanReadsAhead && held.po_Fat == place.po_Fat && at >= held.ull_Start &&
+                              at - held.ull_Start < held.ul_Size &&
+                              (at + wanted <= held.ull_Start + held.ul_Size || held.b_ToSegmentEnd);
+        if (!inWindow && wanted >= Head::kLengthSize) {
+            held.po_Fat = nullptr;
+            const uint32_t extent = mb_ScanReadsAhead ? _ul_ScanExtent(index, place) : wanted;
+            if (held.au8_Bytes.size() < extent)
+                held.au8_Bytes.resize(extent);
+            uint32_t got = 0;
+            if (bReadBigfileHead(*place.po_Fat, place.o_Head, held.au8_Bytes.data(), extent, &got)) {
+                held = ScanWindow{place.po_Fat, at, got, got < extent, std::move(held.au8_Bytes)};
+            }
+        }
+        if (held.po_Fat == place.po_Fat && at >= held.ull_Start && at - held.ull_Start < held.ul_Size) {
+            window = held.au8_Bytes.data() + (at - held.ull_Start);
+            windowSize = static_cast<uint32_t>(
+                std::min<uint64_t>(held.ull_Start + held.ul_Size - at, place.ull_Available));
+        }
+        if (wanted < Head::kLengthSize || window == nullptr || windowSize < Head::kLengthSize ||
+            !Head::bDecodeLength(window, windowSize, &size)) {
             OVC_OutputString("error", "session", "Cannot read the data of %s (key 0x%08X)",
                              record->s_Name.c_str(), record->ul_Key);
             return OVC_Status_NoData;
@@ -458,6 +475,26 @@ void OVI_Big::_MapEdges(uint32_t from, uint32_t refCount, const uint32_t* keys) 
     }
 }
 
+uint32_t OVI_Big::_ul_ScanExtent(uint32_t index, const BIG_st_ContentPlace& place) const {
+    const uint64_t start = place.o_Head.ull_GetByteOffset();
+    uint64_t end = start + std::min<uint64_t>(place.ull_Available, kHeadWindowSize);
+    const uint32_t count = mpo_Fat->ul_GetFileCount();
+    for (uint32_t next = index + 1; next < count && next - index <= kScanLookahead; ++next) {
+        BIG_st_ContentPlace ahead;
+        // A loose key file or an entry without content is read on its own.
+        if (!mpo_Fat->bGetContentPlace(next, &ahead))
+            continue;
+        const uint64_t at = ahead.o_Head.ull_GetByteOffset();
+        if (ahead.po_Fat != place.po_Fat || at < start || at > end + kScanMergeGap)
+            break;
+        const uint64_t stop = at + std::min<uint64_t>(ahead.ull_Available, kHeadWindowSize);
+        if (stop - start > kScanReadMax)
+            break;
+        end = std::max(end, stop);
+    }
+    return static_cast<uint32_t>(end - start);
+}
+
 void OVI_Big::_ScanFiles(uint32_t fileCount) {
     if (mpo_Fat == nullptr) {
         OVC_OutputString("error", "session", "No bigfile is open: nothing to scan");
@@ -471,6 +508,8 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
         return;
     }
     const uint32_t count = std::min(fileCount, mpo_Fat->ul_GetFileCount());
+    mo_ScanWindow = ScanWindow{};
+    mb_ScanReadsAhead = true;
 
     OVI_RefsFileWriter cache;
     if (mb_WriteRefsCache && !cache.bCreate(ms_RefsCachePath, count))
@@ -504,6 +543,8 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
     if (cache.bIsOpen() && !PLT::InterruptRequested() && !cache.bCommit())
         OVC_OutputString("error", "session", "The reference cache is not written: %s", cache.Error().c_str());
     refs.Release();
+    mb_ScanReadsAhead = false;
+    mo_ScanWindow = ScanWindow{};
 }
 
 namespace {

@@ -34,6 +34,7 @@
 #include "plugin/OVI_FileRefRecord.h"
 
 class BIG_cl_Fat;
+struct BIG_st_ContentPlace;
 
 namespace ORVEX {
 
@@ -190,7 +191,26 @@ private:
     // costs less than the second read it saves; most contents fit whole, so
     // their payload is handed over from here.
     static constexpr uint32_t kHeadWindowSize = 4096;
-    std::vector<uint8_t> mau8_HeadWindow;
+    // During a scan, the heads of the files that follow, when they lie close
+    // behind each other, come with the same read: a system call costs as much
+    // as copying several KiB, and a bigfile of small files would otherwise
+    // take one per file. Gaps up to kScanMergeGap are read through; one read
+    // holds up to kScanReadMax bytes and looks up to kScanLookahead entries on.
+    static constexpr uint32_t kScanMergeGap = 16384;
+    static constexpr uint32_t kScanReadMax = 1u << 20;
+    static constexpr uint32_t kScanLookahead = 1024;
+    struct ScanWindow {
+        const BIG_cl_Fat* po_Fat = nullptr;  // whose container the bytes are from; null when none are held
+        uint64_t ull_Start = 0;              // container byte offset of the first byte held
+        uint32_t ul_Size = 0;                // bytes held
+        bool b_ToSegmentEnd = false;         // the read stopped at its segment file's end
+        std::vector<uint8_t> au8_Bytes;
+    };
+    // The bytes from the head of the file at `index` (at `place`) to the end
+    // of the last following head worth the same read.
+    uint32_t _ul_ScanExtent(uint32_t index, const BIG_st_ContentPlace& place) const;
+    ScanWindow mo_ScanWindow;
+    bool mb_ScanReadsAhead = false;
 
     bool mb_RuntimeStarted = false;
     bool mb_LibraryStarted = false;

@@ -264,6 +264,102 @@ TEST_F(OviBigSession, ReferenceTablesLongerThanTheFirstReadAreReadWhole) {
     }
 }
 
+// The scan reads the heads of files that lie close behind each other in one
+// read: whatever the layout, every table comes whole and a payload handed
+// over is the whole payload.
+TEST_F(OviBigSession, HeadsReadTogetherGiveEveryTableAndPayloadWhole) {
+    constexpr uint32_t kTarget = 0x700;
+    struct Piece {
+        uint32_t keys;
+        size_t payload;
+    };
+    // Heads side by side (enough of them to fill a long read), gaps just
+    // under and over the read-through gap, tables running past a shared read
+    // and past a read of their own that follows a longer one, a content
+    // larger than one read.
+    std::vector<Piece> pieces(30, Piece{1, 1500});
+    pieces.insert(pieces.end(), {{2, 10},
+                                 {8000, 10},
+                                 {1, 12000},
+                                 {3, 50},
+                                 {1, 17000},
+                                 {0, 30},
+                                 {1000, 12000},
+                                 {2, 0},
+                                 {1, 1200000},
+                                 {6000, 10},
+                                 {1, 20000},
+                                 {5, 5}});
+    struct Layout {
+        const char* what;
+        bool reversed;         // contents saved last entry first: positions fall as the index grows
+        uint32_t segmentSize;  // small: heads near and across segment ends
+    };
+    const Layout layouts[] = {
+        {"in index order", false, 0xC0000000},
+        {"in reverse order", true, 0xC0000000},
+        {"in segments of 24 KiB", false, 24 * 1024},
+    };
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.what);
+        std::vector<std::vector<uint32_t>> keys;
+        std::vector<std::string> payloads, contents;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            keys.emplace_back(pieces[i].keys);
+            for (uint32_t k = 0; k < pieces[i].keys; ++k)
+                keys.back()[k] = k % 2 == 0 ? kTarget : 0x10000 + k;
+            payloads.emplace_back(pieces[i].payload, static_cast<char>('a' + i));
+            contents.push_back(Content(keys.back(), payloads.back()));
+        }
+        const std::string path = dir_.File("heads.bf");
+        {
+            BIG_cl_Fat fat;
+            ASSERT_EQ(fat.File().eCreate(path, false, layout.segmentSize, true), BIG::eFile_Ok);
+            ASSERT_TRUE(fat.Create(static_cast<uint32_t>(pieces.size()) + 4, 4, 0, 1));
+            std::vector<uint32_t> index;
+            for (size_t i = 0; i < pieces.size(); ++i)
+                index.push_back(fat.ul_CreateFile(("F" + std::to_string(i) + ".wor").c_str(), 1000,
+                                                  BIG_cl_Fat::kRootDir, 0x100 + static_cast<uint32_t>(i)));
+            const uint32_t target = fat.ul_CreateFile("T.gao", 1000, BIG_cl_Fat::kRootDir, kTarget);
+            ASSERT_NE(target, BIG_cl_Fat::kNoFile);
+            const std::string targetContent = Content({}, "t");
+            fat.SaveFile(target, targetContent.data(), static_cast<uint32_t>(targetContent.size()));
+            for (size_t n = 0; n < pieces.size(); ++n) {
+                const size_t i = layout.reversed ? pieces.size() - 1 - n : n;
+                fat.SaveFile(index[i], contents[i].data(), static_cast<uint32_t>(contents[i].size()));
+                ASSERT_TRUE(fat.LastEditStatus().bOk());
+            }
+            ASSERT_EQ(fat.File().eFlush(), BIG::eFile_Ok);
+            if (layout.segmentSize < 0xC0000000) {
+                ASSERT_GT(fat.File().uw_GetSegmentCount(), 3u);
+            }
+            fat.File().eClose();
+        }
+        InspectTool tool;
+        ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+        testing::internal::CaptureStdout();
+        tool._ScanFiles(tool.mpo_Fat->ul_GetFileCount());
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.find("error"), std::string::npos) << out;
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Success);
+        ASSERT_EQ(tool.seen_.size(), pieces.size() + 1);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            SCOPED_TRACE(i);
+            const Seen& seen = tool.seen_[i];
+            EXPECT_EQ(seen.record.ul_Key, 0x100 + i);
+            EXPECT_EQ(seen.record.ul_Size, contents[i].size());
+            EXPECT_EQ(seen.keys, keys[i]);
+            if (seen.payload) {
+                EXPECT_EQ(seen.payloadBytes, payloads[i]);
+            }
+        }
+        // Small contents come whole with their own or a neighbour's read.
+        EXPECT_TRUE(tool.seen_[0].payload);
+        EXPECT_TRUE(tool.seen_[1].payload);
+        tool.eDeinit();
+    }
+}
+
 TEST_F(OviBigSession, AnyMappedFileWithoutDataGivesStatusMinus1WhereverItLies) {
     const FileRecipe a{"A.wor", 0xA0, Content({})};
     const FileRecipe c{"C.gao", 0xC0, Content({})};
