@@ -450,7 +450,9 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
 const FileRefRecord& OVI_Big::_MapRefs(FileRefRecord record, const uint32_t* keys) {
     const uint32_t from = record.ul_Key;
     const uint32_t refCount = record.ul_RefCount;
-    const FileRefRecord& stored = mmap_Records.insert_or_assign(from, std::move(record)).first->second;
+    // The scan maps in entry order, most often ascending keys: at the end, no search.
+    const FileRefRecord& stored =
+        mmap_Records.insert_or_assign(mmap_Records.end(), from, std::move(record))->second;
     _MapEdges(from, refCount, keys);
     return stored;
 }

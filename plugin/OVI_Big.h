@@ -166,6 +166,24 @@ protected:
     // Use count of `key`, creating an empty record (all fields 0) when absent.
     uint32_t& UseCount(uint32_t key) { return mmap_Records[key].ul_UseCount; }
 
+    // The records in a flat, sorted array, for the loops that look up every
+    // key of a closure: a search of contiguous keys, starting from the last
+    // hit as closures ascend, instead of a walk from the tree's root through
+    // nodes spread over the heap. Records made after the index are found in
+    // the map; an absent key gets an empty record there, as
+    // mmap_Records[key] gives it.
+    class RecordIndex {
+    public:
+        explicit RecordIndex(RecordMap& records);
+        FileRefRecord& operator[](uint32_t key);
+
+    private:
+        RecordMap& m_records;
+        std::vector<uint32_t> m_keys;
+        std::vector<FileRefRecord*> m_values;
+        size_t m_last = 0;  // where the previous key was found or would be
+    };
+
     std::map<uint32_t, uint32_t> mmap_Roots;       // root keys; the value is not used here
     std::map<uint32_t, uint32_t> mmap_SecondKeys;  // the tool's own
     RecordMap mmap_Records;

@@ -172,6 +172,36 @@ private:
 
 }  // namespace
 
+OVI_Big::RecordIndex::RecordIndex(RecordMap& records) : m_records(records) {
+    m_keys.reserve(records.size());
+    m_values.reserve(records.size());
+    for (auto& [key, record] : records) {
+        m_keys.push_back(key);
+        m_values.push_back(&record);
+    }
+}
+
+FileRefRecord& OVI_Big::RecordIndex::operator[](uint32_t key) {
+    // Galloping from the last hit: a key close behind it costs a few steps.
+    size_t low = 0;
+    size_t high = m_keys.size();
+    if (m_last < m_keys.size() && m_keys[m_last] <= key) {
+        low = m_last;
+        size_t step = 1;
+        while (low + step < high && m_keys[low + step] < key) {
+            low += step;
+            step *= 2;
+        }
+        high = std::min(high, low + step + 1);
+    }
+    const auto at = std::lower_bound(m_keys.begin() + static_cast<std::ptrdiff_t>(low),
+                                     m_keys.begin() + static_cast<std::ptrdiff_t>(high), key);
+    m_last = static_cast<size_t>(at - m_keys.begin());
+    if (at != m_keys.end() && *at == key)
+        return *m_values[m_last];
+    return m_records[key];
+}
+
 void OVI_Big::_BuildClosures() {
     if (mmap_Roots.empty())
         return;
@@ -194,9 +224,10 @@ void OVI_Big::_BuildClosures() {
     }
     // Every key a closure holds has a record from here on, as UseCount makes one.
     const std::vector<uint32_t>& counts = walker.UseCounts();
+    RecordIndex records(mmap_Records);
     for (uint32_t id = 0; id < counts.size(); ++id)
         if (counts[id] != 0)
-            UseCount(graph.keys[id]) += counts[id];
+            records[graph.keys[id]].ul_UseCount += counts[id];
     for (const auto& [key, count] : walker.OtherCounts())
         UseCount(key) += count;
 }

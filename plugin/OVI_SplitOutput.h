@@ -47,7 +47,14 @@ struct SplitOutput {
         return p_Keys != nullptr || capacity == 0;
     }
     // Inserts `key` into the map; true when it was new there.
-    bool bInsert(uint32_t key) { return m_Keys.emplace(key, 0).second; }
+    // Passes place keys in ascending order: those go in at the end without a search.
+    bool bInsert(uint32_t key) {
+        if (m_Keys.empty() || m_Keys.rbegin()->first < key) {
+            m_Keys.emplace_hint(m_Keys.end(), key, 0);
+            return true;
+        }
+        return m_Keys.emplace(key, 0).second;
+    }
 };
 
 }  // namespace ORVEX

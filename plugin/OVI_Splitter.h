@@ -178,8 +178,9 @@ protected:
     int32_t _eAppendKeys(const std::map<uint32_t, uint32_t>& keys);
     // True to keep the file, false to leave it out.
     bool _CheckRemCriteria(const FileRefRecord& record);
-    void _CreateCommon(CriticalList& list, SplitOutput& output);
-    void _CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output);
+    // `records` indexes mmap_Records for the passes' look-ups of closure keys.
+    void _CreateCommon(CriticalList& list, SplitOutput& output, RecordIndex& records);
+    void _CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output, RecordIndex& records);
     void _CreateBigFiles();
     // True once an interrupt was asked for (the first time: an error line and status 4).
     bool _bInterrupted();

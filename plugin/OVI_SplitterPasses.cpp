@@ -136,14 +136,14 @@ bool OVI_Splitter::_bPlace(CriticalList& list, SplitOutput& output, uint32_t key
     return added;
 }
 
-void OVI_Splitter::_CreateCommon(CriticalList& list, SplitOutput& output) {
+void OVI_Splitter::_CreateCommon(CriticalList& list, SplitOutput& output, RecordIndex& records) {
     // The common closure first, without a log line. A key the bigfile lacks
     // (a bank may name one) is left to the record walk below, which counts it
     // unplaced: placing it would count it in the critical list as written
     // while the writer skips it.
     const KeySet& common = mmap_Closures[kCommonRoot];
     for (uint32_t key : common) {
-        const FileRefRecord& record = mmap_Records[key];
+        const FileRefRecord& record = records[key];
         if (record.ul_UseCount >= mul_Weight && _bHasFile(key) && _CheckRemCriteria(record))
             _bPlace(list, output, key, record);
     }
@@ -167,11 +167,12 @@ void OVI_Splitter::_CreateCommon(CriticalList& list, SplitOutput& output) {
     }
 }
 
-void OVI_Splitter::_CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output) {
+void OVI_Splitter::_CreateSplit(CriticalList& list, uint32_t root, SplitOutput& output,
+                                RecordIndex& records) {
     const KeySet& closure = mmap_Closures[root];
     uint32_t line = 0;
     for (uint32_t key : closure) {
-        const FileRefRecord& record = mmap_Records[key];
+        const FileRefRecord& record = records[key];
         if (record.ul_UseCount >= mul_Weight || key == 0)
             continue;
         if (!_bHasFile(key) || !_CheckRemCriteria(record)) {
@@ -281,17 +282,18 @@ void OVI_Splitter::_CreateBigFiles() {
             CloseLog();
     };
 
+    RecordIndex records(mmap_Records);
     if (mo_Params.mb_Single || mo_Params.mb_Dlc) {
         SplitOutput single;
         if (_bMakeOutput(single, kSingleName, static_cast<uint32_t>(mmap_Records.size()))) {
-            pass(kCommonLogName, [&] { _CreateCommon(list, single); });
+            pass(kCommonLogName, [&] { _CreateCommon(list, single, records); });
             _EndPass(kCommonNotGood, "");
             for (const auto& entry : mmap_Roots) {
                 const uint32_t root = entry.first;  // a plain name: clang 14 lambdas cannot capture bindings
                 if (_bInterrupted())
                     return;
                 mmap_Closures[root].insert(root);
-                pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, single); });
+                pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, single, records); });
                 _EndPass(kWorldNotGood, single.s_Name);
             }
             if (copy && !_bInterrupted())
@@ -301,7 +303,7 @@ void OVI_Splitter::_CreateBigFiles() {
         {
             SplitOutput common;
             if (_bMakeOutput(common, kCommonName, static_cast<uint32_t>(mmap_Records.size()))) {
-                pass(kCommonLogName, [&] { _CreateCommon(list, common); });
+                pass(kCommonLogName, [&] { _CreateCommon(list, common, records); });
                 _EndPass(kCommonNotGood, "");
                 if (copy)
                     write(common);
@@ -330,7 +332,7 @@ void OVI_Splitter::_CreateBigFiles() {
             SplitOutput world;
             if (!_bMakeOutput(world, name, static_cast<uint32_t>(closure.size())))
                 continue;
-            pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, world); });
+            pass(OVI_WorldLogName(root), [&] { _CreateSplit(list, root, world, records); });
             _EndPass(kWorldNotGood, world.s_Name);
             if (copy)
                 write(world);

@@ -125,6 +125,44 @@ TEST(OviBigClosures, TwoRootsReachingOneFileEachAddOneAndKeepThemselvesOut) {
     EXPECT_EQ(tool.Use(kR2), 0u);
 }
 
+// The passes look up closure keys through a flat index of the records: in
+// any order, every key gives the map's own record, and one the index does
+// not know (absent, or mapped after it was made) gives what mmap_Records[key]
+// gives.
+TEST(OviBigClosures, TheRecordIndexGivesTheMapsRecordsInAnyOrder) {
+    InspectTool tool;
+    std::vector<uint32_t> keys;
+    for (uint32_t k = 0; k < 3000; ++k)
+        keys.push_back(0x1000 + 7 * k);
+    for (uint32_t key : keys)
+        tool.mmap_Records[key].ul_Type = key ^ 0x55;
+    InspectTool::RecordIndex index(tool.mmap_Records);
+    tool.mmap_Records[0x2].ul_Type = 0x77;  // mapped after the index, below its keys
+
+    std::vector<uint32_t> asked = keys;
+    std::mt19937 random(7);
+    std::vector<uint32_t> shuffled = keys;
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    asked.insert(asked.end(), keys.rbegin(), keys.rend());
+    asked.insert(asked.end(), shuffled.begin(), shuffled.end());
+    for (uint32_t key : asked) {
+        ovibig_test::FileRefRecord& record = index[key];
+        ASSERT_EQ(&record, &tool.mmap_Records.at(key)) << key;
+        ASSERT_EQ(record.ul_Type, key ^ 0x55u);
+    }
+    EXPECT_EQ(index[0x2].ul_Type, 0x77u);
+    // Absent keys below, between and above the indexed ones: an empty record each.
+    const size_t before = tool.mmap_Records.size();
+    for (uint32_t absent : {0x1u, 0x1001u, 0x1000u + 7 * 2999 + 1, 0xFFFFFFF0u}) {
+        ovibig_test::FileRefRecord& record = index[absent];
+        EXPECT_EQ(&record, &tool.mmap_Records.at(absent));
+        EXPECT_EQ(record.ul_UseCount, 0u);
+        EXPECT_TRUE(record.s_Name.empty());
+    }
+    EXPECT_EQ(tool.mmap_Records.size(), before + 4);
+    EXPECT_EQ(&index[keys[5]], &tool.mmap_Records.at(keys[5]));
+}
+
 TEST(OviBigClosures, AKeyWithoutRecordGetsAnEmptyOneWhenCounted) {
     InspectTool tool;
     tool.held_ = std::set<uint32_t>{kR1, kA};
