@@ -355,6 +355,10 @@ protected:
     uint64_t ull_AlignUp(uint64_t bytes) const;
     // The table as it is on disk for a full rewrite (non-persisted entries as zeros).
     BIG::Status eWriteWholeTables();
+    // Writes `count` records of `size` bytes from `base` on, as `encode` makes
+    // them; stretches of zero records go out without being gathered in memory.
+    BIG::Status eWriteRecords(BIG_POS base, uint32_t count, uint32_t size,
+                              const std::function<void(uint32_t, uint8_t*)>& encode);
     void EncodeFileEntryForDisk(uint32_t index, uint8_t* out) const;
     void EncodeDirEntryForDisk(uint16_t index, uint8_t* out) const;
     // `next`, or the first entry after it in its chain that is written to disk.

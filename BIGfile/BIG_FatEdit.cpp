@@ -1,6 +1,9 @@
 // Creating a bigfile, its files and directories; the entry writers, change
 // observers and the error reporter.
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_Init.h"
@@ -433,28 +436,106 @@ BIG::Status BIG_cl_Fat::eWriteDirEntry(uint16_t index) {
 BIG::Status BIG_cl_Fat::eWriteWholeTables() {
     // The directory table first: when the tables grow it lands on space that
     // the old tables do not use, and the file table after it covers the rest.
-    std::vector<uint8_t> dirs(static_cast<size_t>(muw_DirCount) * kDirEntrySize);
-    for (uint16_t i = 0; i < muw_DirCount; ++i)
-        EncodeDirEntryForDisk(i, dirs.data() + static_cast<size_t>(i) * kDirEntrySize);
-    if (!dirs.empty()) {
-        const BIG::Status status = eWriteAt(mo_DirPos, dirs.data(), static_cast<uint32_t>(dirs.size()));
-        if (!status.bOk())
-            return status;
+    BIG::Status status = eWriteRecords(
+        mo_DirPos, muw_DirCount, kDirEntrySize,
+        [this](uint32_t i, uint8_t* out) { EncodeDirEntryForDisk(static_cast<uint16_t>(i), out); });
+    if (!status.bOk())
+        return status;
+    return eWriteRecords(mo_FatPos, mul_FileCount, kFileEntrySize,
+                         [this](uint32_t i, uint8_t* out) { EncodeFileEntryForDisk(i, out); });
+}
+
+namespace {
+
+// Zeros for the stretches of a table whose records encode to nothing but
+// zeros (every entry of a new table): shared by all writes, so that those
+// stretches cost neither fresh memory nor encoding into a buffer. Never
+// written; zero-initialised static storage, so it takes no room in the
+// binary and its pages are the system's shared zero page until read.
+constexpr uint32_t kZeroBlockSize = 1024 * 1024;
+alignas(4096) uint8_t g_ZeroBlock[kZeroBlockSize];
+// The encoded records in between go out through one buffer of this size,
+// small enough to come back from the heap without page faults.
+constexpr uint32_t kRecordBufferSize = 64 * 1024;
+// A run of zero records at least this long leaves the buffer for the zero block.
+constexpr uint32_t kZeroRunBytes = 4096;
+constexpr uint32_t kMaxRecordSize = 128;
+
+bool bAllZero(const uint8_t* data, uint32_t size) {
+    return std::memcmp(data, g_ZeroBlock, size) == 0;
+}
+
+}  // namespace
+
+BIG::Status BIG_cl_Fat::eWriteRecords(BIG_POS base, uint32_t count, uint32_t size,
+                                      const std::function<void(uint32_t, uint8_t*)>& encode) {
+    static_assert(kFileEntrySize <= kMaxRecordSize && kDirEntrySize <= kMaxRecordSize);
+    if (size == 0 || size > kMaxRecordSize)
+        return BIG::Status::InvalidArgument("table records of an unexpected size");
+    const uint32_t capacity = kRecordBufferSize / size * size;  // whole records
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t held = 0;       // encoded bytes in the buffer
+    uint32_t heldZeros = 0;  // the buffer's last bytes that are zero records
+    uint64_t heldAt = 0;     // table byte offset of the buffer's first byte
+    uint64_t zeros = 0;      // bytes of the zero run not written yet, at heldAt
+    auto writeZeros = [&]() {
+        while (zeros != 0) {
+            const auto n = static_cast<uint32_t>(std::min<uint64_t>(zeros, kZeroBlockSize));
+            const BIG::Status status = eWriteAt(base, g_ZeroBlock, n, heldAt);
+            if (!status.bOk())
+                return status;
+            heldAt += n;
+            zeros -= n;
+        }
+        return BIG::Status::Ok();
+    };
+    auto writeHeld = [&](uint32_t bytes) {
+        BIG::Status status = BIG::Status::Ok();
+        if (bytes != 0)
+            status = eWriteAt(base, buffer.get(), bytes, heldAt);
+        heldAt += bytes;
+        held = heldZeros = 0;
+        return status;
+    };
+    uint8_t record[kMaxRecordSize];
+    for (uint32_t i = 0; i < count; ++i) {
+        encode(i, record);
+        if (bAllZero(record, size)) {
+            if (held == 0) {
+                zeros += size;
+                continue;
+            }
+            heldZeros += size;
+            // A long run of zero records: the buffer goes out without them.
+            if (heldZeros >= kZeroRunBytes) {
+                const uint32_t run = heldZeros - size;
+                const BIG::Status status = writeHeld(held - run);
+                if (!status.bOk())
+                    return status;
+                zeros = run + size;
+                continue;
+            }
+        } else {
+            heldZeros = 0;
+            if (zeros != 0) {
+                const BIG::Status status = writeZeros();
+                if (!status.bOk())
+                    return status;
+            }
+        }
+        if (!buffer)
+            buffer = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+        std::memcpy(buffer.get() + held, record, size);
+        held += size;
+        if (held == capacity) {
+            const BIG::Status status = writeHeld(held);
+            if (!status.bOk())
+                return status;
+        }
     }
-    // In pieces of the read chunk, so that a table of any size needs bounded memory.
-    std::vector<uint8_t> raw(static_cast<size_t>(std::min(std::max(mul_FileCount, 1u), kFileReadChunk)) *
-                             kFileEntrySize);
-    for (uint32_t done = 0; done < mul_FileCount;) {
-        const uint32_t n = std::min(mul_FileCount - done, kFileReadChunk);
-        for (uint32_t i = 0; i < n; ++i)
-            EncodeFileEntryForDisk(done + i, raw.data() + static_cast<size_t>(i) * kFileEntrySize);
-        const BIG::Status status =
-            eWriteAt(mo_FatPos, raw.data(), n * kFileEntrySize, static_cast<uint64_t>(done) * kFileEntrySize);
-        if (!status.bOk())
-            return status;
-        done += n;
-    }
-    return BIG::Status::Ok();
+    if (held != 0)
+        return writeHeld(held);
+    return writeZeros();
 }
 
 void BIG_cl_Fat::SetMark(uint32_t index, uint32_t mark) {

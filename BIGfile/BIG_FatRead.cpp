@@ -2,6 +2,7 @@
 // checked against what the container can hold before it is used.
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -218,14 +219,16 @@ uint16_t BIG_cl_Fat::uw_FindDirectoryLoop() const {
 
 bool BIG_cl_Fat::bReadFileTable(bool clearData) {
     const uint32_t count = mul_FileCount;
-    std::vector<uint8_t> chunk(static_cast<size_t>(std::min(count, kFileReadChunk)) * kFileEntrySize);
+    // Filled by each read before it is decoded: not zeroed first.
+    const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(
+        static_cast<size_t>(std::min(count, kFileReadChunk)) * kFileEntrySize);
     const uint8_t shift = uc_Shift();
     uint32_t unreachable = 0;
 
     auto decode = [&](uint32_t first, uint32_t n) {
         for (uint32_t i = 0; i < n; ++i) {
             BIG_st_FileEntry& e = mast_File[first + i];
-            BIG_st_FileEntry::bDecode(chunk.data() + static_cast<size_t>(i) * kFileEntrySize, kFileEntrySize,
+            BIG_st_FileEntry::bDecode(chunk.get() + static_cast<size_t>(i) * kFileEntrySize, kFileEntrySize,
                                       &e);
             // The loose-file bit belongs to this process; the scan sets it again.
             e.uc_StorageFlags &= static_cast<uint8_t>(~BIG_st_FileEntry::kStorageLooseKey);
@@ -248,7 +251,7 @@ bool BIG_cl_Fat::bReadFileTable(bool clearData) {
     {
         PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
         while (ok && count - done > kFileReadChunk) {
-            ok = bReadAt(*m_pFile, mo_FatPos, chunk.data(), kFileReadChunk * kFileEntrySize,
+            ok = bReadAt(*m_pFile, mo_FatPos, chunk.get(), kFileReadChunk * kFileEntrySize,
                          static_cast<uint64_t>(done) * kFileEntrySize);
             if (ok) {
                 decode(done, kFileReadChunk);
@@ -257,7 +260,7 @@ bool BIG_cl_Fat::bReadFileTable(bool clearData) {
         }
         if (ok && count > done) {
             const uint32_t rest = count - done;
-            ok = bReadAt(*m_pFile, mo_FatPos, chunk.data(), rest * kFileEntrySize,
+            ok = bReadAt(*m_pFile, mo_FatPos, chunk.get(), rest * kFileEntrySize,
                          static_cast<uint64_t>(done) * kFileEntrySize);
             if (ok)
                 decode(done, rest);
@@ -302,11 +305,12 @@ bool BIG_cl_Fat::bReadReducedTable(bool clearData) {
 }
 
 bool BIG_cl_Fat::bReadDirTable() {
-    std::vector<uint8_t> raw(static_cast<size_t>(muw_DirCount) * kDirEntrySize);
-    if (!bReadAt(*m_pFile, mo_DirPos, raw.data(), static_cast<uint32_t>(raw.size())))
+    const size_t size = static_cast<size_t>(muw_DirCount) * kDirEntrySize;
+    const auto raw = std::make_unique_for_overwrite<uint8_t[]>(size);  // filled by the read
+    if (!bReadAt(*m_pFile, mo_DirPos, raw.get(), static_cast<uint32_t>(size)))
         return false;
     for (uint16_t i = 0; i < muw_DirCount; ++i)
-        BIG_st_DirEntry::bDecode(raw.data() + static_cast<size_t>(i) * kDirEntrySize, kDirEntrySize,
+        BIG_st_DirEntry::bDecode(raw.get() + static_cast<size_t>(i) * kDirEntrySize, kDirEntrySize,
                                  &mast_Dir[i]);
     return true;
 }

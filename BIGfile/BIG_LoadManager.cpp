@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousFat.h"
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
@@ -60,14 +63,12 @@ void AddToCounter(void* object, size_t offset) {
 
 BIG_cl_LoadManager::BIG_cl_LoadManager(BIG_cl_AsynchronousIOManager& asyncIO)
     : m_asyncIO(asyncIO),
-      m_pool(std::make_unique<BIG_st_LoadRequest[]>(kPoolSize)),
-      m_meta(std::make_unique<RequestMeta[]>(kPoolSize)),
+      m_pool(static_cast<BIG_st_LoadRequest*>(::operator new(sizeof(BIG_st_LoadRequest) * kPoolSize))),
+      m_meta(static_cast<RequestMeta*>(::operator new(sizeof(RequestMeta) * kPoolSize))),
       m_indexHeads(std::make_unique<uint32_t[]>(kIndexBuckets)) {
-    for (uint32_t i = 0; i < kPoolSize; ++i) {
-        m_pool[i].ul_File = i + 1 < kPoolSize ? i + 1 : kNone;
-        m_pool[i].uw_State = Status_Free;
-    }
-    m_freeHead = 0;
+    static_assert(
+        std::is_trivially_destructible_v<BIG_st_LoadRequest> && std::is_trivially_destructible_v<RequestMeta>,
+        "pool records are never destroyed one by one");
     for (uint32_t i = 0; i < kIndexBuckets; ++i)
         m_indexHeads[i] = kNone;
 
@@ -119,7 +120,8 @@ uint32_t BIG_cl_LoadManager::ul_RequestHandle(const BIG_st_LoadRequest* request)
 
 BIG_st_LoadRequest* BIG_cl_LoadManager::po_RequestFromHandle(uint32_t handle) {
     const uint32_t slot = handle & kHandleIndexMask;
-    if (slot == 0 || slot > kPoolSize)
+    // A record above the high-water mark was never handed out.
+    if (slot == 0 || slot > m_used.load(std::memory_order_acquire))
         return nullptr;
     const uint32_t index = slot - 1;
     if ((m_meta[index].uw_Generation & kHandleGenerationMask) != (handle >> kHandleIndexBits))
@@ -190,13 +192,20 @@ BIG_st_LoadRequest* BIG_cl_LoadManager::po_AllocateRequest(uint32_t fileIndex, u
         ERR_X_Raise("Assert", "Value overflow!");
         loadFlags &= LoadFlag_Mask;
     }
-    if (m_freeHead == kNone) {
-        ERR_X_Raise("Assert", "BIG_cl_LoadManager::bLoadFileAfter: The array is full");
-        return nullptr;
+    uint32_t index = m_freeHead;
+    if (index != kNone) {
+        m_freeHead = m_pool[index].ul_File;
+    } else {
+        index = m_used.load(std::memory_order_relaxed);
+        if (index == kPoolSize) {
+            ERR_X_Raise("Assert", "BIG_cl_LoadManager::bLoadFileAfter: The array is full");
+            return nullptr;
+        }
+        std::construct_at(&m_pool[index]);
+        std::construct_at(&m_meta[index]);
+        m_used.store(index + 1, std::memory_order_release);
     }
-    const uint32_t index = m_freeHead;
     BIG_st_LoadRequest* request = &m_pool[index];
-    m_freeHead = request->ul_File;
     m_allocated.fetch_add(1, std::memory_order_acq_rel);
 
     request->ul_File = fileIndex;
@@ -401,7 +410,8 @@ void BIG_cl_LoadManager::TreatReadyRequests(bool timeLimited) {
     // instead of spinning here.
     const uint32_t allocated = m_allocated.load(std::memory_order_relaxed);
     uint32_t seen = 0;
-    for (uint32_t i = 0; i < kPoolSize && seen < allocated && m_readyCount != 0; ++i) {
+    for (uint32_t i = 0, used = m_used.load(std::memory_order_relaxed);
+         i < used && seen < allocated && m_readyCount != 0; ++i) {
         BIG_st_LoadRequest* request = &m_pool[i];
         const uint16_t state = request->uw_State;
         if ((state & Status_Free) != 0)
@@ -617,7 +627,7 @@ void BIG_cl_LoadManager::Deliver(BIG_st_LoadRequest* request, void* object) {
 void BIG_cl_LoadManager::DestroyCanceledRequests() {
     const uint32_t allocated = m_allocated.load(std::memory_order_relaxed);
     uint32_t seen = 0;
-    for (uint32_t i = 0; i < kPoolSize && seen < allocated; ++i) {
+    for (uint32_t i = 0, used = m_used.load(std::memory_order_relaxed); i < used && seen < allocated; ++i) {
         BIG_st_LoadRequest* request = &m_pool[i];
         if ((request->uw_State & Status_Free) != 0)
             continue;

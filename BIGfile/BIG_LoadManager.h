@@ -257,12 +257,23 @@ private:
     BIG_TypeCallbackTable<BIG_ReuseCallback> m_reuseCallbacks;
     BIG_AbortCallback m_abortCallbacks[kTypeCount] = {};
 
-    std::unique_ptr<BIG_st_LoadRequest[]> m_pool;
+    // The pool's storage is reserved whole but its records are made only as
+    // the high-water mark m_used rises: a run that queues few loads touches
+    // few of its pages (zeroing all of them up front cost a page fault per 4 KiB).
+    // Records below m_used are either live or on the free list; a fresh record
+    // is taken only when the free list is empty, which hands records out in the
+    // order a free list chained through the whole pool would.
+    struct RawDelete {
+        void operator()(void* storage) const { ::operator delete(storage); }
+    };
+    std::unique_ptr<BIG_st_LoadRequest[], RawDelete> m_pool;
     uint32_t m_freeHead = kNone;
+    // Written by the owning thread only; read by the cancel query on the I/O thread.
+    std::atomic<uint32_t> m_used{0};
     std::atomic<uint32_t> m_allocated{0};
     uint32_t m_queueCounts[kQueueCount] = {};
     uint32_t m_readyCount = 0;
-    std::unique_ptr<RequestMeta[]> m_meta;
+    std::unique_ptr<RequestMeta[], RawDelete> m_meta;  // made with the record of the same index
     // File index -> requests on that file: intrusive chains through m_meta, so
     // that queuing never allocates.
     std::unique_ptr<uint32_t[]> m_indexHeads;

@@ -173,6 +173,74 @@ TEST_F(FatWrite, GrowthAddsEntriesAndKeepsContents) {
     }
 }
 
+// A growth rewrites the whole tables, zero entries from a shared block and the
+// others through a bounded buffer: the bytes must be those of writing every
+// entry on its own. Zero stretches short and long, at the buffer's edges (682
+// file entries, 1023 directory entries) and longer than the zero block.
+TEST_F(FatWrite, WholeTableRewriteMatchesEntryByEntryWrites) {
+    struct Case {
+        uint32_t files;
+        uint16_t dirs;
+        bool growDirs;  // else the file table grows
+    };
+    for (const Case& c :
+         {Case{682, 8, false}, Case{683, 1030, true}, Case{1400, 1023, true}, Case{2047, 4, false}}) {
+        SCOPED_TRACE(c.files);
+        TempFolder tmp;
+        const std::string path = tmp.File("whole.bf");
+        BIG_cl_Fat fat;
+        fat.File().EnablePrivateOutput();  // the entry-by-entry writes are held, not one system call each
+        ASSERT_EQ(fat.File().eCreate(path, false, 0xC0000000, true), BIG::eFile_Ok);
+        ASSERT_TRUE(fat.Create(c.files, c.dirs, 0, 1));
+        // Local keys are never stored: their entries are zeros on disk.
+        auto zero = [](uint32_t i) {
+            return (i >= 100 && i < 160) || i == 3 || i == 5 || i == 681 || i == 682 || i == 1022 ||
+                   i == 1023;
+        };
+        for (uint32_t i = 0; i < c.files; ++i) {
+            const uint32_t key = zero(i) ? 0xFEF00000 + i : 0x1000 + i;
+            const uint32_t index = fat.ul_CreateFile(("f" + std::to_string(i) + ".ini").c_str(), i, 0, key);
+            ASSERT_EQ(index, i);
+            if (i % 7 == 0)
+                fat.SaveFile(index, "content", 7);
+        }
+        ASSERT_TRUE(fat.bDeleteFile(30));
+        const uint32_t filesBefore = fat.ul_GetFileCount();
+        const uint16_t dirsBefore = fat.uw_GetDirCount();
+        if (c.growDirs) {
+            for (int d = 0; fat.uw_GetDirCount() == dirsBefore; ++d)
+                ASSERT_NE(fat.uw_CreateDir(("d" + std::to_string(d)).c_str(), 0), BIG_cl_Fat::kNoDir);
+        } else {
+            for (uint32_t i = 0; fat.ul_GetFileCount() == filesBefore; ++i)
+                ASSERT_NE(fat.ul_CreateFile(("g" + std::to_string(i) + ".ini").c_str(), 0, 0, 0x9000 + i),
+                          BIG_cl_Fat::kNoFile);
+        }
+        // The tables (the segment header's counters move with every write).
+        const uint64_t from = kHeaderAt + fat.oGetFatPos().ull_GetByteOffset();
+        const uint64_t to = kHeaderAt + fat.oGetDataPos().ull_GetByteOffset();
+        auto tables = [&]() {
+            EXPECT_EQ(fat.File().eFlush(), BIG::eFile_Ok);
+            const Bytes all = ReadAll(path);
+            EXPECT_GE(all.size(), to);
+            return Bytes(all.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(from, all.size())),
+                         all.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(to, all.size())));
+        };
+        const Bytes whole = tables();
+
+        for (uint32_t i = 0; i < fat.ul_GetFileCount(); ++i)
+            ASSERT_TRUE(fat.eWriteFileEntry(i).bOk()) << i;
+        for (uint16_t d = 0; d < fat.uw_GetDirCount(); ++d)
+            ASSERT_TRUE(fat.eWriteDirEntry(d).bOk()) << d;
+        const Bytes single = tables();
+        ASSERT_EQ(whole.size(), to - from);
+        ASSERT_EQ(whole.size(), single.size());
+        const auto differ = std::mismatch(whole.begin(), whole.end(), single.begin());
+        EXPECT_TRUE(differ.first == whole.end())
+            << "first difference at byte " << (differ.first - whole.begin());
+        fat.File().eClose();
+    }
+}
+
 TEST_F(FatWrite, DirectoryGrowthAndLimits) {
     Make(4, 2);
     const uint16_t d = m_fat.uw_CreateDir("more", 0);  // root and Temp fill the table

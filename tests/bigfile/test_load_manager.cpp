@@ -434,6 +434,32 @@ TEST_F(LoadManagerTest, PoolHolds130000RequestsAndRefusesThe130001st) {
     EXPECT_EQ(log.Count("Invalid internal state!"), 0);
 }
 
+// The pool's records are made as they are first needed: freed records are
+// taken again, last freed first, before a record that was never used, and a
+// handle naming a record never handed out finds nothing.
+TEST_F(LoadManagerTest, FreedRecordsAreTakenBeforeRecordsNeverUsed) {
+    BIG_st_LoadRequest* r[4];
+    for (uint32_t i = 0; i < 4; ++i)
+        ASSERT_NE(r[i] = m_manager->po_AllocateRequest(i, 0, nullptr, 0, 0), nullptr);
+    EXPECT_EQ(r[1], r[0] + 1);
+    EXPECT_EQ(r[3], r[0] + 3);
+    const uint32_t unused = m_manager->ul_RequestHandle(r[3]) + 1;  // the record after r[3]
+    EXPECT_EQ(m_manager->po_RequestFromHandle(unused), nullptr);
+
+    m_manager->CancelRequest(r[1]);
+    m_manager->CancelRequest(r[2]);
+    m_manager->DestroyCanceledRequests();
+    EXPECT_EQ(m_manager->po_AllocateRequest(10, 0, nullptr, 0, 0), r[2]);
+    EXPECT_EQ(m_manager->po_AllocateRequest(11, 0, nullptr, 0, 0), r[1]);
+    BIG_st_LoadRequest* fresh = m_manager->po_AllocateRequest(12, 0, nullptr, 0, 0);
+    EXPECT_EQ(fresh, r[0] + 4);
+    EXPECT_EQ(fresh->ul_File, 12u);
+    EXPECT_EQ(fresh->uw_State & BIG_cl_LoadManager::Status_Mask, 0);
+    EXPECT_EQ(m_manager->po_RequestFromHandle(unused), fresh);
+    EXPECT_EQ(m_manager->po_FindRequest(12, 0), fresh);
+    EXPECT_EQ(m_manager->ul_GetRequestCount(), 5u);
+}
+
 TEST_F(LoadManagerTest, BadQueueIdAndLoadFlagsAreRefused) {
     LoadLogCapture log;
     EXPECT_EQ(m_manager->po_AllocateRequest(0, 0, nullptr, 0, 7), nullptr);
