@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
+#include "BIGfile/BIG_ContentHead.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_File.h"
 #include "BIGfile/BIG_FileEntry.h"
@@ -164,6 +166,83 @@ void ErrorLines::_Line(std::string_view line) {
 
 // ---- outputs -----------------------------------------------------------------------
 
+namespace {
+
+// A listed content whose stored length is wanted: the file's index, and its
+// place in the facts' list.
+struct LengthWord {
+    BIG_st_ContentPlace o_Place;
+    uint64_t ull_At = 0;  // container byte offset of the length word
+    uint32_t ul_Index = 0;
+    size_t ul_Slot = 0;
+};
+
+// One read takes the length words of the contents that follow while the gaps
+// between them stay under kHeadGap bytes, up to kHeadReadMax bytes: an
+// output's contents lie in position order, and a system call per content cost
+// more than copying a few KiB.
+constexpr uint64_t kHeadGap = 16 * 1024;
+constexpr uint64_t kHeadReadMax = 1024 * 1024;
+
+uint64_t SizeOf(BIG_cl_Fat& fat, uint32_t index) {
+    const uint32_t size = fat.ul_GetFileSize(index);
+    return size == kNoSize ? 0 : size;
+}
+
+// The stored length of each content of `heads` (files with a valid position)
+// into its facts, as BIG_cl_Fat::ul_GetFileSize gives it; a content the
+// reads below cannot settle (in a package, a loose file, a length word across
+// a segment's end, a length beyond the container) is asked of the table itself.
+void ReadContentSizes(BIG_cl_Fat& fat, std::vector<LengthWord>* heads, std::vector<SplitFileFacts>* files) {
+    constexpr uint32_t kLength = BIG_st_ContentHead::kLengthSize;
+    std::vector<LengthWord> placed;
+    for (LengthWord& head : *heads) {
+        if (fat.bGetContentPlace(head.ul_Index, &head.o_Place) && head.o_Place.po_Fat == &fat &&
+            head.o_Place.ull_Available >= kLength) {
+            head.ull_At = head.o_Place.o_Head.ull_GetByteOffset();
+            placed.push_back(head);
+        } else {
+            (*files)[head.ul_Slot].ull_Size = SizeOf(fat, head.ul_Index);
+        }
+    }
+    std::sort(placed.begin(), placed.end(),
+              [](const LengthWord& a, const LengthWord& b) { return a.ull_At < b.ull_At; });
+    std::vector<uint8_t> window;
+    uint64_t start = 0;
+    uint64_t held = 0;
+    for (size_t i = 0; i < placed.size(); ++i) {
+        const LengthWord& head = placed[i];
+        if (head.ull_At < start || head.ull_At + kLength > start + held) {
+            uint64_t end = head.ull_At + kLength;
+            for (size_t j = i + 1; j < placed.size(); ++j) {
+                const uint64_t next = placed[j].ull_At + kLength;
+                if (placed[j].ull_At > end + kHeadGap || next - head.ull_At > kHeadReadMax)
+                    break;
+                end = next;
+            }
+            window.resize(static_cast<size_t>(end - head.ull_At));
+            start = head.ull_At;
+            held = 0;
+            // A read stops at the end of the segment file that holds its start.
+            PLT::ScopedLock<PLT::CriticalSection> lock(fat.Lock());
+            BIG::FileIOParams params;
+            if (fat.File().eGetReadParams(&params, head.o_Place.o_Head,
+                                          static_cast<uint32_t>(window.size())) == BIG::eFile_Ok &&
+                fat.File().eRead(head.o_Place.o_Head, window.data(), params.ul_Count) == BIG::eFile_Ok)
+                held = params.ul_Count;
+        }
+        uint32_t stored = 0;
+        const bool read =
+            head.ull_At + kLength <= start + held &&
+            BIG_st_ContentHead::bDecodeLength(window.data() + (head.ull_At - start), kLength, &stored);
+        // A length that does not fit in the container: the table's own check says so.
+        (*files)[head.ul_Slot].ull_Size =
+            read && stored <= head.o_Place.ull_Available - kLength ? stored : SizeOf(fat, head.ul_Index);
+    }
+}
+
+}  // namespace
+
 SplitOutputFacts ReadOutputFacts(const std::string& dataRoot, const std::string& shownRoot,
                                  const std::string& name, const std::string& kind) {
     SplitOutputFacts facts;
@@ -191,6 +270,7 @@ SplitOutputFacts ReadOutputFacts(const std::string& dataRoot, const std::string&
     if (!fat)
         return facts;
     facts.b_Written = true;
+    std::vector<LengthWord> heads;
     for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
         const BIG_st_FileEntry& entry = fat->FileEntry(i);
         if (entry.ul_Key == 0)
@@ -198,14 +278,14 @@ SplitOutputFacts ReadOutputFacts(const std::string& dataRoot, const std::string&
         SplitFileFacts file;
         file.ul_Key = entry.ul_Key;
         file.ul_Type = entry.uc_Type;
-        if (fat->bIsFilePositionValid(i)) {
-            const uint32_t size = fat->ul_GetFileSize(i);
-            file.ull_Size = size == kNoSize ? 0 : size;
-        }
+        if (fat->bIsFilePositionValid(i))
+            heads.push_back(LengthWord{{}, 0, i, facts.files.size()});
         file.s_Path = fat->GetFilePath(i);
-        facts.ull_ContentBytes += file.ull_Size;
         facts.files.push_back(std::move(file));
     }
+    ReadContentSizes(*fat, &heads, &facts.files);
+    for (const SplitFileFacts& file : facts.files)
+        facts.ull_ContentBytes += file.ull_Size;
     fat->File().eClose();
     std::sort(facts.files.begin(), facts.files.end(),
               [](const SplitFileFacts& a, const SplitFileFacts& b) { return a.ul_Key < b.ul_Key; });

@@ -135,6 +135,60 @@ TEST(SplitSummaryReaders, HtmlEscapeLeavesNoMarkupOrControlCharacter) {
     EXPECT_EQ(HOST::HtmlEscape("<a href=\"x\">&'\x01"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;&#xFFFD;");
 }
 
+// The output facts read the contents' length words many at a time: each size
+// must be the one the table gives file by file, across gaps wider than one
+// read runs through, reads longer than the largest one, segment ends, and
+// files without content or with an empty one.
+TEST(SplitSummaryReaders, OutputSizesAreThoseTheTableGivesFileByFile) {
+    test_support::TempFolder tmp;
+    const std::string root = tmp.File("Data");
+    const std::string path = root + "/DLC/out/out.big";
+    ASSERT_TRUE(PLT::MakeDirectories(root + "/DLC/out"));
+    {
+        BIG_cl_Fat fat;
+        fat.File().EnablePrivateOutput();
+        ASSERT_EQ(fat.File().eCreate(path, false, 256 * 1024, true), BIG::eFile_Ok);
+        ASSERT_TRUE(fat.Create(2000, 4, 0, 1));
+        for (uint32_t i = 0; i < 1800; ++i) {
+            const uint32_t index = fat.ul_CreateFile(("f" + std::to_string(i) + ".ini").c_str(), 0, 0,
+                                                     0x5000 + (i * 7919) % 1800);
+            ASSERT_NE(index, BIG_cl_Fat::kNoFile);
+            if (i % 97 == 5)
+                continue;  // no content
+            // Mostly small, now and then wider than a read's gap.
+            const size_t size = i % 50 == 7 ? 40000 + i : i % 13 == 0 ? 0 : 1 + (i * 37) % 1500;
+            const std::string content(size, static_cast<char>('a' + i % 26));
+            ASSERT_TRUE(fat.eSaveFile(index, content.data(), static_cast<uint32_t>(content.size())).bOk());
+        }
+        ASSERT_GT(fat.File().uw_GetSegmentCount(), 2u);
+        ASSERT_EQ(fat.File().eFlush(), BIG::eFile_Ok);
+        ASSERT_EQ(fat.File().eClose(), BIG::eFile_Ok);
+    }
+    const HOST::SplitOutputFacts facts = HOST::ReadOutputFacts(root, "shown", "out", "world");
+    ASSERT_TRUE(facts.b_Written);
+    ASSERT_EQ(facts.ul_Files, 1800u);
+
+    std::string error;
+    std::unique_ptr<BIG_cl_Fat> fat = HOST::Tools::OpenBigfile(path, &error);
+    ASSERT_TRUE(fat) << error;
+    std::map<uint32_t, uint64_t> expected;
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
+        if (fat->FileEntry(i).ul_Key == 0)
+            continue;
+        const uint32_t size = fat->bIsFilePositionValid(i) ? fat->ul_GetFileSize(i) : 0;
+        expected[fat->FileEntry(i).ul_Key] = size;
+        total += size;
+    }
+    fat->File().eClose();
+    std::map<uint32_t, uint64_t> got;
+    for (const HOST::SplitFileFacts& file : facts.files)
+        got[file.ul_Key] = file.ull_Size;
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(facts.ull_ContentBytes, total);
+    EXPECT_GT(total, 1024u * 1024u);
+}
+
 // ---- a real split --------------------------------------------------------------------
 
 class SplitReports : public ::testing::Test {
