@@ -158,10 +158,31 @@ uint64_t ModifiedNs(const std::string& path) {
     return PLT::GetPathTimes(path, &modified, &changed) ? modified : 0;
 }
 
+// The same figures from the outputs as the reports read them.
+OutputSummary SummaryOf(const SplitOutputFacts& facts, const std::string& dataRoot) {
+    OutputSummary s;
+    s.s_Name = facts.s_Name;
+    s.ull_Bytes = facts.ull_Bytes;
+    s.u_Segments = facts.u_Segments;
+    if (s.u_Segments == 0)
+        return s;
+    s.b_Exists = facts.b_Written;
+    s.ul_Files = facts.ul_Files;
+    std::string path = dataRoot;
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += "DLC/" + facts.s_Name + "/" + facts.s_Name + ".big.gz";
+    s.b_Gzip = PLT::GetPathSize(path, &s.ull_GzipBytes);
+    return s;
+}
+
 // Prints the summary and returns its problems, which the JSON summary lists too.
+// `outputs`: the outputs as ReadSplitOutputs read them, in its order; null
+// when they were not read, and each is then read here.
 std::vector<std::string> PrintSummary(const SplitSettings& settings, const std::vector<WorldFile>& selected,
                                       const std::string& dataRootFromWork, int32_t status,
-                                      const ErrorLines& errors, uint64_t startNs, std::ostream& out) {
+                                      const ErrorLines& errors, uint64_t startNs,
+                                      const std::vector<SplitOutputFacts>* outputs, std::ostream& out) {
     std::vector<std::string> problems;
     out << "\n\nsplit " << settings.s_Bigfile << ": status " << status << "\n";
     if (settings.b_NoCopy) {
@@ -182,9 +203,12 @@ std::vector<std::string> PrintSummary(const SplitSettings& settings, const std::
         }
         out << "outputs under " << settings.s_DataRoot << (bEndsWith(settings.s_DataRoot, "/") ? "" : "/")
             << "DLC:\n";
-        for (const Shown& shown : names) {
+        for (size_t k = 0; k < names.size(); ++k) {
+            const Shown& shown = names[k];
             const std::string& name = shown.name;
-            const OutputSummary s = SummariseOutput(dataRootFromWork, name);
+            const bool read = outputs != nullptr && k < outputs->size() && (*outputs)[k].s_Name == name;
+            const OutputSummary s =
+                read ? SummaryOf((*outputs)[k], dataRootFromWork) : SummariseOutput(dataRootFromWork, name);
             const std::string big = dataRootFromWork + (bEndsWith(dataRootFromWork, "/") ? "" : "/") +
                                     "DLC/" + name + "/" + name + ".big";
             // A bigfile older than the run was kept from an earlier one.
@@ -626,10 +650,14 @@ int RunSplit(const SplitSettings& settings, std::ostream& out, std::ostream& err
         if (PLT::IsStderrTerminal())
             PLT::SetStatusLine(std::string());
         std::fflush(stdout);
-        if (!PLT::InterruptRequested())
-            outcome.problems =
-                PrintSummary(settings, selected, PathFromWorkDir(settings.s_DataRoot, settings.s_WorkDir),
-                             status, errors, startNs, out);
+        if (!PLT::InterruptRequested()) {
+            const std::string dataRootFromWork = PathFromWorkDir(settings.s_DataRoot, settings.s_WorkDir);
+            // The reports read every output's tables: the summary takes its figures from that one reading.
+            if (!settings.b_NoCopy && (settings.b_Report || !settings.s_SummaryJson.empty()))
+                outcome.outputs = ReadSplitOutputs(settings, selected, dataRootFromWork);
+            outcome.problems = PrintSummary(settings, selected, dataRootFromWork, status, errors, startNs,
+                                            outcome.outputs ? &*outcome.outputs : nullptr, out);
+        }
     }
     if (!settings.s_WorkDir.empty())
         PLT::ChangeDirectory(startDir);

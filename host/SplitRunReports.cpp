@@ -27,6 +27,24 @@ bool bWrite(const std::string& path, const std::string& text, std::ostream& err)
 
 }  // namespace
 
+std::vector<SplitOutputFacts> ReadSplitOutputs(const SplitSettings& settings,
+                                               const std::vector<WorldFile>& selected,
+                                               const std::string& dataRoot) {
+    std::vector<SplitOutputFacts> outputs;
+    if (settings.b_Single || settings.b_Dlc) {
+        outputs.push_back(ReadOutputFacts(dataRoot, settings.s_DataRoot, kSingleName, "dlc"));
+        return outputs;
+    }
+    outputs.push_back(ReadOutputFacts(dataRoot, settings.s_DataRoot, kCommonName, "common"));
+    for (const WorldFile& w : selected) {
+        SplitOutputFacts world = ReadOutputFacts(dataRoot, settings.s_DataRoot, w.s_Name, "world");
+        world.b_HasWorldKey = true;
+        world.ul_WorldKey = w.ul_Key;
+        outputs.push_back(std::move(world));
+    }
+    return outputs;
+}
+
 bool bWriteSplitRunReports(const SplitSettings& settings, const std::vector<WorldFile>& selected,
                            const std::string& summaryJson, const SplitRunOutcome& outcome, std::ostream& out,
                            std::ostream& err) {
@@ -47,22 +65,9 @@ bool bWriteSplitRunReports(const SplitSettings& settings, const std::vector<Worl
     facts.problems = outcome.problems;
 
     const bool single = settings.b_Single || settings.b_Dlc;
-    if (!settings.b_NoCopy) {
-        if (single) {
-            facts.outputs.push_back(
-                ReadOutputFacts(settings.s_DataRoot, settings.s_DataRoot, kSingleName, "dlc"));
-        } else {
-            facts.outputs.push_back(
-                ReadOutputFacts(settings.s_DataRoot, settings.s_DataRoot, kCommonName, "common"));
-            for (const WorldFile& w : selected) {
-                SplitOutputFacts world =
-                    ReadOutputFacts(settings.s_DataRoot, settings.s_DataRoot, w.s_Name, "world");
-                world.b_HasWorldKey = true;
-                world.ul_WorldKey = w.ul_Key;
-                facts.outputs.push_back(std::move(world));
-            }
-        }
-    }
+    if (!settings.b_NoCopy)
+        facts.outputs =
+            outcome.outputs ? *outcome.outputs : ReadSplitOutputs(settings, selected, settings.s_DataRoot);
     facts.b_UnplacedKnown = bReadFinalReport(inWork(ORVEX::kFinalReportName), &facts.unplaced);
     facts.b_MissingKnown =
         settings.b_Report && bReadCriticalReport(inWork(ORVEX::kCriticalReportName), &facts.missing);

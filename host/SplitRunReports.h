@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/CmdSplit.h"
+#include "host/SplitSummary.h"
 #include "plugin/OVI_ClosuresFile.h"
 
 namespace HOST {
@@ -24,7 +25,17 @@ struct SplitRunOutcome {
     // The world closures the plug-in handed over (kSplitClosuresName); none
     // when it did not, and the size report then maps the bigfile itself.
     std::optional<ORVEX::OVI_Closures> closures;
+    // The outputs read back once after the run for both the printed summary
+    // and the reports; none when no report asks for them.
+    std::optional<std::vector<SplitOutputFacts>> outputs;
 };
+
+// Reads back the outputs the run was to write (the common one first, then the
+// `selected` worlds; or the single "dlc" one), under `dataRoot` as seen from
+// the current folder; their paths show the data root as the user gave it.
+std::vector<SplitOutputFacts> ReadSplitOutputs(const SplitSettings& settings,
+                                               const std::vector<WorldFile>& selected,
+                                               const std::string& dataRoot);
 
 // The file, in the work folder, through which the plug-in hands its closures
 // to the host; it exists only during the run.

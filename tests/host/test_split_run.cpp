@@ -164,6 +164,34 @@ TEST_F(SplitRun, WithoutTheReportFlagOnlyTheFinalReportIsWritten) {
     }
 }
 
+// With a JSON summary asked for, the printed summary takes its figures from
+// the outputs as the reports read them: it must print what the run without
+// one prints, and its file counts must be the JSON's.
+TEST_F(SplitRun, ThePrintedSummaryIsTheSameWhenTheReportsReadTheOutputs) {
+    const std::string dataRoot = (m_dir / "Data").string();
+    for (const char* mode : {"", "--single"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> args = SplitArgs(dataRoot);
+        if (*mode != '\0')
+            args.push_back(mode);
+        const PLT::ProcessResult plain = RunOrvex(args);
+        ASSERT_EQ(plain.exitCode, 0) << plain.out << plain.err;
+        const std::string json = (m_dir / "summary.json").string();
+        args.insert(args.end(), {"--summary-json", json});
+        const PLT::ProcessResult read = RunOrvex(args);
+        ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+        EXPECT_EQ(read.out, plain.out);
+        std::ifstream in(json);
+        const nlohmann::json summary = nlohmann::json::parse(in);
+        ASSERT_FALSE(summary["outputs"].empty());
+        for (const auto& output : summary["outputs"]) {
+            char line[64];
+            std::snprintf(line, sizeof line, " %10u files", output["files"].get<unsigned>());
+            EXPECT_TRUE(Contains(plain.out, line)) << output["name"] << "\n" << plain.out;
+        }
+    }
+}
+
 TEST_F(SplitRun, AnOutputThatCannotBeWrittenGivesStatusFourAndTheErrorLine) {
     // With and without the logs: the later passes never lower the status.
     for (const bool report : {false, true}) {
