@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "BIGfile/BIG_Extensions.h"
 #include "host/SplitQuerySession.h"
@@ -369,10 +371,16 @@ std::string HtmlEscape(const std::string& text) {
 SplitSharing ComputeSharing(const std::vector<WorldFile>& selected, const ORVEX::OVI_Closures& closures,
                             const SplitOutputFacts* common) {
     SplitSharing sharing;
-    std::map<uint32_t, uint64_t> commonSizes;
-    if (common != nullptr)
+    // Sorted vectors rather than maps: tens of thousands of keys, a node each, cost more than the sums.
+    // The common output's sizes by key; of a key listed twice, the first counts.
+    std::vector<std::pair<uint32_t, uint64_t>> commonSizes;
+    if (common != nullptr) {
+        commonSizes.reserve(common->files.size());
         for (const SplitFileFacts& f : common->files)
-            commonSizes.emplace(f.ul_Key, f.ull_Size);
+            commonSizes.emplace_back(f.ul_Key, f.ull_Size);
+        std::stable_sort(commonSizes.begin(), commonSizes.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
     std::vector<const std::set<uint32_t>*> worldClosures;
     for (const WorldFile& w : selected) {
         const auto closure = closures.worlds.find(w.ul_Key);
@@ -381,9 +389,12 @@ SplitSharing ComputeSharing(const std::vector<WorldFile>& selected, const ORVEX:
         SplitSharing::World world;
         world.ul_Key = w.ul_Key;
         world.s_Name = w.s_Name;
-        for (uint32_t key : closure->second)
-            if (const auto it = commonSizes.find(key); it != commonSizes.end())
+        for (uint32_t key : closure->second) {
+            const auto it = std::lower_bound(commonSizes.begin(), commonSizes.end(), key,
+                                             [](const auto& entry, uint32_t k) { return entry.first < k; });
+            if (it != commonSizes.end() && it->first == key)
                 world.ull_FromCommon += it->second;
+        }
         sharing.worlds.push_back(std::move(world));
         worldClosures.push_back(&closure->second);
     }
@@ -391,18 +402,31 @@ SplitSharing ComputeSharing(const std::vector<WorldFile>& selected, const ORVEX:
     sharing.shared.assign(n * n, 0);
     // Keys grouped by the set of worlds that need them, so that each group is
     // added to its pairs once: a hundred worlds sharing most files stay cheap.
-    std::map<uint32_t, std::vector<uint32_t>> needers;  // key -> world indices, ascending
+    // (key, world) pairs in key order, each key's worlds ascending.
+    std::vector<std::pair<uint32_t, uint32_t>> needs;
+    size_t total = 0;
+    for (const std::set<uint32_t>* closure : worldClosures)
+        total += closure->size();
+    needs.reserve(total);
     for (size_t i = 0; i < n; ++i)
         for (uint32_t key : *worldClosures[i])
-            needers[key].push_back(static_cast<uint32_t>(i));
+            needs.emplace_back(key, static_cast<uint32_t>(i));
+    std::sort(needs.begin(), needs.end());
     std::map<std::vector<uint32_t>, uint64_t> groups;
-    for (const auto& [key, worlds] : needers) {
-        const auto size = closures.sizes.find(key);
-        groups[worlds] += size == closures.sizes.end() ? 0 : size->second;
+    std::vector<uint32_t> worlds;
+    auto size = closures.sizes.begin();  // keys ascending, as the pairs
+    for (size_t j = 0; j < needs.size();) {
+        const uint32_t key = needs[j].first;
+        worlds.clear();
+        for (; j < needs.size() && needs[j].first == key; ++j)
+            worlds.push_back(needs[j].second);
+        while (size != closures.sizes.end() && size->first < key)
+            ++size;
+        groups[worlds] += size != closures.sizes.end() && size->first == key ? size->second : 0;
     }
-    for (const auto& [worlds, bytes] : groups)
-        for (uint32_t a : worlds)
-            for (uint32_t b : worlds)
+    for (const auto& [members, bytes] : groups)
+        for (uint32_t a : members)
+            for (uint32_t b : members)
                 sharing.shared[a * n + b] += bytes;
     sharing.b_Known = true;
     return sharing;
