@@ -196,6 +196,7 @@ uint64_t SizeOf(BIG_cl_Fat& fat, uint32_t index) {
 void ReadContentSizes(BIG_cl_Fat& fat, std::vector<LengthWord>* heads, std::vector<SplitFileFacts>* files) {
     constexpr uint32_t kLength = BIG_st_ContentHead::kLengthSize;
     std::vector<LengthWord> placed;
+    placed.reserve(heads->size());
     for (LengthWord& head : *heads) {
         if (fat.bGetContentPlace(head.ul_Index, &head.o_Place) && head.o_Place.po_Fat == &fat &&
             head.o_Place.ull_Available >= kLength) {
@@ -270,7 +271,13 @@ SplitOutputFacts ReadOutputFacts(const std::string& dataRoot, const std::string&
     if (!fat)
         return facts;
     facts.b_Written = true;
+    const uint32_t used = fat->ul_CountUsedFiles();
+    facts.files.reserve(used);
     std::vector<LengthWord> heads;
+    heads.reserve(used);
+    // A directory's path is built once for all its files; a broken chain is
+    // asked again each time, so that it is reported as often as before.
+    std::vector<std::string> dirPaths(fat->uw_GetDirCount());
     for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
         const BIG_st_FileEntry& entry = fat->FileEntry(i);
         if (entry.ul_Key == 0)
@@ -280,7 +287,13 @@ SplitOutputFacts ReadOutputFacts(const std::string& dataRoot, const std::string&
         file.ul_Type = entry.uc_Type;
         if (fat->bIsFilePositionValid(i))
             heads.push_back(LengthWord{{}, 0, i, facts.files.size()});
-        file.s_Path = fat->GetFilePath(i);
+        if (entry.uw_Dir < dirPaths.size()) {
+            std::string& dir = dirPaths[entry.uw_Dir];
+            if (dir.empty())
+                dir = fat->GetDirPath(entry.uw_Dir);
+            if (!dir.empty())
+                file.s_Path = dir + "/" + fat->GetFileName(i);
+        }
         facts.files.push_back(std::move(file));
     }
     ReadContentSizes(*fat, &heads, &facts.files);
