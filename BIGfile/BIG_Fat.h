@@ -183,6 +183,19 @@ public:
     bool LoadFileInBuffer(uint32_t index, BIG_st_ByteBlock* block, uint32_t* length);
     // The four values of a link file; 0xFFFFFFFF each when it is not one.
     void GetLinkFileKeys(uint32_t index, uint32_t (&out)[4]);
+    // For a reader on another thread (the split's read-ahead): reads up to
+    // `count` bytes at byte pos × 8 + extra of the table's own container,
+    // never past the end of the segment file that holds the first byte, under
+    // the table's lock. It raises nothing and changes nothing that the
+    // table's thread sees (the container's last error included). Returns the
+    // bytes read: 0 for an offset that eRead would refuse, a container that is
+    // not read from local files directly (remote, private output) or a failed
+    // read. The segments must not change meanwhile (a bigfile opened to read).
+    uint32_t ul_ReadQuietly(BIG_POS pos, uint64_t extra, void* buffer, uint32_t count) const;
+    // What LoadFile records of a whole load (the key holder's record), for a
+    // content of `length` bytes that the caller read with ul_ReadQuietly
+    // instead; the load buffer stays as it was.
+    void NoteWholeLoad(uint32_t index, uint32_t length);
     // Attaches the handle of a loaded object (BIG_DataHandles.h) to the entry; 0 detaches.
     void SetDataInMemory(uint32_t index, uint32_t handle);
     uint32_t ul_GetDataInMemory(uint32_t index) const;

@@ -42,15 +42,7 @@ void BIG_cl_Fat::LoadFile(uint32_t index, BIG::FBuff** out) {
         mul_LoadRemaining = 0;
         return;
     }
-    const BIG_st_FileEntry& e = mast_File[index];
-    const bool loose = (e.uc_StorageFlags & BIG_st_FileEntry::kStorageLooseKey) != 0;
-    if (!loose && e.uc_Type != BIG_Extensions::kTypeTxd) {
-        BIG_st_LoadedFileInfo info;
-        info.ul_Key = e.ul_Key;
-        info.ul_Flags = e.ul_Flags;
-        info.uc_Type = e.uc_Type;
-        m_keyHolder.RecordLoad(index, length, false, info);
-    }
+    NoteWholeLoad(index, length);
     mpu8_LoadCursor = m_loadBuffer->p_Data.get();
     // The remaining length is L less four bytes per key the count claims
     // (wrapping as the count is stored, whatever the format).
@@ -62,6 +54,20 @@ void BIG_cl_Fat::LoadFile(uint32_t index, BIG::FBuff** out) {
     BIG::FBuff* view = new LoadBufferView(m_loadBuffer, length);
     view->AddRef();
     *out = view;
+}
+
+void BIG_cl_Fat::NoteWholeLoad(uint32_t index, uint32_t length) {
+    if (index >= mul_FileCount)
+        return;
+    const BIG_st_FileEntry& e = mast_File[index];
+    const bool loose = (e.uc_StorageFlags & BIG_st_FileEntry::kStorageLooseKey) != 0;
+    if (!loose && e.uc_Type != BIG_Extensions::kTypeTxd) {
+        BIG_st_LoadedFileInfo info;
+        info.ul_Key = e.ul_Key;
+        info.ul_Flags = e.ul_Flags;
+        info.uc_Type = e.uc_Type;
+        m_keyHolder.RecordLoad(index, length, false, info);
+    }
 }
 
 void BIG_cl_Fat::GetLinkFileKeys(uint32_t index, uint32_t (&out)[4]) {

@@ -23,7 +23,9 @@
 // logs and reports. Logs, reports, "linker_pc.map" and the replacement file
 // are written in the process's current directory.
 //
-// Threads: everything runs on the host's calling thread; one tool at a time.
+// Threads: everything runs on the host's calling thread, one tool at a time,
+// but for the helpers of the writer (the read-ahead of the contents an output
+// copies, the gzip copies), which it starts and waits for.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +40,7 @@
 #include "plugin/OVI_Big.h"
 #include "plugin/OVI_LinkerConvert.h"
 #include "plugin/OVI_LoadHelpers.h"
+#include "plugin/OVI_ReadAhead.h"
 #include "plugin/OVI_SoundsHelper.h"
 #include "plugin/OVI_SplitOutput.h"
 #include "orvex/OVC_Interface.h"
@@ -228,10 +231,13 @@ protected:
     // `fat`. False at the first file that cannot be copied, with the reason in
     // `*reason` when it is known (empty for a write error of the table).
     bool _CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count, std::string* reason = nullptr);
-    // Copies source file `sourceIndex` into directory `dirIndex` of `fat`.
-    // False when it cannot be created or stored, or when its content does not
-    // match the source table's checksum (the source changed under the run).
-    bool _CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex, std::string* reason);
+    // Copies source file `sourceIndex` into directory `dirIndex` of `fat`,
+    // with its content from `ahead` when that was read ahead, else loaded
+    // here. False when it cannot be created or stored, or when its content
+    // does not match the source table's checksum (the source changed under
+    // the run).
+    bool _CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex, std::string* reason,
+                   OVI_ReadAhead::Content ahead = OVI_ReadAhead::Content());
     // Takes the run's reproducibility from the environment. False, after the
     // error line, for a SOURCE_DATE_EPOCH that is not a time.
     bool _bTakeReproducibility();
@@ -300,6 +306,9 @@ protected:
     // waits for the oldest copy. Each holds its two files open.
     static constexpr size_t kMaxPendingOutputs = 8;
     std::unique_ptr<OVI_GzipCopier> mpo_Gzip;  // made with the first copy
+    // Bounds of the contents read ahead while an output is written (0 bytes:
+    // every content is loaded by the writing thread).
+    OVI_ReadAhead::Limits mo_ReadAheadLimits;
     // Smallest size word of a type-126 file seen in this session.
     uint32_t mul_SmallestReplacementSize = 0xFFFFFFFF;
 };

@@ -24,6 +24,7 @@
 #include "plugin/OVI_ClosuresFile.h"
 #include "plugin/OVI_Gzip.h"
 #include "plugin/OVI_HostEnvironment.h"
+#include "plugin/OVI_ReadAhead.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Splitter.h"
 #include "plugin/OVI_Text.h"
@@ -341,6 +342,17 @@ bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
     std::vector<uint16_t> dirOf(source.uw_GetDirCount(), BIG_cl_Fat::kNoDir);
     OVI_Progress progress("writing " + BaseName(fat.File().GetPath()), count);
 
+    // The source file of each key; 0 and 0xFFFFFFFF would make the new table
+    // draw a key of its own.
+    std::vector<uint32_t> files(count, BIG_cl_Fat::kNoFile);
+    for (uint32_t n = 0; n < count; ++n) {
+        if (keys[n] != 0 && keys[n] != BIG_cl_Fat::kNoKey)
+            files[n] = source.ul_GetFileIndex(keys[n], false);
+    }
+    // The contents are read on a second thread while this one saves; it
+    // stops (and is waited for) on every way out of this function.
+    OVI_ReadAhead ahead(source, files, mo_ReadAheadLimits);
+
     for (uint32_t n = 0; n < count; ++n) {
         progress.Update(n);
         // An interrupt stops at a file boundary; the output then fails whole.
@@ -348,14 +360,8 @@ bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
             *reason = "interrupted";
             return false;
         }
-        const uint32_t key = keys[n];
-        // 0 and 0xFFFFFFFF would make the new table draw a key of its own.
-        if (key == 0 || key == BIG_cl_Fat::kNoKey)
-            continue;
-        if (fat.ul_GetFileIndex(key, false) != BIG_cl_Fat::kNoFile)
-            continue;
-        const uint32_t index = source.ul_GetFileIndex(key, false);
-        if (index == BIG_cl_Fat::kNoFile)
+        const uint32_t index = files[n];
+        if (index == BIG_cl_Fat::kNoFile || fat.ul_GetFileIndex(keys[n], false) != BIG_cl_Fat::kNoFile)
             continue;
 
         const uint16_t sourceDir = source.FileEntry(index).uw_Dir;
@@ -369,14 +375,15 @@ bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t co
         }
         // One failed file fails the output: stop before every later file
         // reports the same full disk.
-        if (!_CopyFile(index, fat, dir, reason))
+        if (!_CopyFile(index, fat, dir, reason, ahead.Take(n)))
             return false;
     }
     progress.Update(count);
     return true;
 }
 
-bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex, std::string* reason) {
+bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dirIndex, std::string* reason,
+                             OVI_ReadAhead::Content ahead) {
     BIG_cl_Fat& source = *mpo_Fat;
     const std::string name = source.GetFileName(sourceIndex);
     const uint32_t key = source.ul_GetFileKey(sourceIndex);
@@ -386,16 +393,26 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
     if (index == BIG_cl_Fat::kNoFile)
         return false;
 
+    // A content read ahead counts as loaded; any other is loaded here, with
+    // the reports of the table's load.
     BIG::FBuff* buffer = nullptr;
-    source.LoadFile(sourceIndex, &buffer);
+    const uint8_t* data = ahead.pu8_GetData();
+    uint32_t size = ahead.ul_GetSize();
+    if (ahead.bRead()) {
+        source.NoteWholeLoad(sourceIndex, size);
+    } else {
+        source.LoadFile(sourceIndex, &buffer);
+        data = buffer != nullptr ? buffer->pc_GetData() : nullptr;
+        size = buffer != nullptr ? buffer->ul_GetSize() : 0;
+    }
     uint32_t saved = 0;
     bool copied = false;
     if (mo_Replacement.bHasData() && from.uc_Type == mo_Replacement.ul_Type) {
         fat.SaveFile(index, mo_Replacement.p_Data.get(), mo_Replacement.ul_Size);
         saved = mo_Replacement.ul_Size;
-    } else if (buffer != nullptr && buffer->pc_GetData() != nullptr && buffer->ul_GetSize() != 0) {
-        fat.SaveFile(index, buffer->pc_GetData(), buffer->ul_GetSize());
-        saved = buffer->ul_GetSize();
+    } else if (data != nullptr && size != 0) {
+        fat.SaveFile(index, data, size);
+        saved = size;
         copied = true;
     }
     if (buffer != nullptr)

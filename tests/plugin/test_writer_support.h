@@ -42,6 +42,7 @@ public:
     using OVI_Splitter::mmap_Unplaced;
     using OVI_Splitter::mo_Params;
     using OVI_Splitter::mo_Pending;
+    using OVI_Splitter::mo_ReadAheadLimits;
     using OVI_Splitter::mo_Replacement;
     using OVI_Splitter::mpo_Fat;
     using OVI_Splitter::mpo_Gzip;
@@ -81,10 +82,12 @@ struct SourceFile {
     uint32_t targets[4] = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
 };
 
-// A bigfile made with the table's writer, each file with its own time.
-inline bool MakeSource(const std::string& path, const std::vector<SourceFile>& files) {
+// A bigfile made with the table's writer, each file with its own time; a
+// new segment file is started whenever one would pass `maxSegmentSize` bytes.
+inline bool MakeSource(const std::string& path, const std::vector<SourceFile>& files,
+                       uint32_t maxSegmentSize = 0xC0000000) {
     BIG_cl_Fat fat;
-    if (fat.File().eCreate(path, false, 0xC0000000, true) != BIG::eFile_Ok)
+    if (fat.File().eCreate(path, false, maxSegmentSize, true) != BIG::eFile_Ok)
         return false;
     bool ok = fat.Create(static_cast<uint32_t>(files.size()) + 4, 16, 0, 1);
     for (const SourceFile& f : files) {

@@ -1,0 +1,101 @@
+// Read-ahead of the contents that the writer copies into one output.
+//
+// The writer copies an output's files in key order, and their contents lie
+// in the source in no particular order: each costs one or two positioned
+// reads on the writing thread. An OVI_ReadAhead reads the stored contents of
+// the next files, in the order the writer takes them, on a thread of its own
+// and into a bounded ring of bytes, while the writer edits the output's tables
+// and saves; the writer takes each content in turn.
+//
+// Only plain contents of the source's own container are read ahead (no loose
+// key file, no package file, no content larger than the ring). The worker
+// raises nothing and prints nothing: whatever it could not read (a failed or
+// short read, a length that does not fit the container, a content that spans
+// segment files) it hands over as not read, and the writer then loads that
+// file itself, with the reports and outcome of its own load.
+//
+// Memory: the contents read ahead and not yet released hold at most
+// `Limits::ull_Bytes` bytes (the ring, allocated once) and at most
+// `Limits::ul_Items` contents.
+//
+// Threads: one worker per object, started by the constructor and stopped and
+// joined by Stop or the destructor. Take and the Content handles belong to
+// one thread, the writer's; every Content must be released before the object
+// is destroyed. The source table and its container must not change while the
+// worker runs (the split reads a bigfile it opened to read).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class BIG_cl_Fat;
+
+namespace ORVEX {
+
+// Bounds of the contents read ahead and not yet released. A few MiB keep
+// thousands of small contents ahead of the writer; the ring's pages stay
+// resident once used, so it is no larger than that.
+struct OVI_ReadAheadLimits {
+    static constexpr uint64_t kDefaultBytes = uint64_t{4} << 20;
+    static constexpr uint32_t kDefaultItems = 4096;
+
+    uint64_t ull_Bytes = kDefaultBytes;  // 0: nothing is read ahead
+    uint32_t ul_Items = kDefaultItems;
+};
+
+class OVI_ReadAhead {
+    struct Impl;
+
+public:
+    using Limits = OVI_ReadAheadLimits;
+
+    // A content handed over by Take: its bytes stay valid until the handle is
+    // destroyed, which gives their room back to the worker. Not read
+    // (bRead() false): the caller loads the file itself.
+    class Content {
+    public:
+        Content() = default;
+        Content(Content&& other) noexcept;
+        Content& operator=(Content&& other) noexcept;
+        Content(const Content&) = delete;
+        Content& operator=(const Content&) = delete;
+        ~Content();
+
+        bool bRead() const { return mpu8_Data != nullptr; }
+        const uint8_t* pu8_GetData() const { return mpu8_Data; }
+        uint32_t ul_GetSize() const { return mul_Size; }
+
+    private:
+        friend class OVI_ReadAhead;
+        void Release();
+
+        Impl* mpo_Owner = nullptr;
+        const uint8_t* mpu8_Data = nullptr;
+        uint32_t mul_Size = 0;
+        uint64_t mull_Room = 0;  // ring bytes it holds, padding included
+    };
+
+    // `files[slot]` is the source index that the writer copies at `slot`
+    // (BIG_cl_Fat::kNoFile for none). The places of the contents are resolved
+    // here, on the calling thread; then the worker starts (when it cannot,
+    // nothing is read ahead).
+    OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_t>& files, Limits limits = Limits());
+    ~OVI_ReadAhead();
+    OVI_ReadAhead(const OVI_ReadAhead&) = delete;
+    OVI_ReadAhead& operator=(const OVI_ReadAhead&) = delete;
+
+    // The content of `files[slot]`, waiting while the worker reads it. Slots
+    // are taken in ascending order; a slot passed over is dropped. Not read
+    // for a file that is not read ahead, after Stop, or when the worker waits
+    // for room that contents still held by the caller keep.
+    Content Take(uint32_t slot);
+    // Stops the worker and waits for it; Take then hands out only what was
+    // already read. Idempotent.
+    void Stop();
+
+private:
+    std::unique_ptr<Impl> m_pImpl;
+};
+
+}  // namespace ORVEX

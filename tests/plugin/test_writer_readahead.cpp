@@ -1,0 +1,230 @@
+// The writer's read-ahead: whatever its bounds, and whatever it fails to
+// read, an output comes out as the writer alone would make it, and no thread
+// outlives the output.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "ERRor/ERR_Log.h"
+#include "platform/FaultInjection.h"
+#include "platform/Signals.h"
+#include "test_writer_support.h"
+#include "tests/support/LogCapture.h"
+
+namespace {
+
+using namespace writer_test;
+using ovibig_test::Bytes;
+using ovibig_test::ReadAll;
+using ovibig_test::WriteAll;
+
+constexpr uint32_t kFirstKey = 0x500;
+constexpr uint32_t kFiles = 48;
+constexpr uint32_t kLooseKey = kFirstKey + 41;    // "00000529.key", copied last
+constexpr uint32_t kCorruptKey = kFirstKey + 20;  // its length word is made too large
+constexpr uint32_t kSegmentSize = 96 * 1024;
+constexpr const char* kFailedRead = "Failed reading BF!";
+
+// A seeded sample over several segment files: contents from none to 40 KB
+// (beyond the small bounds below), one link file, in directories.
+std::vector<SourceFile> SampleFiles() {
+    std::mt19937 random(17);
+    std::vector<SourceFile> files;
+    for (uint32_t i = 0; i < kFiles; ++i) {
+        SourceFile f;
+        f.dir = "/d" + std::to_string(i % 5);
+        f.name = "f" + std::to_string(i) + ".bin";
+        f.key = kFirstKey + i;
+        f.time = 1000 + i;
+        const uint32_t size = i % 9 == 4 ? 0 : i % 6 == 1 ? 20000 + random() % 20000 : random() % 5000;
+        std::string payload(size, '\0');
+        for (char& c : payload)
+            c = static_cast<char>(random());
+        if (size != 0)
+            f.content = ovibig_test::Content({kFirstKey + (i + 1) % kFiles}, payload);
+        files.push_back(f);
+    }
+    files[30].link = true;
+    files[30].targets[0] = kFirstKey;
+    return files;
+}
+
+// Every key of the sample, in an order unlike that of the places of their
+// contents, and a key the source lacks.
+std::vector<uint32_t> SampleKeys() {
+    std::vector<uint32_t> keys;
+    for (uint32_t i = 0; i < kFiles; ++i)
+        keys.push_back(kFirstKey + (i * 7) % kFiles);
+    keys.push_back(0x999);
+    return keys;
+}
+
+size_t ThreadCount() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+// What one output left: its status, its lines, the bytes of its files.
+struct Outcome {
+    int32_t result = 0;
+    int32_t status = 0;
+    std::string lines;
+    std::vector<std::pair<std::string, Bytes>> files;
+};
+
+class ReadAheadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(MakeSource(temp.File("source.big"), SampleFiles(), kSegmentSize));
+        ASSERT_TRUE(fs::exists(temp.File("source.big2")));  // several segment files
+        // A loose key file is loaded by the writer itself (its content
+        // must match the table's checksum).
+        const std::string loose = SampleFiles()[kLooseKey - kFirstKey].content;
+        WriteAll(temp.File("00000529.key"), Bytes(loose.begin(), loose.end()));
+        fs::create_directories(temp.Path() / "Data");
+        ORVEX::OVI_bSetText(params.msz_BigfilePath, "source.big");
+        ORVEX::OVI_bSetText(params.msz_DataRoot, "Data");
+        ASSERT_TRUE(tool.bStart(params));
+        ASSERT_NE(tool.mpo_Fat->FileEntry(tool.mpo_Fat->ul_GetFileIndex(kLooseKey, false)).uc_StorageFlags &
+                      BIG_st_FileEntry::kStorageLooseKey,
+                  0);
+        // Stamps from the tables, so that two writes of an output compare.
+        tool.mb_Reproducible = true;
+    }
+    void TearDown() override {
+        PLT::ClearFaults();
+        tool.eDeinit();
+    }
+
+    Outcome Write(ORVEX::OVI_ReadAhead::Limits limits) {
+        tool.mo_ReadAheadLimits = limits;
+        tool.SetStatus(OVC_Status_Success);
+        auto output = TestSplitter::Output("Marlin", SampleKeys());
+        const size_t threads = ThreadCount();
+        testing::internal::CaptureStdout();
+        Outcome outcome;
+        outcome.result = tool._CreateBigFile(*output);
+        std::fflush(stdout);
+        outcome.lines = testing::internal::GetCapturedStdout();
+        outcome.status = tool.l_Status();
+        EXPECT_EQ(ThreadCount(), threads) << "a thread outlived the output";
+        for (const std::string& name : Tree("Data/DLC/Marlin"))
+            outcome.files.emplace_back(name, ReadAll("Data/DLC/Marlin/" + name));
+        return outcome;
+    }
+    static void ExpectSame(const Outcome& got, const Outcome& plain) {
+        EXPECT_EQ(got.result, plain.result);
+        EXPECT_EQ(got.status, plain.status);
+        EXPECT_EQ(got.lines, plain.lines);
+        EXPECT_TRUE(got.files == plain.files) << "the output's files differ";
+    }
+
+    static constexpr ORVEX::OVI_ReadAhead::Limits kPlain{0, 0};
+    TempFolder temp;
+    ScopedCurrentDirectory here{temp.Path().string()};
+    ORVEX::OVI_SplitterParams params;
+    TestSplitter tool;
+};
+
+TEST_F(ReadAheadTest, OutputsAreThoseOfThePlainPathWhateverTheBounds) {
+    const Outcome plain = Write(kPlain);
+    ASSERT_EQ(plain.result, 0) << plain.lines;
+    ASSERT_EQ(plain.files.size(), 1u);
+    struct Case {
+        const char* what;
+        ORVEX::OVI_ReadAhead::Limits limits;
+    } cases[] = {
+        {"the default bounds", {}},
+        {"a ring smaller than the largest contents", {16 * 1024, 64}},
+        {"a ring that holds one small content", {6000, 64}},
+        {"one content at a time", {1u << 20, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectSame(Write(c.limits), plain);
+    }
+}
+
+// A read that fails on the worker is not seen: the writer loads that file
+// itself. Every read until the first file the writer loads is the worker's.
+TEST_F(ReadAheadTest, AReadFaultOnTheWorkerFallsBackToTheWritersOwnLoad) {
+    const Outcome plain = Write(kPlain);
+    ASSERT_EQ(plain.result, 0) << plain.lines;
+    for (const uint64_t nth : {1u, 2u, 5u, 9u}) {
+        SCOPED_TRACE(nth);
+        test_support::LogCapture log;
+        PLT::InjectFault(PLT::FaultOp::eRead, nth);
+        const Outcome got = Write({});
+        EXPECT_EQ(PLT::InjectedFailures(PLT::FaultOp::eRead), 1u);
+        PLT::ClearFaults();
+        ExpectSame(got, plain);
+        EXPECT_FALSE(log.bContains(kFailedRead)) << log.All();
+    }
+    // Reads that fail on both threads end as they do on the writer's alone.
+    Outcome failed[2];
+    size_t reports[2] = {};
+    for (int k = 0; k < 2; ++k) {
+        test_support::LogCapture log;
+        PLT::InjectFault(PLT::FaultOp::eRead, 1, true);
+        failed[k] = Write(k == 0 ? kPlain : ORVEX::OVI_ReadAhead::Limits{});
+        PLT::ClearFaults();
+        reports[k] = log.Count(kFailedRead);
+    }
+    ExpectSame(failed[1], failed[0]);
+    EXPECT_EQ(reports[1], reports[0]);
+    EXPECT_GT(reports[0], 0u);
+}
+
+// A file whose length word is corrupt is left to the writer, which reports
+// it; the report asks for an interrupt, which stops the output at the next
+// file, with the worker reading ahead.
+TEST_F(ReadAheadTest, AnInterruptMidOutputStopsTheWorkerAndFailsTheOutputAsBefore) {
+    const std::vector<SourceFile> files = SampleFiles();
+    const Bytes corrupt(files[kCorruptKey - kFirstKey].content.begin(),
+                        files[kCorruptKey - kFirstKey].content.end());
+    ASSERT_FALSE(corrupt.empty());
+    int patched = 0;
+    for (const auto& entry : fs::directory_iterator(".")) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("source.big", 0) != 0)
+            continue;
+        Bytes bytes = ReadAll(name);
+        auto at = std::search(bytes.begin(), bytes.end(), corrupt.begin(), corrupt.end());
+        if (at == bytes.end())
+            continue;
+        BIG::Endian::Put32(&*(at - 4), 0x7FFFFFF0u);
+        WriteAll(name, bytes);
+        ++patched;
+    }
+    ASSERT_EQ(patched, 1);
+    tool.eDeinit();
+    ASSERT_TRUE(tool.bStart(params));
+    tool.mb_Reproducible = true;
+
+    Outcome outcomes[2];
+    for (int k = 0; k < 2; ++k) {
+        PLT::CatchInterrupts();
+        const int listener = ERR_AddLogListener([](const ERR_st_LogRecord& record) {
+            if (record.text.find("invalid size") != std::string::npos)
+                std::raise(SIGINT);
+        });
+        test_support::LogCapture log;
+        outcomes[k] = Write(k == 0 ? kPlain : ORVEX::OVI_ReadAhead::Limits{16 * 1024, 4});
+        ERR_RemoveLogListener(listener);
+        PLT::ClearInterrupt();
+        PLT::ReleaseInterrupts();
+        EXPECT_TRUE(log.bContains("invalid size")) << log.All();
+    }
+    EXPECT_EQ(outcomes[0].result, -1);
+    EXPECT_NE(outcomes[0].lines.find("Marlin: interrupted"), std::string::npos) << outcomes[0].lines;
+    EXPECT_TRUE(outcomes[0].files.empty());
+    ExpectSame(outcomes[1], outcomes[0]);
+}
+
+}  // namespace
