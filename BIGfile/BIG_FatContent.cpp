@@ -277,28 +277,35 @@ bool BIG_cl_Fat::ReadFileContent(uint32_t index, void* buffer, uint32_t offset, 
 uint32_t BIG_cl_Fat::ul_ReadQuietly(BIG_POS pos, uint64_t extra, void* buffer, uint32_t count) const {
     if (buffer == nullptr || count == 0 || pos.bIsNone())
         return 0;
-    PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
-    const BIG::FileEd& file = *m_pFile;
-    if (!file.bIsOpen() || file.bIsRemote() || file.bIsPrivateOutput())
-        return 0;
-    // The checks of eRead, without its reports.
-    const uint64_t base = pos.ull_GetByteOffset();
-    if (BIG_ull_AlignDown(base, file.uc_GetAlignmentShift()) != base || extra > UINT64_MAX - base)
-        return 0;
-    const uint64_t at = base + extra;
-    for (uint16_t k = 0; k < file.uw_GetSegmentCount(); ++k) {
-        const BIG::File::FileSegment& s = file.GetSegment(k);
-        const uint64_t start = s.o_Start.ull_GetByteOffset();
-        const uint64_t end = s.o_End.ull_GetByteOffset();
-        if (at < start || at >= end)
-            continue;
-        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, end - at));
-        const uint64_t local = s.o_ContentBase.ull_GetByteOffset() + (at - start);
-        if (s.h_File == PLT::kInvalidFile || local >= uint64_t{1} << 32)
+    PLT::FileHandle handle = PLT::kInvalidFile;
+    uint64_t local = 0;
+    uint32_t n = 0;
+    {
+        // The place under the lock; the read itself is positioned, so it
+        // holds no one up.
+        PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
+        const BIG::FileEd& file = *m_pFile;
+        if (!file.bIsOpen() || file.bIsRemote() || file.bIsPrivateOutput())
             return 0;
-        return PLT::ReadAt(s.h_File, local, buffer, n) ? n : 0;
+        // The checks of eRead, without its reports.
+        const uint64_t base = pos.ull_GetByteOffset();
+        if (BIG_ull_AlignDown(base, file.uc_GetAlignmentShift()) != base || extra > UINT64_MAX - base)
+            return 0;
+        const uint64_t at = base + extra;
+        for (uint16_t k = 0; k < file.uw_GetSegmentCount() && handle == PLT::kInvalidFile; ++k) {
+            const BIG::File::FileSegment& s = file.GetSegment(k);
+            const uint64_t start = s.o_Start.ull_GetByteOffset();
+            const uint64_t end = s.o_End.ull_GetByteOffset();
+            if (at < start || at >= end)
+                continue;
+            n = static_cast<uint32_t>(std::min<uint64_t>(count, end - at));
+            local = s.o_ContentBase.ull_GetByteOffset() + (at - start);
+            if (s.h_File == PLT::kInvalidFile || local >= uint64_t{1} << 32)
+                return 0;
+            handle = s.h_File;
+        }
     }
-    return 0;
+    return handle != PLT::kInvalidFile && PLT::ReadAt(handle, local, buffer, n) ? n : 0;
 }
 
 bool BIG_cl_Fat::LoadFileInBuffer(uint32_t index, BIG_st_ByteBlock* block, uint32_t* length) {

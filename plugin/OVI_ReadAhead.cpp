@@ -1,9 +1,9 @@
 #include "plugin/OVI_ReadAhead.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <new>
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
@@ -29,13 +29,12 @@ struct Job {
 }  // namespace
 
 struct OVI_ReadAhead::Impl {
-    // One job's outcome, in job order. No data: not read; its room (if any)
-    // still counts until it is released.
+    // The outcome of one job, in slot (job index modulo the item bound) of
+    // `items`. Not read: the writer loads the file itself.
     struct Item {
-        size_t ul_Job = 0;
         uint64_t ull_Offset = 0;
+        uint64_t ull_Room = 0;  // ring bytes it holds, padding included
         uint32_t ul_Size = 0;
-        uint64_t ull_Room = 0;
         bool b_Read = false;
     };
 
@@ -43,51 +42,84 @@ struct OVI_ReadAhead::Impl {
 
     const BIG_cl_Fat& source;
     const Limits limits;
-    std::vector<Job> jobs;  // immutable once the worker runs
+    std::vector<Job> jobs;    // fixed once the worker runs
+    std::vector<Item> items;  // job j's outcome in items[j % limits.ul_Items]
     std::unique_ptr<uint8_t[]> ring;
     uint64_t ull_Capacity = 0;
     PLT::Thread thread;
-    size_t ul_NextJob = 0;  // the writer's side only
 
+    // One producer, one consumer, handing over through these counters: the
+    // worker fills job j's item and ring bytes, then raises ull_Produced
+    // past j; the writer releases items in job order, raising ull_Released
+    // and ull_Tail (ring bytes given back) once it no longer reads them, and
+    // says how far it got (ull_WriterJob): the worker skips the jobs behind.
+    std::atomic<uint64_t> ull_Produced{0};
+    std::atomic<uint64_t> ull_Released{0};
+    std::atomic<uint64_t> ull_Tail{0};
+    std::atomic<uint64_t> ull_WriterJob{0};
+    std::atomic<bool> b_Stop{false};
+    // The worker, out of room, raises the flag, looks again and sleeps on
+    // `wake`; the writer wakes it once half the ring and of the items are
+    // free again (one wake for many contents), and Stop wakes it.
+    std::atomic<bool> b_WorkerAsleep{false};
     PLT::Mutex mutex;
-    // Signalled when an item is ready, room is given back, or the worker stops or ends.
-    std::condition_variable_any changed;
-    std::deque<Item> ready PLT_GUARDED_BY(mutex);
-    // Ring bytes handed out since the start (head) and given back (tail);
-    // head - tail bytes are held. Released in the order they were reserved.
-    uint64_t ull_Head PLT_GUARDED_BY(mutex) = 0;
-    uint64_t ull_Tail PLT_GUARDED_BY(mutex) = 0;
-    uint32_t ul_Items PLT_GUARDED_BY(mutex) = 0;  // items reserved and not released
-    uint64_t ull_Releases PLT_GUARDED_BY(mutex) = 0;
-    // The worker found no room, and ull_Releases was ull_StuckAt then.
-    bool b_WaitingForRoom PLT_GUARDED_BY(mutex) = false;
-    uint64_t ull_StuckAt PLT_GUARDED_BY(mutex) = 0;
-    bool b_Stop PLT_GUARDED_BY(mutex) = false;
-    bool b_Ended PLT_GUARDED_BY(mutex) = false;
+    std::condition_variable_any wake;
 
-    // Reserves `size` contiguous ring bytes (none for 0); false when they do
-    // not fit beside the bytes held. A content never wraps: the ring's tail
-    // end is skipped as padding when it is too short.
-    bool bReserve(uint32_t size, uint64_t* offset, uint64_t* room) PLT_REQUIRES(mutex) {
-        if (ul_Items >= limits.ul_Items)
+    uint64_t ull_Head = 0;                   // the worker's: ring bytes handed out
+    std::atomic<uint64_t> ull_HeadShown{0};  // ull_Head as of the last item handed over
+    // The writer's.
+    size_t ul_NextJob = 0;
+    uint64_t ull_NextRelease = 0;  // the first item not yet released
+    uint64_t ull_TailBytes = 0;
+    uint32_t ul_Out = 0;  // contents taken and not yet released
+
+    template <class TDone>
+    void SleepUntil(TDone done) PLT_EXCLUDES(mutex) {
+        b_WorkerAsleep.store(true);
+        if (!done()) {
+            PLT::ScopedLock<PLT::Mutex> lock(mutex);
+            while (!done())
+                wake.wait(mutex);
+        }
+        b_WorkerAsleep.store(false);
+    }
+    void WakeWorker() PLT_EXCLUDES(mutex) {
+        // Through the lock: the worker is either before its last look or waiting.
+        { PLT::ScopedLock<PLT::Mutex> lock(mutex); }
+        wake.notify_all();
+    }
+
+    // Reserves the item of job `j` and `size` contiguous ring bytes (none for
+    // 0); false when they do not fit beside what the writer holds. A content
+    // never wraps: a short end of the ring is skipped as padding.
+    bool bReserve(uint64_t j, uint32_t size, uint64_t* offset, uint64_t* room) {
+        if (j - ull_Released.load() >= limits.ul_Items)
             return false;
-        if (ull_Head == ull_Tail)
-            ull_Head = ull_Tail = 0;  // empty: start at the ring's start
-        const uint64_t at = ull_Head % (ull_Capacity != 0 ? ull_Capacity : 1);
-        const uint64_t pad = size != 0 && at + size > ull_Capacity ? ull_Capacity - at : 0;
-        if (size != 0 && (ull_Head - ull_Tail) + pad + size > ull_Capacity)
+        *offset = 0;
+        *room = 0;
+        if (size == 0)
+            return true;
+        const uint64_t held = ull_Head - ull_Tail.load();
+        const uint64_t at = ull_Head % ull_Capacity;
+        const uint64_t pad = at + size > ull_Capacity ? ull_Capacity - at : 0;
+        // An empty ring takes any content it can hold.
+        if (held != 0 && held + pad + size > ull_Capacity)
             return false;
-        *offset = size != 0 && pad == 0 ? at : 0;
-        *room = size != 0 ? pad + size : 0;
+        *offset = pad == 0 ? at : 0;
+        *room = pad + size;
         ull_Head += *room;
-        ++ul_Items;
         return true;
     }
 
-    void ReleaseLocked(uint64_t room) PLT_REQUIRES(mutex) {
-        ull_Tail += room;
-        --ul_Items;
-        ++ull_Releases;
+    // The writer gives back the oldest item it holds.
+    void Release(uint64_t room) {
+        ull_TailBytes += room;
+        ull_Tail.store(ull_TailBytes);
+        const uint64_t released = ull_Released.load() + 1;
+        ull_Released.store(released);
+        if (b_WorkerAsleep.load() && ull_HeadShown.load() - ull_TailBytes <= ull_Capacity / 2 &&
+            ull_Produced.load() - released <= limits.ul_Items / 2)
+            WakeWorker();
     }
 
     // The stored length of `job` when its content may be read ahead, with
@@ -104,31 +136,25 @@ struct OVI_ReadAhead::Impl {
         return length;
     }
 
-    void Work() PLT_EXCLUDES(mutex) {
+    void Work() {
         uint8_t head[kHeadBytes];
-        for (size_t j = 0; j < jobs.size(); ++j) {
+        for (uint64_t j = 0; j < jobs.size() && !b_Stop.load(); ++j) {
+            // A job the writer has passed is handed over unread.
+            const bool passed = j < ull_WriterJob.load();
             uint32_t got = 0;
-            const uint32_t length = ul_Length(jobs[j], head, &got);
+            const uint32_t length = passed ? 0 : ul_Length(jobs[j], head, &got);
+            uint64_t offset = 0, room = 0;
+            bool reserved = false;
+            SleepUntil([&] {
+                return reserved || (reserved = bReserve(j, length, &offset, &room)) || b_Stop.load();
+            });
+            if (!reserved)
+                break;
             Item item;
-            item.ul_Job = j;
-            {
-                PLT::ScopedLock<PLT::Mutex> lock(mutex);
-                for (;;) {
-                    if (b_Stop)
-                        break;
-                    if (bReserve(length, &item.ull_Offset, &item.ull_Room))
-                        break;
-                    b_WaitingForRoom = true;
-                    ull_StuckAt = ull_Releases;
-                    changed.notify_all();
-                    changed.wait(mutex);
-                }
-                b_WaitingForRoom = false;
-                if (b_Stop)
-                    break;
-            }
+            item.ull_Offset = offset;
+            item.ull_Room = room;
             if (length != 0) {
-                uint8_t* to = ring.get() + item.ull_Offset;
+                uint8_t* to = ring.get() + offset;
                 const uint32_t first = std::min(length, got - kLengthSize);
                 std::memcpy(to, head + kLengthSize, first);
                 const uint32_t rest = length - first;
@@ -137,25 +163,10 @@ struct OVI_ReadAhead::Impl {
                                                        to + first, rest) == rest;
                 item.ul_Size = length;
             }
-            {
-                PLT::ScopedLock<PLT::Mutex> lock(mutex);
-                ready.push_back(item);
-            }
-            changed.notify_all();
+            items[j % limits.ul_Items] = item;
+            ull_HeadShown.store(ull_Head);
+            ull_Produced.store(j + 1);
         }
-        {
-            PLT::ScopedLock<PLT::Mutex> lock(mutex);
-            b_Ended = true;
-        }
-        changed.notify_all();
-    }
-
-    void Release(uint64_t room) PLT_EXCLUDES(mutex) {
-        {
-            PLT::ScopedLock<PLT::Mutex> lock(mutex);
-            ReleaseLocked(room);
-        }
-        changed.notify_all();
     }
 };
 
@@ -186,8 +197,10 @@ OVI_ReadAhead::Content::~Content() {
 }
 
 void OVI_ReadAhead::Content::Release() {
-    if (mpo_Owner != nullptr)
+    if (mpo_Owner != nullptr) {
+        --mpo_Owner->ul_Out;
         mpo_Owner->Release(mull_Room);
+    }
     mpo_Owner = nullptr;
     mpu8_Data = nullptr;
     mul_Size = 0;
@@ -210,6 +223,7 @@ OVI_ReadAhead::OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_
     if (c.jobs.empty())
         return;
     c.ull_Capacity = limits.ull_Bytes;
+    c.items.resize(limits.ul_Items);
     c.ring.reset(new (std::nothrow) uint8_t[c.ull_Capacity]);
     if (c.ring == nullptr || !c.thread.Start("read-ahead", [&c] { c.Work(); })) {
         c.jobs.clear();
@@ -221,13 +235,18 @@ OVI_ReadAhead::~OVI_ReadAhead() {
     Stop();
 }
 
+size_t OVI_ReadAhead::ul_GetJobCount() const {
+    return m_pImpl->jobs.size();
+}
+
+size_t OVI_ReadAhead::ul_GetHandedOver() const {
+    return static_cast<size_t>(m_pImpl->ull_Produced.load());
+}
+
 void OVI_ReadAhead::Stop() {
     Impl& c = *m_pImpl;
-    {
-        PLT::ScopedLock<PLT::Mutex> lock(c.mutex);
-        c.b_Stop = true;
-    }
-    c.changed.notify_all();
+    c.b_Stop.store(true);
+    c.WakeWorker();
     if (c.thread.Joinable())
         c.thread.Join();
 }
@@ -239,44 +258,31 @@ OVI_ReadAhead::Content OVI_ReadAhead::Take(uint32_t slot) {
         ++c.ul_NextJob;
     if (c.ul_NextJob >= c.jobs.size() || c.jobs[c.ul_NextJob].ul_Slot != slot)
         return content;
-    const size_t job = c.ul_NextJob++;
-
-    {
-        PLT::ScopedLock<PLT::Mutex> lock(c.mutex);
-        for (;;) {
-            // Contents of slots passed over go back at once.
-            bool released = false;
-            while (!c.ready.empty() && c.ready.front().ul_Job < job) {
-                c.ReleaseLocked(c.ready.front().ull_Room);
-                c.ready.pop_front();
-                released = true;
-            }
-            if (released)
-                c.changed.notify_all();
-            if (!c.ready.empty()) {
-                const Impl::Item item = c.ready.front();
-                if (item.ul_Job != job)
-                    break;  // never: the worker hands over every job in order
-                c.ready.pop_front();
-                if (!item.b_Read) {
-                    c.ReleaseLocked(item.ull_Room);
-                    c.changed.notify_all();
-                    break;
-                }
-                content.mpo_Owner = &c;
-                content.mpu8_Data = c.ring.get() + item.ull_Offset;
-                content.mul_Size = item.ul_Size;
-                content.mull_Room = item.ull_Room;
-                break;
-            }
-            // Nothing was given back since the worker found no room: what it
-            // waits for is held by contents not yet released, and this one is
-            // loaded by the caller instead.
-            if (c.b_Ended || c.b_Stop || (c.b_WaitingForRoom && c.ull_StuckAt == c.ull_Releases))
-                break;
-            c.changed.wait(c.mutex);
-        }
+    const uint64_t job = c.ul_NextJob++;
+    c.ull_WriterJob.store(job + 1);
+    // Items go back in the order they were read: while a content is still
+    // held, nothing is released and this one is loaded by the caller.
+    if (c.ul_Out != 0)
+        return content;
+    // Contents of slots passed over go back at once.
+    const uint64_t produced = c.ull_Produced.load();
+    while (c.ull_NextRelease < job && c.ull_NextRelease < produced)
+        c.Release(c.items[c.ull_NextRelease++ % c.limits.ul_Items].ull_Room);
+    // The writer never waits: a content not read yet is loaded by the caller
+    // (and the worker skips it), which costs less than a wake-up.
+    if (produced <= job)
+        return content;
+    const Impl::Item& item = c.items[job % c.limits.ul_Items];
+    c.ull_NextRelease = job + 1;
+    if (!item.b_Read) {
+        c.Release(item.ull_Room);
+        return content;
     }
+    content.mpo_Owner = &c;
+    content.mpu8_Data = c.ring.get() + item.ull_Offset;
+    content.mul_Size = item.ul_Size;
+    content.mull_Room = item.ull_Room;
+    ++c.ul_Out;
     return content;
 }
 

@@ -20,9 +20,9 @@
 //
 // Threads: one worker per object, started by the constructor and stopped and
 // joined by Stop or the destructor. Take and the Content handles belong to
-// one thread, the writer's; every Content must be released before the object
-// is destroyed. The source table and its container must not change while the
-// worker runs (the split reads a bigfile it opened to read).
+// one thread, the writer's, which never waits for the worker; every Content
+// must be released before the object is destroyed. The source table and its container must not change while
+// the worker runs (the split reads a bigfile it opened to read).
 #pragma once
 
 #include <cstdint>
@@ -85,11 +85,17 @@ public:
     OVI_ReadAhead(const OVI_ReadAhead&) = delete;
     OVI_ReadAhead& operator=(const OVI_ReadAhead&) = delete;
 
-    // The content of `files[slot]`, waiting while the worker reads it. Slots
-    // are taken in ascending order; a slot passed over is dropped. Not read
-    // for a file that is not read ahead, after Stop, or when the worker waits
-    // for room that contents still held by the caller keep.
+    // The content of `files[slot]` when the worker has read it by now. Slots
+    // are taken in ascending order; a slot passed over is dropped. Never
+    // waits: not read (the caller loads the file itself, and the worker
+    // skips it) for a file that is not read ahead, one the worker has not got
+    // to yet or could not read, after Stop, and while the caller still holds
+    // a content (contents are released in the order they were taken).
     Content Take(uint32_t slot);
+    // The contents the worker tries to read, and how many of them it has
+    // handed over (read or not) so far.
+    size_t ul_GetJobCount() const;
+    size_t ul_GetHandedOver() const;
     // Stops the worker and waits for it; Take then hands out only what was
     // already read. Idempotent.
     void Stop();

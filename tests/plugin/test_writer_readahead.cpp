@@ -6,8 +6,10 @@
 #include <csignal>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "ERRor/ERR_Log.h"
 #include "platform/FaultInjection.h"
@@ -151,19 +153,46 @@ TEST_F(ReadAheadTest, OutputsAreThoseOfThePlainPathWhateverTheBounds) {
     }
 }
 
-// A read that fails on the worker is not seen: the writer loads that file
-// itself. Every read until the first file the writer loads is the worker's.
-TEST_F(ReadAheadTest, AReadFaultOnTheWorkerFallsBackToTheWritersOwnLoad) {
-    const Outcome plain = Write(kPlain);
-    ASSERT_EQ(plain.result, 0) << plain.lines;
-    for (const uint64_t nth : {1u, 2u, 5u, 9u}) {
+// A read that fails on the worker hands that content over unread, never in
+// part; the writer then loads it itself, with the outcome of its own load.
+// The faults count every thread's reads (other threads of the process read
+// too): from the nth on, every read fails, so at least the worker's reads
+// from its nth on do.
+TEST_F(ReadAheadTest, AReadFaultOnTheWorkerHandsTheContentOverUnread) {
+    BIG_cl_Fat& source = *tool.mpo_Fat;
+    std::vector<uint32_t> files;
+    for (uint32_t key : SampleKeys())
+        files.push_back(source.ul_GetFileIndex(key, false));
+    for (const uint64_t nth : {1u, 2u, 5u, 9u, 0u}) {
         SCOPED_TRACE(nth);
         test_support::LogCapture log;
-        PLT::InjectFault(PLT::FaultOp::eRead, nth);
-        const Outcome got = Write({});
-        EXPECT_EQ(PLT::InjectedFailures(PLT::FaultOp::eRead), 1u);
+        if (nth != 0)
+            PLT::InjectFault(PLT::FaultOp::eRead, nth, true);
+        ORVEX::OVI_ReadAhead ahead(source, files);
+        const size_t jobs = ahead.ul_GetJobCount();
+        ASSERT_GT(jobs, 30u);
+        // The writer never waits; this test does, so that every content
+        // was read or failed before it is taken.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (ahead.ul_GetHandedOver() < jobs && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(ahead.ul_GetHandedOver(), jobs);
         PLT::ClearFaults();
-        ExpectSame(got, plain);
+        size_t read = 0;
+        for (uint32_t slot = 0; slot < files.size(); ++slot) {
+            ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
+            if (!content.bRead())
+                continue;
+            ++read;
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.pu8_GetData()), content.ul_GetSize()),
+                      ContentOf(source, files[slot]))
+                << slot;
+        }
+        // Each content takes one read or two: those from the nth on failed.
+        if (nth != 0)
+            EXPECT_LE(read, nth - 1);
+        else
+            EXPECT_EQ(read, jobs);
         EXPECT_FALSE(log.bContains(kFailedRead)) << log.All();
     }
     // Reads that fail on both threads end as they do on the writer's alone.
