@@ -31,7 +31,8 @@
 //
 // Threads: every access to the container is made under the table's lock (a
 // re-entrant critical section), so the asynchronous reader and the indexation
-// thread may read contents concurrently. The entries and indexes are read
+// thread may read contents concurrently; ul_ReadQuietly alone reads without
+// it, from a container whose segments do not change. The entries and indexes are read
 // without the lock; edits are expected from one editing thread, and growth
 // pauses the indexation thread (BIG_Init.h) while the tables move.
 #pragma once
@@ -185,14 +186,13 @@ public:
     void GetLinkFileKeys(uint32_t index, uint32_t (&out)[4]);
     // For a reader on another thread (the split's read-ahead): reads up to
     // `count` bytes at byte pos × 8 + extra of the table's own container,
-    // never past the end of the segment file that holds the first byte; the
-    // segment is found under the table's lock, the positioned read is made
-    // outside it. It raises nothing and changes nothing that the table's
-    // thread sees (the container's last error included). Returns the bytes
-    // read: 0 for an offset that eRead would refuse, a container that is not
-    // read from local files directly (remote, private output) or a failed
-    // read. The container must stay open and its segments unchanged
-    // meanwhile (a bigfile opened to read).
+    // never past the end of the segment file that holds the first byte,
+    // without the table's lock: the container must stay open and its segment
+    // list unchanged meanwhile (a bigfile opened to read, which nothing
+    // edits). It raises nothing and changes nothing that the table's thread
+    // sees (the container's last error included). Returns the bytes read: 0
+    // for an offset that eRead would refuse, a container that is not read
+    // from local files directly (remote, private output) or a failed read.
     uint32_t ul_ReadQuietly(BIG_POS pos, uint64_t extra, void* buffer, uint32_t count) const;
     // What LoadFile records of a whole load (the key holder's record), for a
     // content of `length` bytes that the caller read with ul_ReadQuietly

@@ -281,9 +281,9 @@ uint32_t BIG_cl_Fat::ul_ReadQuietly(BIG_POS pos, uint64_t extra, void* buffer, u
     uint64_t local = 0;
     uint32_t n = 0;
     {
-        // The place under the lock; the read itself is positioned, so it
-        // holds no one up.
-        PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
+        // Without the table's lock, which the table's own loads hold across
+        // their reads: the segment list of a bigfile opened to read does not
+        // change, and the read is positioned.
         const BIG::FileEd& file = *m_pFile;
         if (!file.bIsOpen() || file.bIsRemote() || file.bIsPrivateOutput())
             return 0;
