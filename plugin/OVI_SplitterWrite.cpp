@@ -405,9 +405,23 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
         data = buffer != nullptr ? buffer->pc_GetData() : nullptr;
         size = buffer != nullptr ? buffer->ul_GetSize() : 0;
     }
+    const bool replaced = mo_Replacement.bHasData() && from.uc_Type == mo_Replacement.ul_Type;
+    // Nothing loaded is right only for a file without content (no place, or
+    // a length of 0); otherwise the output would hold the file empty while
+    // the run reports success.
+    if (!replaced && (data == nullptr || size == 0) && source.ul_GetFileSize(sourceIndex) != 0) {
+        if (buffer != nullptr)
+            buffer->Release();
+        char text[160];
+        std::snprintf(text, sizeof text, "the content of %s [0x%08X] cannot be read from the source bigfile",
+                      name.c_str(), key);
+        // An interrupt during the load is what the user is told, as at any file.
+        *reason = PLT::InterruptRequested() ? "interrupted" : text;
+        return false;
+    }
     uint32_t saved = 0;
     bool copied = false;
-    if (mo_Replacement.bHasData() && from.uc_Type == mo_Replacement.ul_Type) {
+    if (replaced) {
         fat.SaveFile(index, mo_Replacement.p_Data.get(), mo_Replacement.ul_Size);
         saved = mo_Replacement.ul_Size;
     } else if (data != nullptr && size != 0) {

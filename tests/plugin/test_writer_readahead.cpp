@@ -127,6 +127,32 @@ protected:
         EXPECT_TRUE(got.files == plain.files) << "the output's files differ";
     }
 
+    // Makes the length word of kCorruptKey's content claim far more than the
+    // bigfile holds, and opens the source again.
+    void CorruptLengthWord() {
+        const std::vector<SourceFile> files = SampleFiles();
+        const Bytes corrupt(files[kCorruptKey - kFirstKey].content.begin(),
+                            files[kCorruptKey - kFirstKey].content.end());
+        ASSERT_FALSE(corrupt.empty());
+        int patched = 0;
+        for (const auto& entry : fs::directory_iterator(".")) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("source.big", 0) != 0)
+                continue;
+            Bytes bytes = ReadAll(name);
+            auto at = std::search(bytes.begin(), bytes.end(), corrupt.begin(), corrupt.end());
+            if (at == bytes.end())
+                continue;
+            BIG::Endian::Put32(&*(at - 4), 0x7FFFFFF0u);
+            WriteAll(name, bytes);
+            ++patched;
+        }
+        ASSERT_EQ(patched, 1);
+        tool.eDeinit();
+        ASSERT_TRUE(tool.bStart(params));
+        tool.mb_Reproducible = true;
+    }
+
     static constexpr ORVEX::OVI_ReadAhead::Limits kPlain{0, 0};
     TempFolder temp;
     ScopedCurrentDirectory here{temp.Path().string()};
@@ -214,27 +240,7 @@ TEST_F(ReadAheadTest, AReadFaultOnTheWorkerHandsTheContentOverUnread) {
 // it; the report asks for an interrupt, which stops the output at the next
 // file, with the worker reading ahead.
 TEST_F(ReadAheadTest, AnInterruptMidOutputStopsTheWorkerAndFailsTheOutputAsBefore) {
-    const std::vector<SourceFile> files = SampleFiles();
-    const Bytes corrupt(files[kCorruptKey - kFirstKey].content.begin(),
-                        files[kCorruptKey - kFirstKey].content.end());
-    ASSERT_FALSE(corrupt.empty());
-    int patched = 0;
-    for (const auto& entry : fs::directory_iterator(".")) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("source.big", 0) != 0)
-            continue;
-        Bytes bytes = ReadAll(name);
-        auto at = std::search(bytes.begin(), bytes.end(), corrupt.begin(), corrupt.end());
-        if (at == bytes.end())
-            continue;
-        BIG::Endian::Put32(&*(at - 4), 0x7FFFFFF0u);
-        WriteAll(name, bytes);
-        ++patched;
-    }
-    ASSERT_EQ(patched, 1);
-    tool.eDeinit();
-    ASSERT_TRUE(tool.bStart(params));
-    tool.mb_Reproducible = true;
+    CorruptLengthWord();
 
     Outcome outcomes[2];
     for (int k = 0; k < 2; ++k) {
@@ -254,6 +260,29 @@ TEST_F(ReadAheadTest, AnInterruptMidOutputStopsTheWorkerAndFailsTheOutputAsBefor
     EXPECT_NE(outcomes[0].lines.find("Marlin: interrupted"), std::string::npos) << outcomes[0].lines;
     EXPECT_TRUE(outcomes[0].files.empty());
     ExpectSame(outcomes[1], outcomes[0]);
+}
+
+// A content that cannot be read fails its output: it is never copied as an
+// empty file under a successful run.
+TEST_F(ReadAheadTest, AContentThatCannotBeReadFailsTheOutput) {
+    for (const bool fault : {true, false}) {
+        SCOPED_TRACE(fault ? "reads fail" : "a length word runs past the bigfile");
+        if (!fault)
+            CorruptLengthWord();
+        for (const ORVEX::OVI_ReadAhead::Limits limits : {kPlain, ORVEX::OVI_ReadAhead::Limits{}}) {
+            SCOPED_TRACE(limits.ull_Bytes);
+            test_support::LogCapture log;
+            if (fault)
+                PLT::InjectFault(PLT::FaultOp::eRead, 1, true);
+            const Outcome outcome = Write(limits);
+            PLT::ClearFaults();
+            EXPECT_EQ(outcome.result, -1);
+            EXPECT_EQ(outcome.status, OVC_Status_Failure);
+            EXPECT_NE(outcome.lines.find("cannot be read from the source bigfile"), std::string::npos)
+                << outcome.lines;
+            EXPECT_TRUE(outcome.files.empty());
+        }
+    }
 }
 
 }  // namespace
