@@ -184,6 +184,11 @@ public:
     bool LoadFileInBuffer(uint32_t index, BIG_st_ByteBlock* block, uint32_t* length);
     // The four values of a link file; 0xFFFFFFFF each when it is not one.
     void GetLinkFileKeys(uint32_t index, uint32_t (&out)[4]);
+    // Reads up to `capacity` bytes at `pos` of the table's own container,
+    // under the table's lock, never past the end of the segment file that
+    // holds `pos`: for readers that take the heads of several contents in one
+    // read. Returns the bytes read, 0 on a failed read.
+    uint32_t ul_ReadInSegment(BIG_POS pos, void* buffer, uint32_t capacity);
     // For a reader on another thread (the split's read-ahead): reads up to
     // `count` bytes at byte pos × 8 + extra of the table's own container,
     // never past the end of the segment file that holds the first byte,

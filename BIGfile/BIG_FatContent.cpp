@@ -274,6 +274,15 @@ bool BIG_cl_Fat::ReadFileContent(uint32_t index, void* buffer, uint32_t offset, 
     return bReadAt(*m_pFile, at, buffer, count, static_cast<uint64_t>(kLengthSize) + offset);
 }
 
+uint32_t BIG_cl_Fat::ul_ReadInSegment(BIG_POS pos, void* buffer, uint32_t capacity) {
+    PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
+    BIG::FileIOParams params;
+    if (m_pFile->eGetReadParams(&params, pos, capacity) != BIG::eFile_Ok ||
+        m_pFile->eRead(pos, buffer, params.ul_Count) != BIG::eFile_Ok)
+        return 0;
+    return params.ul_Count;
+}
+
 uint32_t BIG_cl_Fat::ul_ReadQuietly(BIG_POS pos, uint64_t extra, void* buffer, uint32_t count) const {
     if (buffer == nullptr || count == 0 || pos.bIsNone())
         return 0;

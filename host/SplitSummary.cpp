@@ -225,12 +225,8 @@ void ReadContentSizes(BIG_cl_Fat& fat, std::vector<LengthWord>* heads, std::vect
             start = head.ull_At;
             held = 0;
             // A read stops at the end of the segment file that holds its start.
-            PLT::ScopedLock<PLT::CriticalSection> lock(fat.Lock());
-            BIG::FileIOParams params;
-            if (fat.File().eGetReadParams(&params, head.o_Place.o_Head,
-                                          static_cast<uint32_t>(window.size())) == BIG::eFile_Ok &&
-                fat.File().eRead(head.o_Place.o_Head, window.data(), params.ul_Count) == BIG::eFile_Ok)
-                held = params.ul_Count;
+            held = fat.ul_ReadInSegment(head.o_Place.o_Head, window.data(),
+                                        static_cast<uint32_t>(window.size()));
         }
         uint32_t stored = 0;
         const bool read =

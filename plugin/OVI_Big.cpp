@@ -91,19 +91,6 @@ bool bReadBigfileBytes(BIG_cl_Fat& fat, BIG_POS position, void* out, uint32_t co
     return fat.File().eRead(position, out, count) == BIG::eFile_Ok;
 }
 
-// Reads up to `capacity` bytes at `position`: as many as the segment file
-// holding that position has from there on (a read never spans two).
-bool bReadBigfileHead(BIG_cl_Fat& fat, BIG_POS position, void* out, uint32_t capacity, uint32_t* got) {
-    *got = 0;
-    PLT::ScopedLock<PLT::CriticalSection> lock(fat.Lock());
-    BIG::FileIOParams params;
-    if (fat.File().eGetReadParams(&params, position, capacity) != BIG::eFile_Ok ||
-        fat.File().eRead(position, out, params.ul_Count) != BIG::eFile_Ok)
-        return false;
-    *got = params.ul_Count;
-    return true;
-}
-
 // Rank of a status: the higher, the worse.
 int StatusRank(int32_t status) {
     switch (status) {
@@ -360,10 +347,9 @@ int32_t OVI_Big::_eReadRefTable(uint32_t index, FileRefRecord* record, const uin
             const uint32_t extent = mb_ScanReadsAhead ? _ul_ScanExtent(index, place) : wanted;
             if (held.au8_Bytes.size() < extent)
                 held.au8_Bytes.resize(extent);
-            uint32_t got = 0;
-            if (bReadBigfileHead(*place.po_Fat, place.o_Head, held.au8_Bytes.data(), extent, &got)) {
+            const uint32_t got = place.po_Fat->ul_ReadInSegment(place.o_Head, held.au8_Bytes.data(), extent);
+            if (got != 0)
                 held = ScanWindow{place.po_Fat, at, got, got < extent, std::move(held.au8_Bytes)};
-            }
         }
         if (held.po_Fat == place.po_Fat && at >= held.ull_Start && at - held.ull_Start < held.ul_Size) {
             window = held.au8_Bytes.data() + (at - held.ull_Start);
