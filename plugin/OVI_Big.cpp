@@ -91,6 +91,11 @@ bool bReadBigfileBytes(BIG_cl_Fat& fat, BIG_POS position, void* out, uint32_t co
     return fat.File().eRead(position, out, count) == BIG::eFile_Ok;
 }
 
+// The entries the scan maps no record for.
+bool bSkippedByScan(uint32_t key, uint32_t type) {
+    return type == OVI_Big::kTypeCcm || type == OVI_Big::kTypeArd || key == 0;
+}
+
 // Rank of a status: the higher, the worse.
 int StatusRank(int32_t status) {
     switch (status) {
@@ -463,6 +468,30 @@ void OVI_Big::_MapEdges(uint32_t from, uint32_t refCount, const uint32_t* keys) 
     }
 }
 
+std::vector<uint32_t> OVI_Big::_MakeRecordNodes(std::vector<uint64_t>& order,
+                                                std::vector<RecordMap::iterator>* nodes) {
+    // A tree grown in key order searches nothing per insertion, and its nodes,
+    // made one after the other, lie in memory in the order of every later
+    // walk of the records.
+    std::sort(order.begin(), order.end());
+    std::vector<uint32_t> made;  // the first slot of each key whose node is made here
+    auto hint = mmap_Records.end();
+    for (size_t i = 0; i < order.size(); ++i) {
+        const auto key = static_cast<uint32_t>(order[i] >> 32);
+        const auto n = static_cast<uint32_t>(order[i]);
+        if (i != 0 && static_cast<uint32_t>(order[i - 1] >> 32) == key) {
+            (*nodes)[n] = (*nodes)[static_cast<uint32_t>(order[i - 1])];
+            continue;
+        }
+        const size_t before = mmap_Records.size();
+        (*nodes)[n] = mmap_Records.try_emplace(hint, key);
+        if (mmap_Records.size() != before)
+            made.push_back(n);
+        hint = std::next((*nodes)[n]);
+    }
+    return made;
+}
+
 uint32_t OVI_Big::_ul_ScanExtent(uint32_t index, const BIG_st_ContentPlace& place) const {
     const uint64_t start = place.o_Head.ull_GetByteOffset();
     uint64_t end = start + std::min<uint64_t>(place.ull_Available, kHeadWindowSize);
@@ -504,6 +533,19 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
         OVC_OutputString("warning", "session", "The reference cache is not written: %s",
                          cache.Error().c_str());
 
+    // The records' nodes are made first, in key order (see _MakeRecordNodes);
+    // the entries come in table order, which is seldom key order.
+    std::vector<uint64_t> order;  // key << 32 | entry index, of every entry the scan maps
+    order.reserve(count);
+    for (uint32_t index = 0; index < count; ++index) {
+        const BIG_st_FileEntry& entry = mpo_Fat->FileEntry(index);
+        if (!bSkippedByScan(entry.ul_Key, entry.uc_Type))
+            order.push_back(uint64_t{entry.ul_Key} << 32 | index);
+    }
+    std::vector<RecordMap::iterator> nodes(count, mmap_Records.end());
+    const std::vector<uint32_t> made = _MakeRecordNodes(order, &nodes);
+    std::vector<uint8_t> mapped(count, 0);
+
     for (uint32_t index = 0; index < count; ++index) {
         if (PLT::InterruptRequested()) {
             OVC_OutputString("error", "session", "Interrupted: the scan stopped at entry %u of %u", index,
@@ -511,10 +553,10 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
             _RaiseStatus(OVC_Status_Failure);
             break;
         }
+        if (nodes[index] == mmap_Records.end())
+            continue;
         FileRefRecord record;
         _FillFileRecord(index, &record);
-        if (record.ul_Type == kTypeCcm || record.ul_Type == kTypeArd || record.ul_Key == 0)
-            continue;
         const uint8_t* payload = nullptr;
         uint32_t payloadSize = 0;
         const int32_t read = _eReadRefTable(index, &record, &payload, &payloadSize);
@@ -522,10 +564,24 @@ void OVI_Big::_ScanFiles(uint32_t fileCount) {
             _RaiseStatus(read);
             continue;
         }
-        const FileRefRecord& stored = _MapRefs(std::move(record), refs.pul_Data());
+        FileRefRecord& stored = nodes[index]->second;
+        stored = std::move(record);
+        mapped[index] = 1;
+        _MapEdges(stored.ul_Key, stored.ul_RefCount, refs.pul_Data());
         OnFileRefs(stored, payload, payloadSize);
         if (cache.bIsOpen())
             cache.bAppend(stored, refs.pul_Data());
+    }
+    // A node made here whose entries were none mapped (no data, or not
+    // reached) goes: what stays is what was mapped.
+    for (uint32_t n : made) {
+        const uint32_t key = nodes[n]->first;
+        bool any = false;
+        for (auto at = std::lower_bound(order.begin(), order.end(), uint64_t{key} << 32);
+             at != order.end() && static_cast<uint32_t>(*at >> 32) == key; ++at)
+            any = any || mapped[static_cast<uint32_t>(*at)] != 0;
+        if (!any)
+            mmap_Records.erase(nodes[n]);
     }
     // An interrupted scan leaves no cache: the writer abandons it.
     if (cache.bIsOpen() && !PLT::InterruptRequested() && !cache.bCommit())
@@ -624,26 +680,9 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
         return;
     }
 
-    // Every record's node is made first, in key order: a tree grown in order
-    // searches nothing per insertion and lays its nodes out in the order of
-    // the later walks. The nodes are filled in file order, the hooks' order.
-    std::sort(order.begin(), order.end());
+    // The nodes are filled in file order, the hooks' order.
     std::vector<RecordMap::iterator> nodes(order.size());
-    std::vector<uint32_t> made;  // the first record of each key whose node is made here
-    auto hint = mmap_Records.end();
-    for (size_t i = 0; i < order.size(); ++i) {
-        const auto key = static_cast<uint32_t>(order[i] >> 32);
-        const auto n = static_cast<uint32_t>(order[i]);
-        if (i != 0 && static_cast<uint32_t>(order[i - 1] >> 32) == key) {
-            nodes[n] = nodes[static_cast<uint32_t>(order[i - 1])];
-            continue;
-        }
-        const size_t before = mmap_Records.size();
-        nodes[n] = mmap_Records.try_emplace(hint, key);
-        if (mmap_Records.size() != before)
-            made.push_back(n);
-        hint = std::next(nodes[n]);
-    }
+    const std::vector<uint32_t> made = _MakeRecordNodes(order, &nodes);
     order = std::vector<uint64_t>();
     mmap_Edges.reserve(mmap_Edges.size() + referring);
 

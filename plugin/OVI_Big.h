@@ -125,6 +125,11 @@ protected:
     const FileRefRecord& _MapRefs(FileRefRecord record, const uint32_t* keys);
     // _MapRefs' edges: of `from`'s `refCount` keys, those the bigfile holds.
     void _MapEdges(uint32_t from, uint32_t refCount, const uint32_t* keys);
+    // Makes the record of every key of `order` (key << 32 | slot; sorted
+    // here) that has none, in key order: (*nodes)[slot] is the key's node.
+    // Returns the first slot of each key whose node was made here.
+    std::vector<uint32_t> _MakeRecordNodes(std::vector<uint64_t>& order,
+                                           std::vector<RecordMap::iterator>* nodes);
     // The closure and use counts of every root, in ascending key order.
     void _BuildClosures();
     // Adds everything reachable from `key` to `set`, counting by `mode`.

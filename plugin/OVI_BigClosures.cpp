@@ -26,49 +26,158 @@ constexpr uint32_t kNoId = 0xFFFFFFFF;
 using BankExpander = std::function<uint32_t(uint32_t key, const FileRefRecord& record,
                                             const std::function<void(uint32_t, uint32_t, bool)>& add)>;
 
+// Key -> dense number, open addressing in a power-of-two table at most half
+// full: one or two probes of one array, where a search of the sorted keys
+// would touch a cache line per halving.
+class KeyIds {
+public:
+    explicit KeyIds(size_t count) {
+        size_t size = 16;
+        while (size < 2 * count)
+            size *= 2;
+        m_slots.assign(size, Slot{0, kNoId});
+        m_mask = size - 1;
+    }
+
+    // The number of `key`, or kNoId.
+    uint32_t Find(uint32_t key) const {
+        for (size_t at = Home(key);; at = (at + 1) & m_mask) {
+            const Slot& slot = m_slots[at];
+            if (slot.id == kNoId || slot.key == key)
+                return slot.id;
+        }
+    }
+    // Gives `key` the number `id` unless it has one; returns its number.
+    uint32_t Insert(uint32_t key, uint32_t id) {
+        for (size_t at = Home(key);; at = (at + 1) & m_mask) {
+            Slot& slot = m_slots[at];
+            if (slot.id == kNoId) {
+                slot = Slot{key, id};
+                return id;
+            }
+            if (slot.key == key)
+                return slot.id;
+        }
+    }
+    // Replaces every number n by renumber(n).
+    template <typename Function>
+    void Renumber(Function&& renumber) {
+        for (Slot& slot : m_slots)
+            if (slot.id != kNoId)
+                slot.id = renumber(slot.id);
+    }
+
+private:
+    struct Slot {
+        uint32_t key;
+        uint32_t id;
+    };
+    size_t Home(uint32_t key) const { return (size_t{key} * 0x9E3779B97F4A7C15ull >> 32) & m_mask; }
+
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+};
+
 // The graph with dense numbers: keys[id] ascending, the edges of id in
 // edges[edgeStart[id] .. edgeStart[id + 1]), in their mapped order.
 struct DenseGraph {
     std::vector<uint32_t> keys;
+    std::vector<FileRefRecord*> records;  // null for a key without a record
     std::vector<uint32_t> edgeStart;
     std::vector<uint32_t> edges;
-    std::vector<const FileRefRecord*> records;  // null for a key without a record
+    KeyIds ids{0};
 
-    uint32_t Id(uint32_t key) const {
-        const auto at = std::lower_bound(keys.begin(), keys.end(), key);
-        return at != keys.end() && *at == key ? static_cast<uint32_t>(at - keys.begin()) : kNoId;
-    }
+    uint32_t Id(uint32_t key) const { return ids.Find(key); }
 };
 
-DenseGraph MakeDenseGraph(const OVI_Big::RecordMap& records, const OVI_Big::EdgeMap& edgeMap,
+// One walk of the records (already in key order) and one of the edge lists.
+// The keys that only edges and roots name (files of the bigfile never mapped)
+// are few: they are sorted apart and merged in.
+DenseGraph MakeDenseGraph(OVI_Big::RecordMap& records, const OVI_Big::EdgeMap& edgeMap,
                           const std::map<uint32_t, uint32_t>& roots) {
     DenseGraph graph;
-    graph.keys.reserve(records.size() + roots.size());
-    for (const auto& [key, record] : records)
+    graph.keys.reserve(records.size());
+    graph.records.reserve(records.size());
+    for (auto& [key, record] : records) {
         graph.keys.push_back(key);
-    for (const auto& [from, targets] : edgeMap) {
-        graph.keys.push_back(from);
-        graph.keys.insert(graph.keys.end(), targets.begin(), targets.end());
+        graph.records.push_back(&record);
     }
+    const auto mapped = static_cast<uint32_t>(graph.keys.size());
+    graph.ids = KeyIds(mapped + roots.size() + edgeMap.size());
+    for (uint32_t id = 0; id < mapped; ++id)
+        graph.ids.Insert(graph.keys[id], id);
+
+    // Keys without a record get numbers from `mapped` on, in the order met.
+    std::vector<uint32_t> others;
+    auto number = [&](uint32_t key) {
+        const auto next = static_cast<uint32_t>(mapped + others.size());
+        const uint32_t id = graph.ids.Insert(key, next);
+        if (id == next)
+            others.push_back(key);
+        return id;
+    };
+    struct Edges {
+        uint32_t from;
+        const std::vector<uint32_t>* targets;
+    };
+    std::vector<Edges> lists;
+    lists.reserve(edgeMap.size());
+    size_t edgeCount = 0;
+    for (const auto& [from, targets] : edgeMap) {
+        lists.push_back(Edges{number(from), &targets});
+        edgeCount += targets.size();
+    }
+    std::vector<uint32_t> targetIds;
+    targetIds.reserve(edgeCount);
+    for (const Edges& list : lists)
+        for (uint32_t target : *list.targets)
+            targetIds.push_back(number(target));
     for (const auto& [root, unused] : roots)
-        graph.keys.push_back(root);
-    std::sort(graph.keys.begin(), graph.keys.end());
-    graph.keys.erase(std::unique(graph.keys.begin(), graph.keys.end()), graph.keys.end());
+        number(root);
+
+    // The numbers in key order: the records and the others merged.
+    std::vector<uint32_t> renumbered;  // provisional number -> final one
+    if (!others.empty()) {
+        std::vector<uint32_t> order(others.size());
+        for (uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return others[a] < others[b]; });
+        const size_t count = mapped + others.size();
+        renumbered.resize(count);
+        std::vector<uint32_t> keys(count);
+        std::vector<FileRefRecord*> withRecords(count, nullptr);
+        uint32_t r = 0, o = 0;
+        for (uint32_t id = 0; id < count; ++id) {
+            if (o == order.size() || (r < mapped && graph.keys[r] < others[order[o]])) {
+                keys[id] = graph.keys[r];
+                withRecords[id] = graph.records[r];
+                renumbered[r++] = id;
+            } else {
+                keys[id] = others[order[o]];
+                renumbered[mapped + order[o++]] = id;
+            }
+        }
+        graph.keys = std::move(keys);
+        graph.records = std::move(withRecords);
+        graph.ids.Renumber([&](uint32_t id) { return renumbered[id]; });
+        for (Edges& list : lists)
+            list.from = renumbered[list.from];
+        for (uint32_t& id : targetIds)
+            id = renumbered[id];
+    }
 
     const size_t count = graph.keys.size();
-    graph.records.assign(count, nullptr);
-    for (const auto& [key, record] : records)
-        graph.records[graph.Id(key)] = &record;
     graph.edgeStart.assign(count + 1, 0);
-    for (const auto& [from, targets] : edgeMap)
-        graph.edgeStart[graph.Id(from) + 1] = static_cast<uint32_t>(targets.size());
+    for (const Edges& list : lists)
+        graph.edgeStart[list.from + 1] = static_cast<uint32_t>(list.targets->size());
     for (size_t id = 0; id < count; ++id)
         graph.edgeStart[id + 1] += graph.edgeStart[id];
-    graph.edges.resize(graph.edgeStart[count]);
-    for (const auto& [from, targets] : edgeMap) {
-        uint32_t at = graph.edgeStart[graph.Id(from)];
-        for (uint32_t target : targets)
-            graph.edges[at++] = graph.Id(target);
+    graph.edges.resize(edgeCount);
+    const uint32_t* target = targetIds.data();
+    for (const Edges& list : lists) {
+        const size_t n = list.targets->size();
+        std::copy(target, target + n, graph.edges.begin() + graph.edgeStart[list.from]);
+        target += n;
     }
     return graph;
 }
@@ -224,10 +333,14 @@ void OVI_Big::_BuildClosures() {
     }
     // Every key a closure holds has a record from here on, as UseCount makes one.
     const std::vector<uint32_t>& counts = walker.UseCounts();
-    RecordIndex records(mmap_Records);
-    for (uint32_t id = 0; id < counts.size(); ++id)
-        if (counts[id] != 0)
-            records[graph.keys[id]].ul_UseCount += counts[id];
+    for (uint32_t id = 0; id < counts.size(); ++id) {
+        if (counts[id] == 0)
+            continue;
+        if (FileRefRecord* record = graph.records[id])
+            record->ul_UseCount += counts[id];
+        else
+            UseCount(graph.keys[id]) += counts[id];
+    }
     for (const auto& [key, count] : walker.OtherCounts())
         UseCount(key) += count;
 }

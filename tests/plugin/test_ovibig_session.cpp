@@ -3,6 +3,7 @@
 // duplicated-files table.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_Init.h"
 #include "ERRor/ERR_Assert.h"
+#include "platform/Signals.h"
 #include "plugin/OVI_RefsFile.h"
 #include "tests/plugin/test_ovibig_support.h"
 
@@ -391,6 +393,37 @@ TEST_F(OviBigSession, AnyMappedFileWithoutDataGivesStatusMinus1WhereverItLies) {
         EXPECT_EQ(tool.mmap_Records.count(0xC0), 1u);
         EXPECT_EQ(tool.eDeinit(), k.status);
     }
+}
+
+// The scan makes the records of every entry before it reads the first one; an
+// interrupt ends it at the next entry and leaves only the records mapped.
+TEST_F(OviBigSession, AnInterruptedScanKeepsOnlyTheRecordsItMapped) {
+    struct InterruptingTool : InspectTool {
+        bool OnFileRefs(const FileRefRecord& record, const uint8_t* payload, uint32_t size) override {
+            InspectTool::OnFileRefs(record, payload, size);
+            std::raise(SIGINT);
+            return false;
+        }
+    };
+    // Entries out of key order: the first one mapped is not the lowest key.
+    const std::string path = dir_.File("interrupted.bf");
+    ASSERT_TRUE(MakeBigfile(
+        path,
+        {{"C.gao", 0xC0, Content({0xA0})}, {"A.gao", 0xA0, Content({})}, {"B.gao", 0xB0, Content({0xC0})}}));
+    InterruptingTool tool;
+    ASSERT_EQ(Init(tool, path), OVC_Status_Success);
+    PLT::CatchInterrupts();
+    testing::internal::CaptureStdout();
+    tool._ScanFiles(3);
+    const std::string out = testing::internal::GetCapturedStdout();
+    PLT::ClearInterrupt();
+    PLT::ReleaseInterrupts();
+    EXPECT_NE(out.find("Interrupted: the scan stopped at entry 1 of 3"), std::string::npos) << out;
+    EXPECT_EQ(tool.l_Status(), OVC_Status_Failure);
+    ASSERT_EQ(tool.mmap_Records.size(), 1u);
+    EXPECT_EQ(tool.mmap_Records.at(0xC0).s_Name, "C.gao");
+    EXPECT_EQ(tool.mmap_Edges.at(0xC0), (std::vector<uint32_t>{0xA0}));
+    tool.eDeinit();
 }
 
 TEST_F(OviBigSession, ACountClaimingMoreKeysThanTheContentHoldsIsCut) {
