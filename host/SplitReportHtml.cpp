@@ -438,7 +438,7 @@ SplitSharing ComputeSharing(SplitQuerySession& session, const SplitOutputFacts* 
     for (const WorldFile& w : session.SelectedWorlds()) {
         if (query.Roots().count(w.ul_Key) == 0)
             continue;
-        closures.worlds[w.ul_Key] = query.Closure(w.ul_Key);
+        closures.worlds[w.ul_Key] = query.Closure(w.ul_Key).ToSet();
         for (uint32_t key : query.Closure(w.ul_Key)) {
             const auto record = query.Records().find(key);
             closures.sizes[key] = record == query.Records().end() ? 0 : record->second.ul_Size;

@@ -731,7 +731,7 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
 
 // ---- closures --------------------------------------------------------------------
 
-void OVI_Big::_WalkRefs(KeySet& set, uint32_t key, uint32_t mode) {
+void OVI_Big::_WalkRefs(KeyTree& set, uint32_t key, uint32_t mode) {
     // Depth first, each key's edges in order, as a recursion would go; the
     // explicit stack keeps a long chain of references off the call stack.
     struct Frame {
@@ -763,7 +763,7 @@ void OVI_Big::_WalkRefs(KeySet& set, uint32_t key, uint32_t mode) {
     }
 }
 
-void OVI_Big::_ExpandBanks(KeySet& set) {
+void OVI_Big::_ExpandBanks(KeyTree& set) {
     // std::set keeps iterators valid on insertion, so keys inserted behind
     // the current one are visited too.
     for (auto it = set.begin(); it != set.end(); ++it) {

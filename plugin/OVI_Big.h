@@ -32,6 +32,7 @@
 
 #include "orvex/OVC_Interface.h"
 #include "plugin/OVI_FileRefRecord.h"
+#include "plugin/OVI_KeySet.h"
 
 class BIG_cl_Fat;
 struct BIG_st_ContentPlace;
@@ -61,7 +62,9 @@ public:
     static constexpr uint32_t kTypeElementRefList = 89;
 
     using RecordMap = std::map<uint32_t, FileRefRecord>;
-    using KeySet = std::set<uint32_t>;
+    // A closure, as the split keeps it; KeyTree while a tree walk grows one.
+    using KeySet = OVI_KeySet;
+    using KeyTree = std::set<uint32_t>;
     using EdgeMap = std::unordered_map<uint32_t, std::vector<uint32_t>>;
 
     OVI_Big();
@@ -133,10 +136,10 @@ protected:
     // The closure and use counts of every root, in ascending key order.
     void _BuildClosures();
     // Adds everything reachable from `key` to `set`, counting by `mode`.
-    void _WalkRefs(KeySet& set, uint32_t key, uint32_t mode);
+    void _WalkRefs(KeyTree& set, uint32_t key, uint32_t mode);
     // Adds what the dynamic banks, bank lists and element reference lists of
     // `set` need (visiting keys inserted behind the current one too).
-    void _ExpandBanks(KeySet& set);
+    void _ExpandBanks(KeyTree& set);
     // What bank file `key` (record `record`) adds to a closure: `add(ref,
     // uses, walk)` for each key it names, in the registry's order. Returns
     // the uses the file itself gains (a bank list gains the weight); 0 for

@@ -26,6 +26,12 @@ constexpr uint32_t kNoId = 0xFFFFFFFF;
 using BankExpander = std::function<uint32_t(uint32_t key, const FileRefRecord& record,
                                             const std::function<void(uint32_t, uint32_t, bool)>& add)>;
 
+// The types whose files the bank registry expands.
+bool bIsBankType(uint32_t type) {
+    return type == OVI_Big::kTypeDynamicBank || type == OVI_Big::kTypeDynamicBankList ||
+           type == OVI_Big::kTypeElementRefList;
+}
+
 // Key -> dense number, open addressing in a power-of-two table at most half
 // full: one or two probes of one array, where a search of the sorted keys
 // would touch a cache line per halving.
@@ -85,6 +91,7 @@ struct DenseGraph {
     std::vector<FileRefRecord*> records;  // null for a key without a record
     std::vector<uint32_t> edgeStart;
     std::vector<uint32_t> edges;
+    std::vector<uint32_t> banks;  // ascending: the numbers of the records of a bank type
     KeyIds ids{0};
 
     uint32_t Id(uint32_t key) const { return ids.Find(key); }
@@ -99,6 +106,8 @@ DenseGraph MakeDenseGraph(OVI_Big::RecordMap& records, const OVI_Big::EdgeMap& e
     graph.keys.reserve(records.size());
     graph.records.reserve(records.size());
     for (auto& [key, record] : records) {
+        if (bIsBankType(record.ul_Type))
+            graph.banks.push_back(static_cast<uint32_t>(graph.keys.size()));
         graph.keys.push_back(key);
         graph.records.push_back(&record);
     }
@@ -164,6 +173,8 @@ DenseGraph MakeDenseGraph(OVI_Big::RecordMap& records, const OVI_Big::EdgeMap& e
             list.from = renumbered[list.from];
         for (uint32_t& id : targetIds)
             id = renumbered[id];
+        for (uint32_t& id : graph.banks)
+            id = renumbered[id];
     }
 
     const size_t count = graph.keys.size();
@@ -213,7 +224,7 @@ public:
         std::vector<uint32_t> merged;
         merged.reserve(keys.size() + m_others.size());
         std::merge(keys.begin(), keys.end(), m_others.begin(), m_others.end(), std::back_inserter(merged));
-        return OVI_Big::KeySet(merged.begin(), merged.end());
+        return OVI_Big::KeySet::FromSorted(std::move(merged));
     }
 
     const std::vector<uint32_t>& UseCounts() const { return m_useCounts; }
@@ -256,14 +267,13 @@ private:
             WalkFrom(id);
     }
 
-    // In ascending key order, as the tree walk's set iterates.
+    // In ascending key order, as the tree walk's set iterates; only the bank
+    // files can add anything.
     void ExpandBanks(const BankExpander& expandBank) {
         const auto add = [this](uint32_t ref, uint32_t uses, bool walk) { AddNamed(ref, uses, walk); };
-        for (uint32_t id = 0; id < m_inSet.size(); ++id) {
-            const FileRefRecord* record = m_graph.records[id];
-            if (m_inSet[id] != 0 && record != nullptr)
-                m_useCounts[id] += expandBank(m_graph.keys[id], *record, add);
-        }
+        for (uint32_t id : m_graph.banks)
+            if (m_inSet[id] != 0)
+                m_useCounts[id] += expandBank(m_graph.keys[id], *m_graph.records[id], add);
     }
 
     struct Range {
@@ -320,10 +330,12 @@ void OVI_Big::_BuildClosures() {
         KeySet& set = mmap_Closures[root];
         if (!set.empty()) {
             // A closure from an earlier run of the session grows on the trees.
-            _WalkRefs(set, root, kWalkOnly);
-            _ExpandBanks(set);
-            for (uint32_t key : set)
+            KeyTree tree = set.ToSet();
+            _WalkRefs(tree, root, kWalkOnly);
+            _ExpandBanks(tree);
+            for (uint32_t key : tree)
                 UseCount(key) += 1;
+            set = KeySet(tree);
             continue;
         }
         walker.Walk(root, [this](uint32_t key, const FileRefRecord& record, const auto& add) {

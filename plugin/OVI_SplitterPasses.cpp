@@ -68,7 +68,8 @@ void OVI_Splitter::_GatherCommonKeys() {
 }
 
 int32_t OVI_Splitter::_eAppendKeys(const std::map<uint32_t, uint32_t>& keys) {
-    KeySet& common = mmap_Closures[kCommonRoot];
+    // The walks grow the common closure key by key: on a tree, kept as an array.
+    KeyTree common = mmap_Closures[kCommonRoot].ToSet();
     for (const auto& [key, mode] : keys) {
         if (!_bHasFile(key)) {
             if (mb_ReportMissing && key != 0 && key != kNoKey)
@@ -98,6 +99,7 @@ int32_t OVI_Splitter::_eAppendKeys(const std::map<uint32_t, uint32_t>& keys) {
     // an earlier call gets 1 more per later call.
     for (uint32_t key : common)
         UseCount(key) += 1;
+    mmap_Closures[kCommonRoot] = KeySet(common);
     return OVC_Status_Success;
 }
 

@@ -468,7 +468,7 @@ void OVI_Splitter::_HandClosuresToHost() {
         const auto closure = mmap_Closures.find(root);
         if (closure == mmap_Closures.end())
             continue;
-        closures.worlds[root] = closure->second;
+        closures.worlds[root] = closure->second.ToSet();
         for (uint32_t key : closure->second) {
             const auto record = mmap_Records.find(key);
             closures.sizes[key] = record == mmap_Records.end() ? 0 : record->second.ul_Size;

@@ -63,9 +63,9 @@ TEST(OviBigWalk, DuplicateEdgesCountTwiceInMode0AndInsertOnceInMode1) {
         tool.held_ = std::set<uint32_t>{kA, kB};
         tool.mul_Weight = 3;
         tool.Map(kA, {kB, kB});
-        OVI_Big::KeySet set;
+        OVI_Big::KeyTree set;
         tool._WalkRefs(set, kA, c.mode);
-        EXPECT_EQ(set, (OVI_Big::KeySet{kB})) << c.mode;
+        EXPECT_EQ(set, (OVI_Big::KeyTree{kB})) << c.mode;
         EXPECT_EQ(tool.Use(kB), c.use) << c.mode;
         // Mode 1 changes no count, so it creates no record for a child without one.
         EXPECT_EQ(tool.mmap_Records.count(kB), c.mode == OVI_Big::kWalkOnly ? 0u : 1u) << c.mode;
@@ -85,9 +85,9 @@ TEST(OviBigWalk, ACycleEndsAndTheRootReachedThroughItJoinsTheClosure) {
 
     // Counting walk: A's edges are followed again once the cycle reinserts A,
     // as a recursive walk does; the walk still ends.
-    OVI_Big::KeySet set;
+    OVI_Big::KeyTree set;
     tool._WalkRefs(set, kA, OVI_Big::kWalkCount);
-    EXPECT_EQ(set, (OVI_Big::KeySet{kA, kB}));
+    EXPECT_EQ(set, (OVI_Big::KeyTree{kA, kB}));
     EXPECT_EQ(tool.Use(kB), 1u + 2u);
     EXPECT_EQ(tool.Use(kA), 1u + 1u);
 }
@@ -101,7 +101,7 @@ TEST(OviBigWalk, AChainLongerThanTheStackCouldRecurseIsWalked) {
     tool.held_ = held;
     for (uint32_t k = 1; k < kLength; ++k)
         tool.Map(k, {k + 1});
-    OVI_Big::KeySet set;
+    OVI_Big::KeyTree set;
     tool._WalkRefs(set, 1, OVI_Big::kWalkCount);
     EXPECT_EQ(set.size(), kLength - 1);
     EXPECT_EQ(tool.Use(kLength), 1u);
@@ -309,11 +309,12 @@ TEST_F(OviBigBanks, ClosuresAndUseCountsAreThoseOfTheTreeWalk) {
         tree.mmap_Roots = dense.mmap_Roots;
         dense._BuildClosures();
         for (const auto& [root, unused] : tree.mmap_Roots) {
-            OVI_Big::KeySet& set = tree.mmap_Closures[root];
+            OVI_Big::KeyTree set;
             tree._WalkRefs(set, root, OVI_Big::kWalkOnly);
             tree._ExpandBanks(set);
             for (uint32_t key : set)
                 tree.UseCount(key) += 1;
+            tree.mmap_Closures[root] = OVI_Big::KeySet(set);
         }
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(dense.mmap_Closures, tree.mmap_Closures);
@@ -324,6 +325,33 @@ TEST_F(OviBigBanks, ClosuresAndUseCountsAreThoseOfTheTreeWalk) {
             treeCounts[key] = record.ul_UseCount;
         EXPECT_EQ(denseCounts, treeCounts);
     }
+}
+
+// A closure's sorted array answers as the tree it replaced: keys added in any
+// order, again, before the first and behind the last.
+TEST(OviBigKeySet, InsertsAndFindsAsASetDoes) {
+    std::mt19937 random(11);
+    ORVEX::OVI_KeySet set{0x30, 0x10, 0x30, 0x20};
+    std::set<uint32_t> tree{0x10, 0x20, 0x30};
+    EXPECT_EQ(set.ToSet(), tree);
+    for (uint32_t key : {0x05u, 0x40u, 0x15u, 0x10u, 0x40u, 0u, 0xFFFFFFFFu}) {
+        const auto [at, added] = set.insert(key);
+        EXPECT_EQ(added, tree.insert(key).second) << key;
+        EXPECT_EQ(*at, key);
+    }
+    for (int n = 0; n < 2000; ++n) {
+        const uint32_t key = random() % 500;
+        EXPECT_EQ(set.insert(key).second, tree.insert(key).second) << key;
+    }
+    EXPECT_EQ(set.ToSet(), tree);
+    EXPECT_EQ(set.size(), tree.size());
+    EXPECT_EQ(set, ORVEX::OVI_KeySet(tree));
+    for (uint32_t key = 0; key < 600; ++key)
+        EXPECT_EQ(set.count(key), tree.count(key)) << key;
+    EXPECT_EQ(set.count(0xFFFFFFFEu), 0u);
+    const ORVEX::OVI_KeySet empty;
+    EXPECT_TRUE(empty.empty());
+    EXPECT_EQ(empty.find(7), empty.end());
 }
 
 TEST(OviBigPrint, WritesTheTextUnchangedAndCutsItAt1023Characters) {
