@@ -205,10 +205,12 @@ uint32_t File::eClose() {
         BIG_FILE_RAISE(kNotOpened);
         return eResult(eFile_NotOpen);
     }
+    // What the cache still holds is dropped, and its writer done, before the
+    // handles close: no page may reach a descriptor that is reused.
+    m_pCache.reset();
     for (FileSegment& s : m_aSegments)
         CloseSegment(&s);
     m_aSegments.clear();
-    m_pCache.reset();
     m_bSetStampFixed = false;
     return eResult(eFile_Ok);
 }
@@ -278,10 +280,10 @@ uint32_t File::eAddSegment(bool smallHeader) {
 void File::UndoAddSegment(const std::string& name) {
     // Headers that say "one more segment" with no such segment would make the
     // set unopenable; take the segment back and rewrite what remains.
+    if (m_pCache)
+        m_pCache->Drop(static_cast<uint16_t>(m_aSegments.size() - 1));
     CloseSegment(&m_aSegments.back());
     m_aSegments.pop_back();
-    if (m_pCache)
-        m_pCache->Drop(static_cast<uint16_t>(m_aSegments.size()));
     m_ucHeaderSegmentCount = static_cast<uint8_t>(m_aSegments.size());
     if (!m_aSegments.empty()) {
         PLT::RemoveFile(name);
@@ -297,10 +299,10 @@ uint32_t File::eRemoveSegment() {
     if (m_aSegments.size() == 1)
         return eResult(eFile_CannotOpen);
     const std::string name = SegmentFileName(m_sPath, static_cast<unsigned>(m_aSegments.size() - 1));
+    if (m_pCache)
+        m_pCache->Drop(static_cast<uint16_t>(m_aSegments.size() - 1));
     CloseSegment(&m_aSegments.back());
     m_aSegments.pop_back();
-    if (m_pCache)
-        m_pCache->Drop(static_cast<uint16_t>(m_aSegments.size()));
     m_ucHeaderSegmentCount = static_cast<uint8_t>(m_aSegments.size());
     uint32_t e = eRefreshHeaders();
     if (!PLT::RemoveFile(name) && e == eFile_Ok)

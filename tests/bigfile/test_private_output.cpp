@@ -1,11 +1,14 @@
 // The container's private-output mode: the write-back cache leaves exactly the
-// bytes that direct writes leave, reads see what is held, and a write fault
-// fails the write that evicts or the flush.
+// bytes that direct writes leave, reads see what is held or in the background
+// writer's hands, a write fault fails the output before it is flushed, and
+// nothing is written after Drop or close.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,12 +101,23 @@ protected:
 };
 
 TEST_F(PrivateOutputTest, LeavesTheBytesOfDirectWritesOverSeveralSegments) {
+    // Filled pages go to the background writer and come back when rewritten
+    // or read: queued, being written or written, whichever the writer is at.
     struct Case {
-        size_t pages;  // 2 evicts all the time, 64 holds everything
+        size_t pages;  // 2 evicts all the time, 64 holds everything it has not handed over
         uint32_t seed;
         bool smallHeader;
-    } cases[] = {{2, 1, true}, {3, 2, false}, {64, 3, true}};
-    constexpr uint32_t kMaxSegment = 3u << 20;
+        uint32_t maxSegment;
+        int steps;
+    } cases[] = {
+        {2, 1, true, 3u << 20, 100},
+        {3, 2, false, 3u << 20, 100},
+        {64, 3, true, 3u << 20, 100},
+        // Many pages per segment: appends hand page after page to the
+        // writer while rewrites anywhere take them back.
+        {8, 4, true, 12u << 20, 300},
+        {2, 5, false, 12u << 20, 300},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "pages " << c.pages << " seed " << c.seed);
         const std::string direct = Path("direct.big");
@@ -113,8 +127,8 @@ TEST_F(PrivateOutputTest, LeavesTheBytesOfDirectWritesOverSeveralSegments) {
             BIG::File file;
             if (path == held)
                 file.EnablePrivateOutput(c.pages);
-            ASSERT_EQ(file.eCreate(path, false, kMaxSegment, c.smallHeader), 0u);
-            ASSERT_EQ(RunScript(&file, c.seed, 100), 0u);
+            ASSERT_EQ(file.eCreate(path, false, c.maxSegment, c.smallHeader), 0u);
+            ASSERT_EQ(RunScript(&file, c.seed, c.steps), 0u);
             segments = file.uw_GetSegmentCount();
             ASSERT_EQ(file.eFlush(), 0u);
             ASSERT_EQ(file.eClose(), 0u);
@@ -179,31 +193,118 @@ TEST_F(PrivateOutputTest, BytesSkippedOverAreZeroEvenInAReusedPage) {
     EXPECT_TRUE(ReadAll(Path("second.bin")) == expected);
 }
 
-TEST_F(PrivateOutputTest, AWriteFaultFailsTheEvictingWriteOrTheFlush) {
+// A page write that fails, on the background writer or at the flush, fails
+// the output before it can be taken for complete: at a later write or at the
+// flush, even when the fault fires only once and every later write works.
+TEST_F(PrivateOutputTest, AWriteFaultFailsALaterWriteOrTheFlush) {
     struct Case {
         const char* what;
         size_t pages;
-        bool failsBeforeFlush;
+        int steps;
+        bool persistent;
+        bool failsAtFlush;  // else at a write or at the flush, as the writer goes
     } cases[] = {
-        {"a small cache evicts while writing", 2, true},
-        {"a cache that holds everything fails at the flush", 64, false},
+        {"a small cache evicts while writing", 2, 100, true, false},
+        {"a large cache hands its filled pages to the writer", 64, 100, true, false},
+        {"one failed page write among many that work", 2, 100, false, false},
+        {"one failed background write, the cache never full", 64, 100, false, false},
+        // Two steps stay within the first two pages: nothing is handed over.
+        {"a cache that holds everything fails at the flush", 64, 2, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         BIG::File file;
         file.EnablePrivateOutput(c.pages);
         ASSERT_EQ(file.eCreate(Path("fault.big"), false, 0xC0000000u, true), 0u);
-        PLT::InjectFault(PLT::FaultOp::eWrite, 1, true);
-        const uint32_t written = RunScript(&file, 7, 100);
-        if (c.failsBeforeFlush) {
-            EXPECT_NE(written, 0u);
-        } else {
+        PLT::InjectFault(PLT::FaultOp::eWrite, 1, c.persistent);
+        const uint32_t written = RunScript(&file, 7, c.steps);
+        if (c.failsAtFlush) {
             EXPECT_EQ(written, 0u);
-            EXPECT_NE(file.eFlush(), 0u);
         }
+        EXPECT_NE(file.eFlush(), 0u);
+        EXPECT_NE(file.eFlush(), 0u) << "a failed output stays failed";
         EXPECT_GT(PLT::InjectedFailures(PLT::FaultOp::eWrite), 0u);
         PLT::ClearFaults();
         file.eClose();
+    }
+}
+
+// Pages handed to the writer and read or rewritten at once come back whole,
+// whether still queued, being written or written: reads see the bytes, and
+// the file ends with the last bytes written to each page.
+TEST_F(PrivateOutputTest, PagesInTheWritersHandsReadAndRewriteAsHeld) {
+    constexpr uint32_t kPage = BIG::WriteBackCache::kPageSize;
+    constexpr uint32_t kPages = 24;
+    const PLT::FileHandle file =
+        PLT::OpenFile(Path("inflight.bin"), PLT::Access::eReadWrite, PLT::Disposition::eCreateAlways);
+    ASSERT_NE(file, PLT::kInvalidFile);
+    Bytes expected(size_t{kPages} * kPage);
+    Script script(11);
+    for (uint8_t& b : expected)
+        b = static_cast<uint8_t>(script.Next());
+    {
+        BIG::WriteBackCache cache(3);
+        for (uint32_t page = 0; page < kPages; ++page) {
+            SCOPED_TRACE(page);
+            const uint64_t at = uint64_t{page} * kPage;
+            ASSERT_TRUE(cache.bWrite(0, file, at, expected.data() + at, kPage));
+            if (page < 3)
+                continue;
+            // The page before was handed over as this one began: a rewrite
+            // must not be lost to its older write, and reads see both.
+            const uint64_t patch = at - kPage + 4096 * (page % 7);
+            for (size_t k = 0; k < 4096; ++k)
+                expected[patch + k] ^= 0x5A;
+            ASSERT_TRUE(cache.bWrite(0, file, patch, expected.data() + patch, 4096));
+            for (const uint64_t back : {at - kPage, at - 2 * kPage}) {
+                Bytes seen(kPage);
+                ASSERT_TRUE(cache.bRead(0, file, back, seen.data(), kPage));
+                ASSERT_TRUE(
+                    std::equal(seen.begin(), seen.end(), expected.begin() + static_cast<ptrdiff_t>(back)))
+                    << "page " << back / kPage;
+            }
+        }
+        ASSERT_TRUE(cache.bFlush());
+    }
+    PLT::CloseFile(file);
+    EXPECT_TRUE(ReadAll(Path("inflight.bin")) == expected);
+}
+
+// Drop and close forget what is held and in the writer's hands: once they
+// return, no write reaches the files, which may then be closed or removed.
+TEST_F(PrivateOutputTest, NothingIsWrittenAfterDropOrClose) {
+    constexpr uint32_t kPage = BIG::WriteBackCache::kPageSize;
+    const Bytes data(size_t{12} * kPage, 0xC3);
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "close without flush" : "drop of the segment");
+        const std::string path = Path("dropped.bin");
+        const PLT::FileHandle file =
+            PLT::OpenFile(path, PLT::Access::eReadWrite, PLT::Disposition::eCreateAlways);
+        ASSERT_NE(file, PLT::kInvalidFile);
+        Bytes atDrop;
+        {
+            auto cache = std::make_unique<BIG::WriteBackCache>(2);
+            ASSERT_TRUE(cache->bWrite(1, file, 0, data.data(), static_cast<uint32_t>(data.size())));
+            if (close)
+                cache.reset();
+            else
+                cache->Drop(1);
+            atDrop = ReadAll(path);
+            // What the writer had begun is whole; a page it never had reads as zeros.
+            ASSERT_EQ(atDrop.size() % kPage, 0u);
+            for (size_t at = 0; at < atDrop.size(); at += kPage) {
+                const auto page = atDrop.begin() + static_cast<ptrdiff_t>(at);
+                EXPECT_TRUE(std::all_of(page, page + kPage, [&](uint8_t b) { return b == page[0]; }) &&
+                            (page[0] == 0 || page[0] == 0xC3))
+                    << "page " << at / kPage;
+            }
+            if (cache) {
+                ASSERT_TRUE(cache->bFlush());
+                cache.reset();
+            }
+        }
+        EXPECT_TRUE(ReadAll(path) == atDrop);
+        PLT::CloseFile(file);
     }
 }
 
