@@ -628,40 +628,38 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
     CacheFit fit = CacheFit::eFits;
     std::vector<uint64_t> order;  // key << 32 | record number, of every record checked
     uint32_t referring = 0;       // records with references: the edge lists to come
-    {
-        OVI_RefsFileReader reader;
-        if (!reader.bOpen(path)) {
+    OVI_RefsFileReader reader(mull_RefsReadWholeMax);
+    if (!reader.bOpen(path)) {
+        fit = CacheFit::eDamaged;
+        problem = reader.Error();
+    } else if (reader.ul_Count() != fileCount) {
+        fit = CacheFit::eStale;
+        problem = "it was made for " + std::to_string(reader.ul_Count()) + " file entries, the bigfile has " +
+                  std::to_string(fileCount);
+    } else {
+        // At most one record per entry: the table's size bounds it.
+        order.reserve(fileCount);
+    }
+    for (uint32_t n = 0; fit == CacheFit::eFits; ++n) {
+        FileRefRecord record;
+        const OVI_RefsFileReader::Next next = reader.eSkip(&record);
+        if (next == OVI_RefsFileReader::Next::eEnd)
+            break;
+        if (next == OVI_RefsFileReader::Next::eError || n >= reader.ul_Count()) {
             fit = CacheFit::eDamaged;
-            problem = reader.Error();
-        } else if (reader.ul_Count() != fileCount) {
+            problem =
+                next == OVI_RefsFileReader::Next::eError
+                    ? "damaged at " + reader.Error()
+                    : "it holds more records than its " + std::to_string(reader.ul_Count()) + " entries";
+            break;
+        }
+        if (!inBigfile(record)) {
+            char key[16];
             fit = CacheFit::eStale;
-            problem = "it was made for " + std::to_string(reader.ul_Count()) +
-                      " file entries, the bigfile has " + std::to_string(fileCount);
-        } else {
-            // At most one record per entry: the table's size bounds it.
-            order.reserve(fileCount);
+            problem = "its key " + std::string(KeyText(record.ul_Key, key)) + " is not in the bigfile";
         }
-        for (uint32_t n = 0; fit == CacheFit::eFits; ++n) {
-            FileRefRecord record;
-            const OVI_RefsFileReader::Next next = reader.eSkip(&record);
-            if (next == OVI_RefsFileReader::Next::eEnd)
-                break;
-            if (next == OVI_RefsFileReader::Next::eError || n >= reader.ul_Count()) {
-                fit = CacheFit::eDamaged;
-                problem =
-                    next == OVI_RefsFileReader::Next::eError
-                        ? "damaged at " + reader.Error()
-                        : "it holds more records than its " + std::to_string(reader.ul_Count()) + " entries";
-                break;
-            }
-            if (!inBigfile(record)) {
-                char key[16];
-                fit = CacheFit::eStale;
-                problem = "its key " + std::string(KeyText(record.ul_Key, key)) + " is not in the bigfile";
-            }
-            order.push_back(uint64_t{record.ul_Key} << 32 | n);
-            referring += record.ul_RefCount != 0 ? 1 : 0;
-        }
+        order.push_back(uint64_t{record.ul_Key} << 32 | n);
+        referring += record.ul_RefCount != 0 ? 1 : 0;
     }
     if (fit != CacheFit::eFits) {
         if (fit == CacheFit::eDamaged) {
@@ -676,6 +674,7 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
                 "instead",
                 path.c_str(), problem.c_str());
         }
+        reader.Close();
         _ScanFiles(fileCount);
         return;
     }
@@ -689,35 +688,31 @@ void OVI_Big::_ReadRefsFile(const std::string& path) {
     const auto count = static_cast<uint32_t>(nodes.size());
     uint32_t mapped = 0;
     OVI_RefBuffer& refs = RefBuffer();
-    OVI_RefsFileReader reader;
-    if (!reader.bOpen(path)) {
-        OVC_OutputString("error", "session", "Reference cache not read: %s", reader.Error().c_str());
-    } else {
-        for (; mapped < count; ++mapped) {
-            FileRefRecord record;
-            const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
-            if (next == OVI_RefsFileReader::Next::eError) {
-                OVC_OutputString("error", "session",
-                                 "Reference cache '%s' is damaged at %s; %u records were mapped",
-                                 path.c_str(), reader.Error().c_str(), mapped);
-                break;
-            }
-            if (next == OVI_RefsFileReader::Next::eEnd || record.ul_Key != nodes[mapped]->first) {
-                OVC_OutputString("error", "session",
-                                 "Reference cache '%s' changed while it was read: record %u is not the one "
-                                 "checked; %u records were mapped",
-                                 path.c_str(), mapped, mapped);
-                break;
-            }
-            // Only the index moved: the record is repaired, so that every later
-            // use of it (the link-file line among them) sees the right entry.
-            if (record.ul_Index >= fileCount || mpo_Fat->FileEntry(record.ul_Index).ul_Key != record.ul_Key)
-                record.ul_Index = mpo_Fat->ul_GetFileIndex(record.ul_Key, false);
-            FileRefRecord& stored = nodes[mapped]->second;
-            stored = std::move(record);
-            _MapEdges(stored.ul_Key, stored.ul_RefCount, refs.pul_Data());
-            OnFileRefs(stored, nullptr, 0);
+    reader.Rewind();
+    for (; mapped < count; ++mapped) {
+        FileRefRecord record;
+        const OVI_RefsFileReader::Next next = reader.eNext(&record, &refs);
+        if (next == OVI_RefsFileReader::Next::eError) {
+            OVC_OutputString("error", "session",
+                             "Reference cache '%s' is damaged at %s; %u records were mapped", path.c_str(),
+                             reader.Error().c_str(), mapped);
+            break;
         }
+        if (next == OVI_RefsFileReader::Next::eEnd || record.ul_Key != nodes[mapped]->first) {
+            OVC_OutputString("error", "session",
+                             "Reference cache '%s' changed while it was read: record %u is not the one "
+                             "checked; %u records were mapped",
+                             path.c_str(), mapped, mapped);
+            break;
+        }
+        // Only the index moved: the record is repaired, so that every later
+        // use of it (the link-file line among them) sees the right entry.
+        if (record.ul_Index >= fileCount || mpo_Fat->FileEntry(record.ul_Index).ul_Key != record.ul_Key)
+            record.ul_Index = mpo_Fat->ul_GetFileIndex(record.ul_Key, false);
+        FileRefRecord& stored = nodes[mapped]->second;
+        stored = std::move(record);
+        _MapEdges(stored.ul_Key, stored.ul_RefCount, refs.pul_Data());
+        OnFileRefs(stored, nullptr, 0);
     }
     refs.Release();
     if (mapped != count) {

@@ -33,6 +33,7 @@
 #include "orvex/OVC_Interface.h"
 #include "plugin/OVI_FileRefRecord.h"
 #include "plugin/OVI_KeySet.h"
+#include "plugin/OVI_RefsFile.h"
 
 class BIG_cl_Fat;
 struct BIG_st_ContentPlace;
@@ -209,6 +210,8 @@ protected:
     BIG_cl_Fat* mpo_Fat = nullptr;
     // Where "refs.bin" is written.
     std::string ms_RefsCachePath = "refs.bin";
+    // A reference cache up to this size is read whole, with one read.
+    uint64_t mull_RefsReadWholeMax = OVI_RefsFileFormat::kWholeFileMax;
 
 private:
     void _StopEngine();

@@ -184,11 +184,14 @@ bool OVI_RefsFileReader::bTake(void* out, size_t count) {
     uint8_t* dst = static_cast<uint8_t*>(out);
     while (count != 0) {
         const uint64_t chunkEnd = mull_ChunkAt + m_chunk.size();
-        if (mull_Consumed >= chunkEnd) {
+        if (mull_Consumed >= chunkEnd || mull_Consumed < mull_ChunkAt) {
             // Refill from the current place, which a skip may have moved past
-            // the chunk; the last chunk may be short.
+            // the chunk or a rewind before it; the last chunk may be short. A
+            // file small enough is read whole, with the first refill.
             const uint64_t left = ull_Left();
-            const size_t want = static_cast<size_t>(left < kChunkSize ? left : kChunkSize);
+            const size_t want = static_cast<size_t>(mull_FileSize <= mull_WholeFileMax ? left
+                                                    : left < kChunkSize                ? left
+                                                                                       : kChunkSize);
             m_chunk.resize(want);
             mull_ChunkAt = mull_Consumed;
             if (!PLT::ReadAt(mh_File, mull_ChunkAt, m_chunk.data(), want)) {
@@ -207,6 +210,14 @@ bool OVI_RefsFileReader::bTake(void* out, size_t count) {
         mull_Consumed += n;
     }
     return true;
+}
+
+void OVI_RefsFileReader::Rewind() {
+    if (mh_File == PLT::kInvalidFile)
+        return;
+    mull_Consumed = Fmt::kHeaderSize;
+    mul_Read = 0;
+    ms_Error.clear();
 }
 
 bool OVI_RefsFileReader::bSkip(uint64_t count) {

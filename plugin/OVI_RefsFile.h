@@ -23,9 +23,10 @@
 // written and flushed, so a failed scan never leaves a cut cache that looks
 // whole. Reading checks every length against the bytes left in the file
 // before it allocates, and stops at the first malformed record; the records
-// before it stay valid. The file is read in chunks of one buffer, reused: a
-// cache is read through twice (checked, then mapped), and fresh memory costs
-// more than the copies from the page cache.
+// before it stay valid. A cache is read through twice (checked, then mapped,
+// after Rewind): a file of up to wholeFileMax bytes is read whole, with one
+// read, and both passes take it from memory; a larger one is read in chunks
+// of one buffer, reused, so that its size never sizes an allocation.
 //
 // Not thread-safe; one object per file.
 #pragma once
@@ -51,6 +52,8 @@ struct OVI_RefsFileFormat {
     static constexpr size_t kOffType = 12;
     static constexpr size_t kOffNameLength = 16;
     static constexpr const char* kDefaultName = "refs.bin";
+    // The largest file the reader reads whole; a larger one goes in chunks.
+    static constexpr uint64_t kWholeFileMax = uint64_t{256} << 20;
     static constexpr const char* kTempSuffix = ".tmp";
 };
 
@@ -103,7 +106,8 @@ public:
         eError,   // malformed or unreadable record; see Error()
     };
 
-    OVI_RefsFileReader() = default;
+    explicit OVI_RefsFileReader(uint64_t wholeFileMax = OVI_RefsFileFormat::kWholeFileMax)
+        : mull_WholeFileMax(wholeFileMax) {}
     ~OVI_RefsFileReader();
     OVI_RefsFileReader(const OVI_RefsFileReader&) = delete;
     OVI_RefsFileReader& operator=(const OVI_RefsFileReader&) = delete;
@@ -111,6 +115,8 @@ public:
     // Opens the file and reads its count. False, with the reason in Error(),
     // when it cannot be opened or is shorter than its header.
     bool bOpen(const std::string& path);
+    // Goes back to the first record, for another pass over the file.
+    void Rewind();
     uint32_t ul_Count() const { return mul_Count; }
     // Reads the next record; its keys go to `keys` (not null; grown by its
     // rule), the use count is 0.
@@ -132,6 +138,7 @@ private:
     bool bSkip(uint64_t count);
     uint64_t ull_Left() const { return mull_FileSize - mull_Consumed; }
 
+    const uint64_t mull_WholeFileMax;
     PLT::FileHandle mh_File = PLT::kInvalidFile;
     uint64_t mull_FileSize = 0;
     uint64_t mull_Consumed = 0;  // bytes handed out so far

@@ -208,6 +208,9 @@ protected:
         tool_._ReadRefsFile(path);
         return testing::internal::GetCapturedStdout();
     }
+    // Reads the cache with the nth read failing, for every n until none
+    // fails; says whether a failure hit the check, the mapping.
+    void ReadWithFaults(const std::string& path, bool* checkFailed, bool* mapFailed);
 
     TempFolder dir_;
     fs::path old_;
@@ -372,7 +375,8 @@ Bytes LargeCache(uint32_t entries) {
 
 // Whichever read fails: a failed check scans instead; a failure while mapping
 // fails the run and keeps the records mapped so far and no other, so that no
-// record the hooks never saw takes part in the closures.
+// record the hooks never saw takes part in the closures. A cache read whole
+// is read before the check: only the check can fail.
 TEST_F(CacheAgainstBigfile, AReadThatFailsLeavesOnlyRecordsTheHooksSaw) {
     const std::string path = dir_.File("refs.bin");
     WriteAll(path, LargeCache(kEntries));
@@ -380,8 +384,18 @@ TEST_F(CacheAgainstBigfile, AReadThatFailsLeavesOnlyRecordsTheHooksSaw) {
     testing::internal::CaptureStdout();
     tool_._FinishIndexing();
     testing::internal::GetCapturedStdout();
-    bool checkFailed = false;
-    bool mapFailed = false;
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole ? "read whole" : "read in chunks");
+        tool_.mull_RefsReadWholeMax = whole ? ORVEX::OVI_RefsFileFormat::kWholeFileMax : 0;
+        bool checkFailed = false;
+        bool mapFailed = false;
+        ReadWithFaults(path, &checkFailed, &mapFailed);
+        EXPECT_TRUE(checkFailed);
+        EXPECT_EQ(mapFailed, !whole);
+    }
+}
+
+void CacheAgainstBigfile::ReadWithFaults(const std::string& path, bool* checkFailed, bool* mapFailed) {
     for (uint64_t nth = 1;; ++nth) {
         SCOPED_TRACE(nth);
         tool_.seen_.clear();
@@ -401,11 +415,11 @@ TEST_F(CacheAgainstBigfile, AReadThatFailsLeavesOnlyRecordsTheHooksSaw) {
         }
         EXPECT_EQ(tool_.l_Status(), OVC_Status_Failure) << out;
         if (out.find("the bigfile is scanned instead") != std::string::npos) {
-            checkFailed = true;
+            *checkFailed = true;
             EXPECT_EQ(tool_.seen_.size(), 2u) << "the scan's records";
             continue;
         }
-        mapFailed = true;
+        *mapFailed = true;
         EXPECT_EQ(CountOf(out, "[   error]"), 1u) << out;
         std::set<uint32_t> seenKeys;
         for (const auto& seen : tool_.seen_)
@@ -415,8 +429,6 @@ TEST_F(CacheAgainstBigfile, AReadThatFailsLeavesOnlyRecordsTheHooksSaw) {
             EXPECT_EQ(seenKeys.count(key), 1u) << std::hex << key;
         ASSERT_LT(nth, 100u);
     }
-    EXPECT_TRUE(checkFailed);
-    EXPECT_TRUE(mapFailed);
 }
 
 // A tool that rewrites the cache once, from its first hook: the cache then
@@ -434,7 +446,7 @@ public:
     Bytes rewrite_;
 };
 
-TEST(OviBigRefsFile, ACacheThatChangesWhileItIsMappedFailsTheRunAndKeepsOnlyWhatWasMapped) {
+void MapACacheThatChanges(bool whole) {
     TempFolder dir;
     constexpr uint32_t kEntries = 10;
     ASSERT_TRUE(MakeBigfile(dir.File("game.bf"),
@@ -464,12 +476,21 @@ TEST(OviBigRefsFile, ACacheThatChangesWhileItIsMappedFailsTheRunAndKeepsOnlyWhat
     WriteAll(path, first);
     tool.path_ = path;
     tool.rewrite_ = second;
+    tool.mull_RefsReadWholeMax = whole ? ORVEX::OVI_RefsFileFormat::kWholeFileMax : 0;
     testing::internal::CaptureStdout();
     tool._ReadRefsFile(path);
     const std::string out = testing::internal::GetCapturedStdout();
     tool.eDeinit();
     fs::current_path(old);
 
+    if (whole) {
+        EXPECT_EQ(out.find("error"), std::string::npos) << out;
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Success);
+        EXPECT_EQ(tool.seen_.size(), 3u);
+        EXPECT_EQ(tool.mmap_Records.size(), 2u);
+        EXPECT_EQ(tool.mmap_Records.at(0xB0).s_Name, "B.dup");
+        return;
+    }
     EXPECT_NE(out.find("Reference cache '" + path +
                        "' changed while it was read: record 2 is not the one checked; 2 records were mapped"),
               std::string::npos)
@@ -478,6 +499,16 @@ TEST(OviBigRefsFile, ACacheThatChangesWhileItIsMappedFailsTheRunAndKeepsOnlyWhat
     ASSERT_EQ(tool.seen_.size(), 2u);
     EXPECT_EQ(tool.mmap_Records.size(), 1u) << "B.dup was checked but never mapped";
     EXPECT_EQ(tool.mmap_Records.count(0xA0), 1u);
+}
+
+// Read in chunks, a cache can change between its check and its mapping: the
+// run fails and keeps what was mapped. Read whole, it is mapped as it was
+// checked, whatever happens to the file after.
+TEST(OviBigRefsFile, ACacheThatChangesWhileItIsMappedIsMappedAsCheckedOrFailsTheRun) {
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole ? "read whole" : "read in chunks");
+        MapACacheThatChanges(whole);
+    }
 }
 
 TEST(OviBigRefsFile, AFailedWriteKeepsThePreviousCacheAndLeavesNoTemporaryFile) {

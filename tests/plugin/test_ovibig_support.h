@@ -86,6 +86,7 @@ public:
     using OVI_Big::mpo_Fat;
     using OVI_Big::ms_RefsCachePath;
     using OVI_Big::mul_Weight;
+    using OVI_Big::mull_RefsReadWholeMax;
     using OVI_Big::RecordIndex;
     using OVI_Big::RefBuffer;
     using OVI_Big::UseCount;
