@@ -308,8 +308,6 @@ WriteBackCache::Page* WriteBackCache::pGet(uint16_t segment, PLT::FileHandle fil
         slot->ul_Valid = static_cast<uint32_t>(onDisk);
         slot->b_Dirty = false;
     }
-    if (!slot->p_Data)
-        slot->p_Data = Pool().Take();  // a page taken back always brings its buffer; this is for safety
     slot->uw_Segment = segment;
     slot->ull_Index = index;
     slot->b_Held = true;
