@@ -34,9 +34,11 @@ bool bIsBankType(uint32_t type) {
 
 // Key -> dense number, open addressing in a power-of-two table at most half
 // full: one or two probes of one array, where a search of the sorted keys
-// would touch a cache line per halving.
+// would touch a cache line per halving. It doubles as keys arrive, so that
+// no count known beforehand has to bound them.
 class KeyIds {
 public:
+    // Room for `count` keys before the first doubling.
     explicit KeyIds(size_t count) {
         size_t size = 16;
         while (size < 2 * count)
@@ -55,15 +57,14 @@ public:
     }
     // Gives `key` the number `id` unless it has one; returns its number.
     uint32_t Insert(uint32_t key, uint32_t id) {
-        for (size_t at = Home(key);; at = (at + 1) & m_mask) {
-            Slot& slot = m_slots[at];
-            if (slot.id == kNoId) {
-                slot = Slot{key, id};
-                return id;
-            }
-            if (slot.key == key)
-                return slot.id;
-        }
+        if (2 * (m_used + 1) > m_slots.size())
+            Grow();
+        Slot& slot = m_slots[Place(key)];
+        if (slot.id != kNoId)
+            return slot.id;
+        slot = Slot{key, id};
+        ++m_used;
+        return id;
     }
     // Replaces every number n by renumber(n).
     template <typename Function>
@@ -79,9 +80,25 @@ private:
         uint32_t id;
     };
     size_t Home(uint32_t key) const { return (size_t{key} * 0x9E3779B97F4A7C15ull >> 32) & m_mask; }
+    // The slot that holds `key`, or the free one where it would go.
+    size_t Place(uint32_t key) const {
+        size_t at = Home(key);
+        while (m_slots[at].id != kNoId && m_slots[at].key != key)
+            at = (at + 1) & m_mask;
+        return at;
+    }
+    void Grow() {
+        std::vector<Slot> old(2 * m_slots.size(), Slot{0, kNoId});
+        old.swap(m_slots);
+        m_mask = m_slots.size() - 1;
+        for (const Slot& slot : old)
+            if (slot.id != kNoId)
+                m_slots[Place(slot.key)] = slot;
+    }
 
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
+    size_t m_used = 0;
 };
 
 // The graph with dense numbers: keys[id] ascending, the edges of id in

@@ -125,6 +125,26 @@ TEST(OviBigClosures, TwoRootsReachingOneFileEachAddOneAndKeepThemselvesOut) {
     EXPECT_EQ(tool.Use(kR2), 0u);
 }
 
+// Keys that only references name (files of the bigfile never mapped) may far
+// outnumber the mapped files: each still gets its place in the closure.
+TEST(OviBigClosures, ManyKeysThatOnlyReferencesNameAreAllInTheClosure) {
+    InspectTool tool;
+    constexpr uint32_t kUnmapped = 5000;
+    std::set<uint32_t> held{kR1};
+    std::vector<uint32_t> refs;
+    for (uint32_t n = 0; n < kUnmapped; ++n) {
+        refs.push_back(0x10000 + 3 * n);
+        held.insert(0x10000 + 3 * n);
+    }
+    tool.held_ = held;
+    tool.Map(kR1, refs);
+    tool.mmap_Roots[kR1] = 0;
+    tool._BuildClosures();
+    EXPECT_EQ(tool.mmap_Closures.at(kR1).size(), kUnmapped);
+    for (uint32_t key : refs)
+        ASSERT_EQ(tool.Use(key), 1u) << key;
+}
+
 // The passes look up closure keys through a flat index of the records: in
 // any order, every key gives the map's own record, and one the index does
 // not know (absent, or mapped after it was made) gives what mmap_Records[key]
