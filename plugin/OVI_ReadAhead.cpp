@@ -18,6 +18,9 @@ constexpr uint32_t kLengthSize = BIG_st_ContentHead::kLengthSize;
 // The first read takes the length word and, for most game files, the whole
 // content, as the table's own load does.
 constexpr uint32_t kHeadBytes = 4096;
+// How far past the writer the worker goes when it finds itself behind.
+constexpr uint64_t kFirstLead = 4;
+constexpr uint64_t kMaxLead = 256;
 
 // One content to read: the writer's slot and where its length word lies.
 struct Job {
@@ -45,6 +48,7 @@ struct OVI_ReadAhead::Impl {
     std::vector<Job> jobs;    // fixed once the worker runs
     std::vector<Item> items;  // job j's outcome in items[j % limits.ul_Items]
     std::unique_ptr<uint8_t[]> ring;
+    Ring* po_Keep = nullptr;  // where the ring goes back at the end
     uint64_t ull_Capacity = 0;
     PLT::Thread thread;
 
@@ -138,9 +142,19 @@ struct OVI_ReadAhead::Impl {
 
     void Work() {
         uint8_t head[kHeadBytes];
+        // Behind the writer, the worker would read each next content while
+        // the writer loads that same one itself: it goes that many jobs past
+        // the writer instead, further each time it falls behind again.
+        uint64_t lead = kFirstLead;
+        uint64_t skipTo = 0;
         for (uint64_t j = 0; j < jobs.size() && !b_Stop.load(); ++j) {
-            // A job the writer has passed is handed over unread.
-            const bool passed = j < ull_WriterJob.load();
+            const uint64_t writer = ull_WriterJob.load();
+            if (j < writer && j >= skipTo) {
+                skipTo = writer + lead;
+                lead = std::min(lead * 2, kMaxLead);
+            }
+            // A job the writer has passed, or is about to take, is handed over unread.
+            const bool passed = j < skipTo;
             uint32_t got = 0;
             const uint32_t length = passed ? 0 : ul_Length(jobs[j], head, &got);
             uint64_t offset = 0, room = 0;
@@ -207,7 +221,8 @@ void OVI_ReadAhead::Content::Release() {
     mull_Room = 0;
 }
 
-OVI_ReadAhead::OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_t>& files, Limits limits)
+OVI_ReadAhead::OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_t>& files, Limits limits,
+                             Ring* keep)
     : m_pImpl(std::make_unique<Impl>(source, limits)) {
     Impl& c = *m_pImpl;
     if (limits.ull_Bytes == 0 || limits.ul_Items == 0)
@@ -224,7 +239,11 @@ OVI_ReadAhead::OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_
         return;
     c.ull_Capacity = limits.ull_Bytes;
     c.items.resize(limits.ul_Items);
-    c.ring.reset(new (std::nothrow) uint8_t[c.ull_Capacity]);
+    if (keep != nullptr && keep->mull_Size == c.ull_Capacity)
+        c.ring = std::move(keep->mpu8_Data);
+    if (c.ring == nullptr)
+        c.ring.reset(new (std::nothrow) uint8_t[c.ull_Capacity]);
+    c.po_Keep = keep;
     if (c.ring == nullptr || !c.thread.Start("read-ahead", [&c] { c.Work(); })) {
         c.jobs.clear();
         return;
@@ -233,6 +252,11 @@ OVI_ReadAhead::OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_
 
 OVI_ReadAhead::~OVI_ReadAhead() {
     Stop();
+    Impl& c = *m_pImpl;
+    if (c.po_Keep != nullptr && c.ring != nullptr) {
+        c.po_Keep->mpu8_Data = std::move(c.ring);
+        c.po_Keep->mull_Size = c.ull_Capacity;
+    }
 }
 
 size_t OVI_ReadAhead::ul_GetJobCount() const {

@@ -76,11 +76,23 @@ public:
         uint64_t mull_Room = 0;  // ring bytes it holds, padding included
     };
 
+    // The ring's memory, kept by the caller from one object to the next: a
+    // fresh ring costs a page fault for every 4 KiB the worker first touches,
+    // on each output.
+    class Ring {
+    private:
+        friend class OVI_ReadAhead;
+        std::unique_ptr<uint8_t[]> mpu8_Data;
+        uint64_t mull_Size = 0;
+    };
+
     // `files[slot]` is the source index that the writer copies at `slot`
     // (BIG_cl_Fat::kNoFile for none). The places of the contents are resolved
     // here, on the calling thread; then the worker starts (when it cannot,
-    // nothing is read ahead).
-    OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_t>& files, Limits limits = Limits());
+    // nothing is read ahead). With `keep`, the ring is taken from it when it
+    // holds one of the bound's size, and left in it at the end.
+    OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_t>& files, Limits limits = Limits(),
+                  Ring* keep = nullptr);
     ~OVI_ReadAhead();
     OVI_ReadAhead(const OVI_ReadAhead&) = delete;
     OVI_ReadAhead& operator=(const OVI_ReadAhead&) = delete;

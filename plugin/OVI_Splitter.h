@@ -227,10 +227,16 @@ protected:
     // status; -1.
     int32_t _eDiscardOutput(const std::string& name, const std::string& buildPath, const std::string& work,
                             const std::string& reason);
+    // The source file of each of the first `count` keys of `keys`
+    // (BIG_cl_Fat::kNoFile for a key without one).
+    std::vector<uint32_t> _SourceFiles(const uint32_t* keys, uint32_t count) const;
     // Copies the first `count` keys of `keys` from the process-wide FAT into
-    // `fat`. False at the first file that cannot be copied, with the reason in
-    // `*reason` when it is known (empty for a write error of the table).
-    bool _CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count, std::string* reason = nullptr);
+    // `fat`; `files` are their source files (_SourceFiles), and `ahead` reads
+    // their contents ahead. False at the first file that cannot be copied,
+    // with the reason in `*reason` when it is known (empty for a write error
+    // of the table).
+    bool _CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, const std::vector<uint32_t>& files,
+                    OVI_ReadAhead& ahead, std::string* reason);
     // Copies source file `sourceIndex` into directory `dirIndex` of `fat`,
     // with its content from `ahead` when that was read ahead, else loaded
     // here. False when it cannot be created or stored, or when its content
@@ -309,6 +315,7 @@ protected:
     // Bounds of the contents read ahead while an output is written (0 bytes:
     // every content is loaded by the writing thread).
     OVI_ReadAhead::Limits mo_ReadAheadLimits;
+    OVI_ReadAhead::Ring mo_ReadAheadRing;  // kept from one output to the next
     // Smallest size word of a type-126 file seen in this session.
     uint32_t mul_SmallestReplacementSize = 0xFFFFFFFF;
 };

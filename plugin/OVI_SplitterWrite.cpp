@@ -12,6 +12,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -153,11 +154,21 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
         output.p_Keys[output.ul_Count++] = entry.first;
     }
 
+    // The contents are read on a second thread from here on, so that the
+    // first ones are ready when the copy starts; the reader stops (and is
+    // waited for) on every way out of this function.
+    const std::vector<uint32_t> files = _SourceFiles(output.p_Keys.get(), output.ul_Count);
+    std::optional<OVI_ReadAhead> ahead;
+    if (mpo_Fat != nullptr)
+        ahead.emplace(*mpo_Fat, files, mo_ReadAheadLimits, &mo_ReadAheadRing);
+
     std::string reason;
     std::string work;
     std::string buildPath;
     BIG_cl_Fat fat;
     auto fail = [&]() -> int32_t {
+        if (ahead)
+            ahead->Stop();
         if (fat.File().bIsOpen())
             fat.File().eClose();
         // The outputs before this one are finished first, so that what is
@@ -226,11 +237,13 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
 
     if (mab_SourceState.empty())
         mab_SourceState = StateOf(mpo_Fat);
-    if (!fat.LastEditStatus().bOk() || !_CopyFiles(fat, output.p_Keys.get(), output.ul_Count, &reason)) {
+    if (!fat.LastEditStatus().bOk() ||
+        (ahead && !_CopyFiles(fat, output.p_Keys.get(), files, *ahead, &reason))) {
         if (reason.empty())
             reason = "cannot write " + buildPath;
         return fail();
     }
+    ahead.reset();
     // A source rewritten during the run would give outputs of mixed
     // contents, even where each content matches its own table.
     if (StateOf(mpo_Fat) != mab_SourceState) {
@@ -331,27 +344,25 @@ int32_t OVI_Splitter::_eDiscardOutput(const std::string& name, const std::string
     return -1;
 }
 
-bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, uint32_t count, std::string* reason) {
-    std::string ignored;
-    if (reason == nullptr)
-        reason = &ignored;
+std::vector<uint32_t> OVI_Splitter::_SourceFiles(const uint32_t* keys, uint32_t count) const {
+    // 0 and 0xFFFFFFFF have no file: they would make the new table draw a key of its own.
+    std::vector<uint32_t> files(count, BIG_cl_Fat::kNoFile);
+    for (uint32_t n = 0; mpo_Fat != nullptr && keys != nullptr && n < count; ++n) {
+        if (keys[n] != 0 && keys[n] != BIG_cl_Fat::kNoKey)
+            files[n] = mpo_Fat->ul_GetFileIndex(keys[n], false);
+    }
+    return files;
+}
+
+bool OVI_Splitter::_CopyFiles(BIG_cl_Fat& fat, const uint32_t* keys, const std::vector<uint32_t>& files,
+                              OVI_ReadAhead& ahead, std::string* reason) {
     if (mpo_Fat == nullptr || keys == nullptr)
         return true;
     BIG_cl_Fat& source = *mpo_Fat;
+    const auto count = static_cast<uint32_t>(files.size());
     // Output directory of each source directory, made on first use.
     std::vector<uint16_t> dirOf(source.uw_GetDirCount(), BIG_cl_Fat::kNoDir);
     OVI_Progress progress("writing " + BaseName(fat.File().GetPath()), count);
-
-    // The source file of each key; 0 and 0xFFFFFFFF would make the new table
-    // draw a key of its own.
-    std::vector<uint32_t> files(count, BIG_cl_Fat::kNoFile);
-    for (uint32_t n = 0; n < count; ++n) {
-        if (keys[n] != 0 && keys[n] != BIG_cl_Fat::kNoKey)
-            files[n] = source.ul_GetFileIndex(keys[n], false);
-    }
-    // The contents are read on a second thread while this one saves; it
-    // stops (and is waited for) on every way out of this function.
-    OVI_ReadAhead ahead(source, files, mo_ReadAheadLimits);
 
     for (uint32_t n = 0; n < count; ++n) {
         progress.Update(n);

@@ -236,6 +236,54 @@ TEST_F(ReadAheadTest, AReadFaultOnTheWorkerHandsTheContentOverUnread) {
     EXPECT_GT(reports[0], 0u);
 }
 
+// The ring kept from one reader to the next still holds the bytes of the
+// one before: every content handed out must be its own, whatever the order
+// of the files and whether the bound lets the ring be taken again.
+TEST_F(ReadAheadTest, AKeptRingHandsOutOnlyTheContentsOfItsCurrentReader) {
+    BIG_cl_Fat& source = *tool.mpo_Fat;
+    // Only files whose content lies in the source's container: each slot is a job.
+    std::vector<uint32_t> files;
+    for (uint32_t key : SampleKeys()) {
+        const uint32_t index = source.ul_GetFileIndex(key, false);
+        BIG_st_ContentPlace place;
+        if (index != BIG_cl_Fat::kNoFile && source.bGetContentPlace(index, &place) && place.po_Fat == &source)
+            files.push_back(index);
+    }
+    std::vector<uint32_t> reversed(files.rbegin(), files.rend());
+    ORVEX::OVI_ReadAhead::Ring keep;
+    const struct {
+        const std::vector<uint32_t>* files;
+        ORVEX::OVI_ReadAhead::Limits limits;
+    } readers[] = {{&files, {16 * 1024, 64}},
+                   {&reversed, {16 * 1024, 64}},
+                   {&files, {}},
+                   {&reversed, {}},
+                   {&files, {16 * 1024, 64}}};
+    for (size_t r = 0; r < std::size(readers); ++r) {
+        SCOPED_TRACE(r);
+        const std::vector<uint32_t>& order = *readers[r].files;
+        ORVEX::OVI_ReadAhead ahead(source, order, readers[r].limits, &keep);
+        ASSERT_EQ(ahead.ul_GetJobCount(), order.size());
+        ASSERT_GT(order.size(), 30u);
+        size_t read = 0;
+        for (uint32_t slot = 0; slot < order.size(); ++slot) {
+            // Waits, unlike the writer, so that every content is read ahead.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (ahead.ul_GetHandedOver() <= slot && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
+            if (!content.bRead())
+                continue;
+            ++read;
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.pu8_GetData()), content.ul_GetSize()),
+                      ContentOf(source, order[slot]))
+                << slot;
+        }
+        // Only contents larger than the ring are left to the writer.
+        EXPECT_GT(read, order.size() / 2);
+    }
+}
+
 // A file whose length word is corrupt is left to the writer, which reports
 // it; the report asks for an interrupt, which stops the output at the next
 // file, with the worker reading ahead.
