@@ -142,6 +142,11 @@ public:
     virtual void SaveFile(uint32_t index, const void* buffer, uint32_t size);
     // Stores a link file: the count 4 and the four values.
     virtual void SaveLinkFile(uint32_t index, uint32_t v0, uint32_t v1, uint32_t v2, uint32_t v3);
+    // SaveFile of a content whose stored form the caller holds: `stored` is
+    // the length word (`size`) followed by the `size` bytes, and `crc` is
+    // BIG_ul_Crc32 of those bytes. A copier that reads whole stored contents
+    // saves the staging copy and the checksum pass of SaveFile.
+    void SaveStoredFile(uint32_t index, const uint8_t* stored, uint32_t size, uint32_t crc);
 
     // ---- container --------------------------------------------------------------
     BIG::FileEd& File() { return *m_pFile; }
@@ -310,6 +315,7 @@ public:
     BIG::Status eCreateDir(const char* name, uint16_t parent, uint16_t* index);
     BIG::Status eDeleteFile(uint32_t index);
     BIG::Status eSaveFile(uint32_t index, const void* buffer, uint32_t size);
+    BIG::Status eSaveStoredFile(uint32_t index, const uint8_t* stored, uint32_t size, uint32_t crc);
     BIG::Status eIncreaseFatSize(uint32_t newFileCount, uint16_t newDirCount);
     BIG::Status eClean();
     BIG::Status eWriteFileEntry(uint32_t index);
@@ -473,6 +479,10 @@ protected:
     // The stored form of the content being saved; kept up to kKeptStoredImage bytes.
     static constexpr size_t kKeptStoredImage = size_t{4} << 20;
     std::vector<uint8_t> m_storedImage;
+    // eSaveFile and eSaveStoredFile: `stored` null stages `buffer`; `crc`
+    // null computes the checksum once the arguments are checked.
+    BIG::Status _eSaveContent(uint32_t index, const void* buffer, uint32_t size, const uint8_t* stored,
+                              const uint32_t* crc);
     std::vector<uint32_t> m_saveRefs;
 
     BIG_cl_KeyHolder m_keyHolder;

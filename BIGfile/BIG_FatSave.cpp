@@ -27,7 +27,22 @@ void BIG_cl_Fat::SaveFile(uint32_t index, const void* buffer, uint32_t size) {
     Raise(eSaveFile(index, buffer, size));
 }
 
+void BIG_cl_Fat::SaveStoredFile(uint32_t index, const uint8_t* stored, uint32_t size, uint32_t crc) {
+    Raise(eSaveStoredFile(index, stored, size, crc));
+}
+
 BIG::Status BIG_cl_Fat::eSaveFile(uint32_t index, const void* buffer, uint32_t size) {
+    return _eSaveContent(index, buffer, size, nullptr, nullptr);
+}
+
+BIG::Status BIG_cl_Fat::eSaveStoredFile(uint32_t index, const uint8_t* stored, uint32_t size, uint32_t crc) {
+    if (stored == nullptr || BIG::Endian::Get32(stored) != size)
+        return BIG::Status::InvalidArgument("the stored form does not hold the content's length");
+    return _eSaveContent(index, stored + 4, size, stored, &crc);
+}
+
+BIG::Status BIG_cl_Fat::_eSaveContent(uint32_t index, const void* buffer, uint32_t size,
+                                      const uint8_t* stored, const uint32_t* knownCrc) {
     // The indexation thread reads the entries and contents this edit changes.
     BIG_cl_ReferenceManagerPause pause(*this, false);
     if (index >= mul_FileCount || mast_File[index].ul_Key == 0) {
@@ -37,7 +52,7 @@ BIG::Status BIG_cl_Fat::eSaveFile(uint32_t index, const void* buffer, uint32_t s
     if (buffer == nullptr && size != 0)
         return BIG::Status::InvalidArgument("no content");
     BIG_st_FileEntry& e = mast_File[index];
-    const uint32_t crc = BIG_ul_Crc32(buffer, size);
+    const uint32_t crc = knownCrc != nullptr ? *knownCrc : BIG_ul_Crc32(buffer, size);
     // Unchanged only when there is stored content to compare with: a new entry's
     // checksum is 0, which is also the checksum of an empty content.
     if (crc == e.ul_Checksum && bIsFilePositionValid(index))
@@ -142,17 +157,21 @@ BIG::Status BIG_cl_Fat::eSaveFile(uint32_t index, const void* buffer, uint32_t s
     size_t written = 0;
     {
         PLT::ScopedLock<PLT::CriticalSection> lock(m_lock);
-        // The stored form, length word first, in a buffer kept from save to
-        // save: a split saves tens of thousands of contents, and a fresh
-        // zeroed buffer for each cost an allocation and a pass over the bytes.
+        // The stored form, length word first, unless the caller holds it: in
+        // a buffer kept from save to save, since a split saves tens of
+        // thousands of contents, and a fresh zeroed buffer for each cost an
+        // allocation and a pass over the bytes.
         const size_t storedSize = static_cast<size_t>(size) + 4;
-        if (m_storedImage.size() < storedSize)
-            m_storedImage.resize(storedSize);
-        BIG::Endian::Put32(m_storedImage.data(), size);
-        if (size != 0)
-            std::memcpy(m_storedImage.data() + 4, buffer, size);
+        if (stored == nullptr) {
+            if (m_storedImage.size() < storedSize)
+                m_storedImage.resize(storedSize);
+            BIG::Endian::Put32(m_storedImage.data(), size);
+            if (size != 0)
+                std::memcpy(m_storedImage.data() + 4, buffer, size);
+            stored = m_storedImage.data();
+        }
         for (; written < places.size() && status.bOk(); ++written)
-            status = eWriteAt(at(places[written]), m_storedImage.data(), static_cast<uint32_t>(storedSize));
+            status = eWriteAt(at(places[written]), stored, static_cast<uint32_t>(storedSize));
         if (m_storedImage.size() > kKeptStoredImage)
             std::vector<uint8_t>().swap(m_storedImage);
     }

@@ -8,6 +8,8 @@
 
 #include "BIGfile/AsynchronousIO/BIG_AsynchronousIOManager.h"
 #include "BIGfile/BIG_ContentHead.h"
+#include "BIGfile/BIG_Crc32.h"
+#include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Fat.h"
 #include "platform/Thread.h"
 
@@ -38,6 +40,7 @@ struct OVI_ReadAhead::Impl {
         uint64_t ull_Offset = 0;
         uint64_t ull_Room = 0;  // ring bytes it holds, padding included
         uint32_t ul_Size = 0;
+        uint32_t ul_Crc = 0;  // of the content's bytes, computed here for the writer's save
         bool b_Read = false;
     };
 
@@ -135,7 +138,8 @@ struct OVI_ReadAhead::Impl {
         if (*got < kLengthSize || !BIG_st_ContentHead::bDecodeLength(head, *got, &length))
             return 0;
         // What the table's load would refuse (and report) is left to it.
-        if (uint64_t{kLengthSize} + length > job.ull_Available || length > ull_Capacity)
+        if (uint64_t{kLengthSize} + length > job.ull_Available ||
+            uint64_t{kLengthSize} + length > ull_Capacity)
             return 0;
         return length;
     }
@@ -160,7 +164,9 @@ struct OVI_ReadAhead::Impl {
             uint64_t offset = 0, room = 0;
             bool reserved = false;
             SleepUntil([&] {
-                return reserved || (reserved = bReserve(j, length, &offset, &room)) || b_Stop.load();
+                return reserved ||
+                       (reserved = bReserve(j, length == 0 ? 0 : kLengthSize + length, &offset, &room)) ||
+                       b_Stop.load();
             });
             if (!reserved)
                 break;
@@ -168,7 +174,10 @@ struct OVI_ReadAhead::Impl {
             item.ull_Offset = offset;
             item.ull_Room = room;
             if (length != 0) {
+                // The stored form, length word first, which the writer saves as it is.
                 uint8_t* to = ring.get() + offset;
+                BIG::Endian::Put32(to, length);
+                to += kLengthSize;
                 const uint32_t first = std::min(length, got - kLengthSize);
                 std::memcpy(to, head + kLengthSize, first);
                 const uint32_t rest = length - first;
@@ -176,6 +185,9 @@ struct OVI_ReadAhead::Impl {
                     rest == 0 || source.ul_ReadQuietly(jobs[j].o_Head, uint64_t{kLengthSize} + first,
                                                        to + first, rest) == rest;
                 item.ul_Size = length;
+                // The checksum pass is the writer's second largest cost per byte after the copy.
+                if (item.b_Read)
+                    item.ul_Crc = BIG_ul_Crc32(to, length);
             }
             items[j % limits.ul_Items] = item;
             ull_HeadShown.store(ull_Head);
@@ -188,6 +200,7 @@ OVI_ReadAhead::Content::Content(Content&& other) noexcept
     : mpo_Owner(other.mpo_Owner),
       mpu8_Data(other.mpu8_Data),
       mul_Size(other.mul_Size),
+      mul_Crc(other.mul_Crc),
       mull_Room(other.mull_Room) {
     other.mpo_Owner = nullptr;
     other.mpu8_Data = nullptr;
@@ -199,6 +212,7 @@ OVI_ReadAhead::Content& OVI_ReadAhead::Content::operator=(Content&& other) noexc
         mpo_Owner = other.mpo_Owner;
         mpu8_Data = other.mpu8_Data;
         mul_Size = other.mul_Size;
+        mul_Crc = other.mul_Crc;
         mull_Room = other.mull_Room;
         other.mpo_Owner = nullptr;
         other.mpu8_Data = nullptr;
@@ -303,8 +317,9 @@ OVI_ReadAhead::Content OVI_ReadAhead::Take(uint32_t slot) {
         return content;
     }
     content.mpo_Owner = &c;
-    content.mpu8_Data = c.ring.get() + item.ull_Offset;
+    content.mpu8_Data = c.ring.get() + item.ull_Offset + kLengthSize;
     content.mul_Size = item.ul_Size;
+    content.mul_Crc = item.ul_Crc;
     content.mull_Room = item.ull_Room;
     ++c.ul_Out;
     return content;

@@ -65,6 +65,10 @@ public:
         bool bRead() const { return mpu8_Data != nullptr; }
         const uint8_t* pu8_GetData() const { return mpu8_Data; }
         uint32_t ul_GetSize() const { return mul_Size; }
+        // The stored form: the length word, then the data.
+        const uint8_t* pu8_GetStored() const { return mpu8_Data != nullptr ? mpu8_Data - 4 : nullptr; }
+        // BIG_ul_Crc32 of the data.
+        uint32_t ul_GetCrc() const { return mul_Crc; }
 
     private:
         friend class OVI_ReadAhead;
@@ -73,6 +77,7 @@ public:
         Impl* mpo_Owner = nullptr;
         const uint8_t* mpu8_Data = nullptr;
         uint32_t mul_Size = 0;
+        uint32_t mul_Crc = 0;
         uint64_t mull_Room = 0;  // ring bytes it holds, padding included
     };
 

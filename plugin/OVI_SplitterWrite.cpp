@@ -435,6 +435,10 @@ bool OVI_Splitter::_CopyFile(uint32_t sourceIndex, BIG_cl_Fat& fat, uint16_t dir
     if (replaced) {
         fat.SaveFile(index, mo_Replacement.p_Data.get(), mo_Replacement.ul_Size);
         saved = mo_Replacement.ul_Size;
+    } else if (ahead.bRead()) {
+        fat.SaveStoredFile(index, ahead.pu8_GetStored(), size, ahead.ul_GetCrc());
+        saved = size;
+        copied = true;
     } else if (data != nullptr && size != 0) {
         fat.SaveFile(index, data, size);
         saved = size;

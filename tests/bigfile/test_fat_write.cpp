@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "BIGfile/BIG_Crc32.h"
+#include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_FBuff.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FatHeader.h"
@@ -135,6 +137,42 @@ TEST_F(FatWrite, GrownContentMovesToTheEndShrunkStaysInPlace) {
     Reopen(again);
     EXPECT_EQ(Content(again, again.ul_GetFileIndex(0x10)), "0123456789abcdef");
     EXPECT_EQ(Content(again, again.ul_GetFileIndex(0x11)), "after");
+    again.File().eClose();
+}
+
+// A copier that holds the stored form (length word, then the bytes) and the
+// checksum saves it as it is: the same placement, entry and bytes as SaveFile
+// gives, in place or moved to the end; a form whose length word is not the
+// size is refused without touching the file.
+TEST_F(FatWrite, AStoredFormSavesAsSaveFileDoes) {
+    Make(8, 4);
+    auto stored = [](const std::string& content) {
+        std::vector<uint8_t> form(content.size() + 4);
+        BIG::Endian::Put32(form.data(), static_cast<uint32_t>(content.size()));
+        std::memcpy(form.data() + 4, content.data(), content.size());
+        return form;
+    };
+    const uint32_t plain = Add("plain.ini", 0x10, "");
+    const uint32_t viaForm = Add("form.ini", 0x11, "");
+    for (const std::string content : {"0123456789", "0123", "0123456789abcdef", "0123456789abcdef"}) {
+        SCOPED_TRACE(content);
+        m_fat.SaveFile(plain, content.data(), static_cast<uint32_t>(content.size()));
+        const std::vector<uint8_t> form = stored(content);
+        const uint32_t crc = BIG_ul_Crc32(content.data(), content.size());
+        ASSERT_TRUE(m_fat.eSaveStoredFile(viaForm, form.data(), static_cast<uint32_t>(content.size()), crc).bOk());
+        EXPECT_EQ(m_fat.FileEntry(viaForm).ul_Checksum, m_fat.FileEntry(plain).ul_Checksum);
+        EXPECT_EQ(m_fat.FileEntry(viaForm).ul_Checksum, crc);
+        EXPECT_EQ(Content(m_fat, viaForm), content);
+    }
+    const BIG_st_FileEntry before = m_fat.FileEntry(viaForm);
+    std::vector<uint8_t> wrong = stored("abc");
+    BIG::Endian::Put32(wrong.data(), 2);
+    EXPECT_FALSE(m_fat.eSaveStoredFile(viaForm, wrong.data(), 3, BIG_ul_Crc32("abc", 3)).bOk());
+    EXPECT_EQ(m_fat.FileEntry(viaForm).ul_Pos, before.ul_Pos);
+    EXPECT_EQ(m_fat.FileEntry(viaForm).ul_Checksum, before.ul_Checksum);
+    BIG_cl_Fat again;
+    Reopen(again);
+    EXPECT_EQ(Content(again, again.ul_GetFileIndex(0x11)), "0123456789abcdef");
     again.File().eClose();
 }
 
