@@ -159,7 +159,8 @@ TEST_F(FatWrite, AStoredFormSavesAsSaveFileDoes) {
         m_fat.SaveFile(plain, content.data(), static_cast<uint32_t>(content.size()));
         const std::vector<uint8_t> form = stored(content);
         const uint32_t crc = BIG_ul_Crc32(content.data(), content.size());
-        ASSERT_TRUE(m_fat.eSaveStoredFile(viaForm, form.data(), static_cast<uint32_t>(content.size()), crc).bOk());
+        ASSERT_TRUE(
+            m_fat.eSaveStoredFile(viaForm, form.data(), static_cast<uint32_t>(content.size()), crc).bOk());
         EXPECT_EQ(m_fat.FileEntry(viaForm).ul_Checksum, m_fat.FileEntry(plain).ul_Checksum);
         EXPECT_EQ(m_fat.FileEntry(viaForm).ul_Checksum, crc);
         EXPECT_EQ(Content(m_fat, viaForm), content);
