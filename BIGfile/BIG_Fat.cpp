@@ -100,13 +100,27 @@ void BIG_cl_Fat::ClearTables() {
     m_keyHolder.SetFileCount(0);
 }
 
-void BIG_cl_Fat::ResizeFileTable(uint32_t count) {
+void BIG_cl_Fat::ResizeFileTable(uint32_t count, FileTablePrep prep) {
     // The indexes read the array in place: they are rebuilt by the caller.
     m_keyIndex.Free();
     m_dataIndex.Free();
-    mast_File.resize(count, BIG_st_FileEntry::Zeroed());
+    switch (prep) {
+        case FileTablePrep::eFill:
+            mast_File.resize(count, BIG_st_FileEntry::Zeroed());
+            break;
+        case FileTablePrep::eReserve:
+            // A reader that overwrites every entry need not zero-fill them first.
+            if (mast_File.size() > count)
+                mast_File.resize(count);
+            mast_File.reserve(count);
+            break;
+        case FileTablePrep::eNone:
+            mast_File.clear();
+            mast_File.shrink_to_fit();
+            break;
+    }
     mul_FileCount = count;
-    m_keyHolder.SetFileCount(count);
+    m_keyHolder.SetFileCount(prep == FileTablePrep::eNone ? 0 : count);
     if (mul_FirstFreeFile >= count)
         mul_FirstFreeFile = 0;
 }

@@ -90,6 +90,13 @@ struct BIG_st_ContentPlace {
     BIG_POS oKeys() const { return BIG_POS::FromValue(o_Head.ul_GetValue() + 1); }
 };
 
+// A used file entry picked by BIG_cl_Fat::bListFilesOfType.
+struct BIG_st_ListedFile {
+    uint32_t ul_Index = 0;
+    uint32_t ul_Key = 0;
+    std::string s_Name;  // as GetFileName gives it: name, ".", extension
+};
+
 // Change observers (warn callbacks): user data, directory, file, key, event.
 using BIG_tdpfn_WarnCallback = void (*)(void* user, uint16_t dir, uint32_t file, uint32_t key,
                                         uint32_t event);
@@ -162,6 +169,14 @@ public:
     // be read or its counts do not fit the container (nothing applied), or when
     // its alignment shift is unusable (applied with the previous alignment).
     bool ReadFatHeader(uint8_t* outReduced = nullptr, BIG::File* container = nullptr);
+    // For a caller that only wants a few entries and then closes the bigfile:
+    // reads the header and both tables of the open, read-only container with
+    // every check, report and warning of ReadFat, in the same order, but keeps
+    // no file table, index or loose-file list. `*out` receives the used
+    // entries (non-zero key) of type `type`, in index order. The tables are
+    // left empty whatever the outcome; the header fields stay applied. False
+    // exactly when ReadFat would be, and for a writable container.
+    bool bListFilesOfType(uint8_t type, std::vector<BIG_st_ListedFile>* out);
 
     uint32_t ul_GetFileIndex(uint32_t key, bool reportMissing = true) const;
     // The file whose data-in-memory handle is `handle`, or kNoFile.
@@ -390,14 +405,22 @@ protected:
     // `next`, or the first entry after it in its chain that is written to disk.
     uint32_t ul_NextPersisted(uint32_t next) const;
     void ClearTables();
-    void ResizeFileTable(uint32_t count);
+    // How a file table whose size changes is left: zero-filled; kept up to the
+    // new count with room reserved, for a reader that appends the rest; or
+    // emptied, for a listing that keeps no table (key holder not sized).
+    enum class FileTablePrep { eFill, eReserve, eNone };
+    void ResizeFileTable(uint32_t count, FileTablePrep prep = FileTablePrep::eFill);
     void ResizeDirTable(uint16_t count);
     void RebuildIndexes();
     void ScanLooseKeyFiles();
     // Checks the counts against the container before anything is allocated.
     bool bCountsFit(BIG::File& file, uint32_t fileCount, uint16_t dirCount, bool reduced) const;
-    bool bReadFileTable(bool clearData);
-    bool bReadReducedTable(bool clearData);
+    bool bReadFatHeader(uint8_t* outReduced, BIG::File* container, FileTablePrep prep);
+    // ReadFat, or bListFilesOfType when `listed` is given.
+    bool bReadTables(bool clearData, uint8_t listType, std::vector<BIG_st_ListedFile>* listed);
+    bool bReadFileTable(bool clearData, uint8_t listType, std::vector<BIG_st_ListedFile>* listed);
+    bool bReadReducedTable(bool clearData, uint8_t listType, std::vector<BIG_st_ListedFile>* listed);
+    static std::string FileNameOf(const BIG_st_FileEntry& e);
     bool bReadDirTable();
     void RepairTempDir();
     uint32_t ul_FindFreeFile();

@@ -65,7 +65,10 @@ uint16_t BIG_cl_Fat::uw_CountUsedDirs() const {
 std::string BIG_cl_Fat::GetFileName(uint32_t index) const {
     if (index >= mul_FileCount)
         return std::string();
-    const BIG_st_FileEntry& e = mast_File[index];
+    return FileNameOf(mast_File[index]);
+}
+
+std::string BIG_cl_Fat::FileNameOf(const BIG_st_FileEntry& e) {
     std::string name(e.sz_Name, strnlen(e.sz_Name, BIG_st_FileEntry::kNameSize));
     name += '.';
     name += BIG_Extensions::sz_Get(e.uc_Type < BIG_Extensions::kCount ? e.uc_Type : 0);

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "BIGfile/BIG_Endian.h"
 #include "BIGfile/BIG_Fat.h"
 #include "BIGfile/BIG_FatHeader.h"
 #include "BIGfile/BIG_ReducedFileEntry.h"
@@ -26,7 +27,26 @@ constexpr const char* kClientStream = "P4Client.stream";
 // lies beyond every container and so reads as an invalid position.
 constexpr uint32_t kUnreachablePos = 0xFFFFFFFE;
 
+// The in-memory form of a stored position: alignment units become 8-byte
+// units; a copy-list or package position is an index and stays. `*far` is set
+// for a position that no 8-byte position can hold.
+uint32_t ul_PosInMemory(uint32_t pos, uint8_t storageFlags, uint8_t shift, bool* far) {
+    *far = false;
+    if ((storageFlags & (BIG_st_FileEntry::kStorageCopyList | BIG_st_FileEntry::kStoragePackage)) != 0 ||
+        pos == BIG_st_FileEntry::kNone)
+        return pos;
+    const uint64_t bytes = static_cast<uint64_t>(pos) << shift;
+    if (bytes >= BIG_POS::kByteLimit) {
+        *far = true;
+        return kUnreachablePos;
+    }
+    return static_cast<uint32_t>(bytes >> 3);
+}
+
 }  // namespace
+
+using BIG::Endian::Get32;
+using BIG::Endian::Get8;
 
 bool BIG_cl_Fat::bCountsFit(BIG::File& file, uint32_t fileCount, uint16_t dirCount, bool reduced) const {
     if (!file.bIsOpen())
@@ -50,6 +70,10 @@ bool BIG_cl_Fat::bCountsFit(BIG::File& file, uint32_t fileCount, uint16_t dirCou
 }
 
 bool BIG_cl_Fat::ReadFatHeader(uint8_t* outReduced, BIG::File* container) {
+    return bReadFatHeader(outReduced, container, FileTablePrep::eFill);
+}
+
+bool BIG_cl_Fat::bReadFatHeader(uint8_t* outReduced, BIG::File* container, FileTablePrep prep) {
     BIG::File& file = container != nullptr ? *container : *m_pFile;
     uint8_t raw[BIG_st_FatHeader::kEncodedSize] = {};
     BIG_st_FatHeader header;
@@ -84,8 +108,8 @@ bool BIG_cl_Fat::ReadFatHeader(uint8_t* outReduced, BIG::File* container) {
     }
 
     if (header.ul_FileCount != mul_FileCount || mast_File.size() != header.ul_FileCount)
-        ResizeFileTable(header.ul_FileCount);
-    m_keyHolder.SetFileCount(header.ul_FileCount);
+        ResizeFileTable(header.ul_FileCount, prep);
+    m_keyHolder.SetFileCount(prep == FileTablePrep::eNone ? 0 : header.ul_FileCount);
     const uint64_t start = file.oGetFileContentStart().ull_GetByteOffset();
     mo_FatPos = BIG_POS(ull_AlignUp(start + kHeaderSize));
 
@@ -132,7 +156,26 @@ bool BIG_cl_Fat::ReadFatHeader(uint8_t* outReduced, BIG::File* container) {
 }
 
 bool BIG_cl_Fat::ReadFat(bool clearData) {
-    if (!ReadFatHeader()) {
+    return bReadTables(clearData, 0, nullptr);
+}
+
+bool BIG_cl_Fat::bListFilesOfType(uint8_t type, std::vector<BIG_st_ListedFile>* out) {
+    out->clear();
+    // The listing leaves no table behind, so it must not repair anything on disk.
+    if (m_pFile->bIsOpen() && !m_pFile->bIsReadOnly()) {
+        ERR_X_Raise("Assert", "bListFilesOfType: the bigfile must be opened read-only");
+        return false;
+    }
+    const bool ok = bReadTables(false, type, out);
+    ClearTables();
+    if (!ok)
+        out->clear();
+    return ok;
+}
+
+bool BIG_cl_Fat::bReadTables(bool clearData, uint8_t listType, std::vector<BIG_st_ListedFile>* listed) {
+    if (!bReadFatHeader(nullptr, nullptr,
+                        listed != nullptr ? FileTablePrep::eNone : FileTablePrep::eReserve)) {
         ClearTables();
         return false;
     }
@@ -140,11 +183,14 @@ bool BIG_cl_Fat::ReadFat(bool clearData) {
     m_pFile->SetMergeThreshold(kFileIoGranularity);
 
     if (mb_Reduced) {
+        // The reduced table sets a few fields of each entry; the others stay as a resize leaves them.
+        if (listed == nullptr && mast_File.size() != mul_FileCount)
+            mast_File.resize(mul_FileCount, BIG_st_FileEntry::Zeroed());
         if (!m_pFile->bIsReadOnly()) {
             ERR_X_Raise("Assert", "Unable to read reduced FAT in read/write mode");
             return false;
         }
-        return bReadReducedTable(clearData);
+        return bReadReducedTable(clearData, listType, listed);
     }
 
     if (muw_DirCount == 0) {
@@ -154,8 +200,11 @@ bool BIG_cl_Fat::ReadFat(bool clearData) {
         return false;
     }
     maul_LastFileOfDir.clear();
-    if (!bReadFileTable(clearData) || !bReadDirTable())
+    if (!bReadFileTable(clearData, listType, listed) || !bReadDirTable())
         return false;
+    // A listing keeps no file table: nothing below may walk one.
+    if (listed != nullptr)
+        mul_FileCount = 0;
     if (!mast_Dir[kRootDir].bIsUsed()) {
         ERR_X_RaisePrintf("Assert", "Corrupt bigfile %s: its root directory is missing.",
                           m_pFile->GetPath().c_str());
@@ -183,6 +232,8 @@ bool BIG_cl_Fat::ReadFat(bool clearData) {
 
     // Repairing may create a directory and so grow the tables: indexes come after.
     RepairTempDir();
+    if (listed != nullptr)
+        return true;
     RebuildIndexes();
     ScanLooseKeyFiles();
     return true;
@@ -217,7 +268,7 @@ uint16_t BIG_cl_Fat::uw_FindDirectoryLoop() const {
     return kNoDir;
 }
 
-bool BIG_cl_Fat::bReadFileTable(bool clearData) {
+bool BIG_cl_Fat::bReadFileTable(bool clearData, uint8_t listType, std::vector<BIG_st_ListedFile>* listed) {
     const uint32_t count = mul_FileCount;
     // Filled by each read before it is decoded: not zeroed first.
     const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(
@@ -227,22 +278,35 @@ bool BIG_cl_Fat::bReadFileTable(bool clearData) {
 
     auto decode = [&](uint32_t first, uint32_t n) {
         for (uint32_t i = 0; i < n; ++i) {
-            BIG_st_FileEntry& e = mast_File[first + i];
-            BIG_st_FileEntry::bDecode(chunk.get() + static_cast<size_t>(i) * kFileEntrySize, kFileEntrySize,
-                                      &e);
+            const uint8_t* raw = chunk.get() + static_cast<size_t>(i) * kFileEntrySize;
+            bool far = false;
+            if (listed != nullptr) {
+                // Only what the listing and the position warning need is looked at.
+                ul_PosInMemory(Get32(raw + BIG_st_FileEntry::kOffPos),
+                               Get8(raw + BIG_st_FileEntry::kOffStorageFlags), shift, &far);
+                unreachable += far ? 1 : 0;
+                if (Get8(raw + BIG_st_FileEntry::kOffType) != listType ||
+                    Get32(raw + BIG_st_FileEntry::kOffKey) == 0)
+                    continue;
+                BIG_st_FileEntry e;
+                BIG_st_FileEntry::bDecode(raw, kFileEntrySize, &e);
+                listed->push_back(BIG_st_ListedFile{first + i, e.ul_Key, FileNameOf(e)});
+                continue;
+            }
+            BIG_st_FileEntry e;
+            BIG_st_FileEntry::bDecode(raw, kFileEntrySize, &e);
             // The loose-file bit belongs to this process; the scan sets it again.
             e.uc_StorageFlags &= static_cast<uint8_t>(~BIG_st_FileEntry::kStorageLooseKey);
             if (clearData)
                 e.ul_DataInMemory = 0;
-            if (e.bHasOrdinaryPos() && e.ul_Pos != BIG_st_FileEntry::kNone) {
-                const uint64_t bytes = static_cast<uint64_t>(e.ul_Pos) << shift;
-                if (bytes >= BIG_POS::kByteLimit) {
-                    e.ul_Pos = kUnreachablePos;
-                    ++unreachable;
-                } else {
-                    e.ul_Pos = static_cast<uint32_t>(bytes >> 3);
-                }
-            }
+            e.ul_Pos = ul_PosInMemory(e.ul_Pos, e.uc_StorageFlags, shift, &far);
+            unreachable += far ? 1 : 0;
+            // Entries past the table's old size are appended into the room reserved for them.
+            const uint32_t index = first + i;
+            if (index < mast_File.size())
+                mast_File[index] = e;
+            else
+                mast_File.push_back(e);
         }
     };
 
@@ -266,13 +330,16 @@ bool BIG_cl_Fat::bReadFileTable(bool clearData) {
                 decode(done, rest);
         }
     }
+    // What a failed read did not reach stays as a resize leaves it.
+    if (listed == nullptr && mast_File.size() < count)
+        mast_File.resize(count, BIG_st_FileEntry::Zeroed());
     if (unreachable != 0)
         ERR_LogPrintf(ERR_Level_Warning, ERR_Cat_Others, "%s: %u file positions lie beyond any bigfile.\n",
                       m_pFile->GetPath().c_str(), unreachable);
     return ok;
 }
 
-bool BIG_cl_Fat::bReadReducedTable(bool clearData) {
+bool BIG_cl_Fat::bReadReducedTable(bool clearData, uint8_t listType, std::vector<BIG_st_ListedFile>* listed) {
     constexpr size_t kSize = BIG_st_ReducedFileEntry::kEncodedSize;
     const uint8_t shift = uc_Shift();
     std::vector<uint8_t> raw(static_cast<size_t>(mul_FileCount) *
@@ -286,14 +353,18 @@ bool BIG_cl_Fat::bReadReducedTable(bool clearData) {
     for (uint32_t i = 0; i < mul_FileCount; ++i) {
         BIG_st_ReducedFileEntry r;
         BIG_st_ReducedFileEntry::bDecode(raw.data() + static_cast<size_t>(i) * kSize, kSize, &r);
-        BIG_st_FileEntry& e = mast_File[i];
-        e.ul_Pos = r.ul_Pos;
-        if ((r.uc_StorageFlags & (BIG_st_FileEntry::kStorageCopyList | BIG_st_FileEntry::kStoragePackage)) ==
-                0 &&
-            r.ul_Pos != BIG_st_FileEntry::kNone) {
-            const uint64_t bytes = static_cast<uint64_t>(r.ul_Pos) << shift;
-            e.ul_Pos = bytes >= BIG_POS::kByteLimit ? kUnreachablePos : static_cast<uint32_t>(bytes >> 3);
+        if (listed != nullptr) {
+            // A reduced entry has no name: the listing gives what a new table holds.
+            if (r.uc_Type == listType && r.ul_Key != 0) {
+                BIG_st_FileEntry e = BIG_st_FileEntry::Zeroed();
+                e.uc_Type = r.uc_Type;
+                listed->push_back(BIG_st_ListedFile{i, r.ul_Key, FileNameOf(e)});
+            }
+            continue;
         }
+        BIG_st_FileEntry& e = mast_File[i];
+        bool far = false;
+        e.ul_Pos = ul_PosInMemory(r.ul_Pos, r.uc_StorageFlags, shift, &far);
         e.ul_Key = r.ul_Key;
         e.uc_Type = r.uc_Type;
         e.uc_StorageFlags = r.uc_StorageFlags & static_cast<uint8_t>(~BIG_st_FileEntry::kStorageLooseKey);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <ostream>
 #include <unordered_map>
 
@@ -226,7 +227,12 @@ bool bDiagnoseBigfile(const std::string& path, std::string* error, OpenFailure* 
     return true;
 }
 
-std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* error, OpenFailure* failure) {
+namespace {
+
+// Opens the container of `path` once the diagnosis passed, and lets `read`
+// read its tables; the reader's own words explain a failure.
+std::unique_ptr<BIG_cl_Fat> OpenAndRead(const std::string& path, std::string* error, OpenFailure* failure,
+                                        const std::function<bool(BIG_cl_Fat&)>& read) {
     OpenFailure kind = OpenFailure::eNone;
     if (failure == nullptr)
         failure = &kind;
@@ -249,7 +255,7 @@ std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* er
         *failure = OpenFailure::eTablesUnreadable;
         return nullptr;
     }
-    if (!fat->ReadFat(true)) {
+    if (!read(*fat)) {
         *error =
             "the tables cannot be read" + (reason.Reason().empty() ? std::string() : ": " + reason.Reason());
         *failure = OpenFailure::eTablesUnreadable;
@@ -257,6 +263,23 @@ std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* er
         return nullptr;
     }
     return fat;
+}
+
+}  // namespace
+
+std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* error, OpenFailure* failure) {
+    return OpenAndRead(path, error, failure, [](BIG_cl_Fat& fat) { return fat.ReadFat(true); });
+}
+
+bool bListBigfileFiles(const std::string& path, uint8_t type, std::vector<BIG_st_ListedFile>* out,
+                       std::string* error, OpenFailure* failure) {
+    out->clear();
+    std::unique_ptr<BIG_cl_Fat> fat =
+        OpenAndRead(path, error, failure, [&](BIG_cl_Fat& f) { return f.bListFilesOfType(type, out); });
+    if (!fat)
+        return false;
+    fat->File().eClose();
+    return true;
 }
 
 std::string EscapeText(const std::string& text) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 class BIG_cl_Fat;
+struct BIG_st_ListedFile;
 
 namespace HOST::Tools {
 
@@ -36,6 +37,12 @@ bool bDiagnoseBigfile(const std::string& path, std::string* error, OpenFailure* 
 // are unreadable; `failure` (when given) tells which.
 std::unique_ptr<BIG_cl_Fat> OpenBigfile(const std::string& path, std::string* error,
                                         OpenFailure* failure = nullptr);
+
+// The used file entries of type `type` of `path`, for a caller that needs
+// nothing else of the bigfile: the same checks, the same failures and the
+// same sentences as OpenBigfile, without building the table it would keep.
+bool bListBigfileFiles(const std::string& path, uint8_t type, std::vector<BIG_st_ListedFile>* out,
+                       std::string* error, OpenFailure* failure = nullptr);
 
 // Text from a bigfile (names, header fields) made safe for a terminal and for
 // line-based text: control characters, backslashes and bytes that are not

@@ -30,7 +30,7 @@
 namespace HOST {
 namespace {
 
-constexpr uint32_t kWorldType = 4;
+constexpr uint8_t kWorldType = 4;
 constexpr const char* kWorldExtension = ".wor";
 constexpr const char* kAllWorlds = "all";
 constexpr const char* kCommonName = "Marlin";
@@ -281,19 +281,15 @@ std::vector<std::string> PrintSummary(const SplitSettings& settings, const std::
 bool bListWorldFiles(const std::string& bigfile, std::vector<WorldFile>* worlds, std::string* error,
                      Tools::OpenFailure* failure) {
     worlds->clear();
-    std::unique_ptr<BIG_cl_Fat> fat = Tools::OpenBigfile(bigfile, error, failure);
-    if (!fat)
+    // The plug-in reads the whole table again: here only the world entries are kept.
+    std::vector<BIG_st_ListedFile> listed;
+    if (!Tools::bListBigfileFiles(bigfile, kWorldType, &listed, error, failure))
         return false;
-    for (uint32_t i = 0; i < fat->ul_GetFileCount(); ++i) {
-        const BIG_st_FileEntry& e = fat->FileEntry(i);
-        if (e.ul_Key == 0 || e.uc_Type != kWorldType)
+    for (const BIG_st_ListedFile& f : listed) {
+        if (!bEndsWith(f.s_Name, kWorldExtension))
             continue;
-        const std::string name = fat->GetFileName(i);
-        if (!bEndsWith(name, kWorldExtension))
-            continue;
-        worlds->push_back(WorldFile{e.ul_Key, name.substr(0, name.rfind('.'))});
+        worlds->push_back(WorldFile{f.ul_Key, f.s_Name.substr(0, f.s_Name.rfind('.'))});
     }
-    fat->File().eClose();
     std::sort(worlds->begin(), worlds->end(),
               [](const WorldFile& a, const WorldFile& b) { return a.ul_Key < b.ul_Key; });
     return true;
