@@ -54,6 +54,7 @@
 #include "BIGfile/BIG_KeyHolder.h"
 #include "BIGfile/BIG_Pos.h"
 #include "BIGfile/BIG_Status.h"
+#include "platform/Memory.h"
 #include "platform/Thread.h"
 
 namespace BIG {
@@ -462,7 +463,8 @@ protected:
     std::unique_ptr<BIG::FileEd> m_pFile;
 
     uint32_t mul_FileCount = 0;
-    std::vector<BIG_st_FileEntry> mast_File;
+    // Megabytes filled as soon as they are made: huge pages where granted.
+    std::vector<BIG_st_FileEntry, PLT::LargeBlockAllocator<BIG_st_FileEntry>> mast_File;
     uint16_t muw_DirCount = 0;
     std::vector<BIG_st_DirEntry> mast_Dir;
     BIG_POS mo_FatPos = BIG_POS::FromValue(0);

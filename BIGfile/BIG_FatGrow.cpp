@@ -156,7 +156,7 @@ BIG::Status BIG_cl_Fat::eIncreaseFatSize(uint32_t newFileCount, uint16_t newDirC
     }
 
     // 2. The new layout in memory, the old one kept to put back.
-    std::vector<BIG_st_FileEntry> oldFiles = mast_File;
+    decltype(mast_File) oldFiles = mast_File;
     std::vector<BIG_st_DirEntry> oldDirs = mast_Dir;
     const uint32_t oldFileCount = mul_FileCount;
     const uint16_t oldDirCount = muw_DirCount;

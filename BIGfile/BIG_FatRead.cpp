@@ -13,6 +13,7 @@
 #include "ERRor/ERR_Assert.h"
 #include "ERRor/ERR_Log.h"
 #include "platform/File.h"
+#include "platform/Memory.h"
 #include "platform/Xattr.h"
 
 namespace {
@@ -42,6 +43,21 @@ uint32_t ul_PosInMemory(uint32_t pos, uint8_t storageFlags, uint8_t shift, bool*
     }
     return static_cast<uint32_t>(bytes >> 3);
 }
+
+// The file table's read buffer: megabytes, filled by each read before use.
+class TableReadBuffer {
+public:
+    explicit TableReadBuffer(size_t size)
+        : m_size(size), m_data(static_cast<uint8_t*>(PLT::AllocLargeBlock(size))) {}
+    ~TableReadBuffer() { PLT::FreeLargeBlock(m_data, m_size); }
+    TableReadBuffer(const TableReadBuffer&) = delete;
+    TableReadBuffer& operator=(const TableReadBuffer&) = delete;
+    uint8_t* get() const { return m_data; }
+
+private:
+    size_t m_size;
+    uint8_t* m_data;
+};
 
 }  // namespace
 
@@ -270,9 +286,7 @@ uint16_t BIG_cl_Fat::uw_FindDirectoryLoop() const {
 
 bool BIG_cl_Fat::bReadFileTable(bool clearData, uint8_t listType, std::vector<BIG_st_ListedFile>* listed) {
     const uint32_t count = mul_FileCount;
-    // Filled by each read before it is decoded: not zeroed first.
-    const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(
-        static_cast<size_t>(std::min(count, kFileReadChunk)) * kFileEntrySize);
+    const TableReadBuffer chunk(static_cast<size_t>(std::min(count, kFileReadChunk)) * kFileEntrySize);
     const uint8_t shift = uc_Shift();
     uint32_t unreachable = 0;
 

@@ -113,7 +113,8 @@ TEST(FatListing, GivesTheEntriesOfATypeAsTheFullReadHoldsThem) {
         // The same bytes taken as a reduced table: no names, no directory table.
         Patch8(path, BIG_st_FatHeader::kOffReducedFat, 1);
         for (const uint8_t type : types)
-            ExpectSame(path, type, "reduced, shift " + std::to_string(shift) + ", type " + std::to_string(type));
+            ExpectSame(path, type,
+                       "reduced, shift " + std::to_string(shift) + ", type " + std::to_string(type));
     }
 }
 
@@ -122,7 +123,9 @@ TEST(FatListing, FailsWhereTheFullReadFailsWithTheSameMessages) {
     constexpr uint32_t kFiles = 8;
     constexpr uint16_t kDirs = 8;
     constexpr uint64_t kD = kF + kFiles * BIG_st_FileEntry::kEncodedSize;
-    auto dirField = [](uint16_t dir, size_t field) { return kD + uint64_t{dir} * BIG_st_DirEntry::kEncodedSize + field; };
+    auto dirField = [](uint16_t dir, size_t field) {
+        return kD + uint64_t{dir} * BIG_st_DirEntry::kEncodedSize + field;
+    };
     struct Case {
         const char* what;
         void (*patch)(const std::string& path, uint64_t d1);
@@ -132,21 +135,23 @@ TEST(FatListing, FailsWhereTheFullReadFailsWithTheSameMessages) {
         {"intact", [](const std::string&, uint64_t) {}, 0},
         {"counts larger than the file",
          [](const std::string& p, uint64_t) { Patch32(p, BIG_st_FatHeader::kOffFileCount, 0x10000000); }, 0},
-        {"no directory table", [](const std::string& p, uint64_t) { Patch16(p, BIG_st_FatHeader::kOffDirCount, 0); },
+        {"no directory table",
+         [](const std::string& p, uint64_t) { Patch16(p, BIG_st_FatHeader::kOffDirCount, 0); }, 0},
+        {"alignment shift 2",
+         [](const std::string& p, uint64_t) { Patch8(p, BIG_st_FatHeader::kOffAlignmentShift, 2); }, 0},
+        {"root missing", [](const std::string& p, uint64_t) { Patch8(p, kD + BIG_st_DirEntry::kOffName, 0); },
          0},
-        {"alignment shift 2", [](const std::string& p, uint64_t) { Patch8(p, BIG_st_FatHeader::kOffAlignmentShift, 2); },
-         0},
-        {"root missing", [](const std::string& p, uint64_t) { Patch8(p, kD + BIG_st_DirEntry::kOffName, 0); }, 0},
         {"parent loop", [](const std::string& p, uint64_t d1) { Patch16(p, d1, 1); }, 0},
-        {"temp directory lost", [](const std::string& p, uint64_t) { Patch16(p, BIG_st_FatHeader::kOffTempDirIndex, 0); },
-         0},
+        {"temp directory lost",
+         [](const std::string& p, uint64_t) { Patch16(p, BIG_st_FatHeader::kOffTempDirIndex, 0); }, 0},
         {"header read fails", [](const std::string&, uint64_t) {}, 1},
         {"file table read fails", [](const std::string&, uint64_t) {}, 2},
         {"directory table read fails", [](const std::string&, uint64_t) {}, 3},
     };
     for (const Case& c : cases) {
         const std::string path = tmp.File(std::string(c.what) + ".bf");
-        ASSERT_TRUE(MakeBigfile(path, kFiles, kDirs, {{"/a", "one.wor", 0x21, "one"}, {"/a", "two.ini", 0x22, ""}}));
+        ASSERT_TRUE(
+            MakeBigfile(path, kFiles, kDirs, {{"/a", "one.wor", 0x21, "one"}, {"/a", "two.ini", 0x22, ""}}));
         // Directory 1 ("/a") names itself as its parent.
         c.patch(path, dirField(1, BIG_st_DirEntry::kOffParent));
         ExpectSame(path, 4, c.what, c.failingRead);
