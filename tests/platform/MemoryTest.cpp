@@ -13,7 +13,8 @@ namespace {
 // blocks move from operator new to their own aligned mapping.
 TEST(MemoryTest, LargeBlocksAreWholeOnEitherSideOfTheThreshold) {
     const size_t huge = size_t{2} << 20;
-    for (const size_t size : {size_t{1}, kLargeBlockMin - 1, kLargeBlockMin, huge, huge + 1, 3 * huge + 4097}) {
+    for (const size_t size :
+         {size_t{1}, kLargeBlockMin - 1, kLargeBlockMin, huge, huge + 1, 3 * huge + 4097}) {
         auto* block = static_cast<uint8_t*>(AllocLargeBlock(size));
         ASSERT_NE(block, nullptr) << size;
         std::memset(block, 0xA5, size);
