@@ -25,8 +25,11 @@ struct Outcome {
     std::string messages;
 };
 
-// `failingRead`: 0, or the n-th read after the open fails.
-Outcome FullRead(const std::string& path, uint8_t type, uint64_t failingRead = 0) {
+// Opens `path` read-only, runs `read` (the table read under test) with the
+// messages captured, then `after` once the faults are cleared. `failingRead`:
+// 0, or the n-th read after the open fails.
+template <class TRead, class TAfter>
+Outcome Read(const std::string& path, uint64_t failingRead, TRead read, TAfter after) {
     Outcome o;
     Messages messages;
     BIG_cl_Fat fat;
@@ -34,37 +37,38 @@ Outcome FullRead(const std::string& path, uint8_t type, uint64_t failingRead = 0
     PLT::ClearFaults();
     if (failingRead != 0)
         PLT::InjectFault(PLT::FaultOp::eRead, failingRead);
-    o.ok = fat.ReadFat(true);
+    o.ok = read(fat, &o.files);
     EXPECT_EQ(PLT::InjectedFailures(PLT::FaultOp::eRead), failingRead != 0 ? 1u : 0u);
     PLT::ClearFaults();
-    for (uint32_t i = 0; o.ok && i < fat.ul_GetFileCount(); ++i) {
-        const BIG_st_FileEntry& e = fat.FileEntry(i);
-        if (e.ul_Key != 0 && e.uc_Type == type)
-            o.files.push_back(BIG_st_ListedFile{i, e.ul_Key, fat.GetFileName(i)});
-    }
+    after(fat, &o);
     fat.File().eClose();
     o.messages = messages.All();
     return o;
 }
 
-// `failingRead`: 0, or the n-th read after the open fails.
+Outcome FullRead(const std::string& path, uint8_t type, uint64_t failingRead = 0) {
+    return Read(
+        path, failingRead, [](BIG_cl_Fat& fat, std::vector<BIG_st_ListedFile>*) { return fat.ReadFat(true); },
+        [type](BIG_cl_Fat& fat, Outcome* o) {
+            for (uint32_t i = 0; o->ok && i < fat.ul_GetFileCount(); ++i) {
+                const BIG_st_FileEntry& e = fat.FileEntry(i);
+                if (e.ul_Key != 0 && e.uc_Type == type)
+                    o->files.push_back(BIG_st_ListedFile{i, e.ul_Key, fat.GetFileName(i)});
+            }
+        });
+}
+
 Outcome Listing(const std::string& path, uint8_t type, uint64_t failingRead = 0) {
-    Outcome o;
-    Messages messages;
-    BIG_cl_Fat fat;
-    EXPECT_EQ(fat.File().eOpen(path, true, true, false), BIG::eFile_Ok);
-    PLT::ClearFaults();
-    if (failingRead != 0)
-        PLT::InjectFault(PLT::FaultOp::eRead, failingRead);
-    o.ok = fat.bListFilesOfType(type, &o.files);
-    EXPECT_EQ(PLT::InjectedFailures(PLT::FaultOp::eRead), failingRead != 0 ? 1u : 0u);
-    PLT::ClearFaults();
-    // Nothing of the table is kept.
-    EXPECT_EQ(fat.ul_GetFileCount(), 0u);
-    EXPECT_EQ(fat.uw_GetDirCount(), 0u);
-    fat.File().eClose();
-    o.messages = messages.All();
-    return o;
+    return Read(
+        path, failingRead,
+        [type](BIG_cl_Fat& fat, std::vector<BIG_st_ListedFile>* files) {
+            return fat.bListFilesOfType(type, files);
+        },
+        [](BIG_cl_Fat& fat, Outcome*) {
+            // Nothing of the table is kept.
+            EXPECT_EQ(fat.ul_GetFileCount(), 0u);
+            EXPECT_EQ(fat.uw_GetDirCount(), 0u);
+        });
 }
 
 void ExpectSame(const std::string& path, uint8_t type, const std::string& what, uint64_t failingRead = 0) {
