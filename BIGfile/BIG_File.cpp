@@ -595,13 +595,19 @@ void File::RollBackExtension(size_t segmentsBefore, BIG_POS endBefore) {
     eRefreshHeaders();
 }
 
-uint32_t File::eFlush() {
+uint32_t File::eWriteOut() {
     if (!bIsOpen()) {
         BIG_FILE_RAISE(kNotOpened);
         return eResult(eFile_NotOpen);
     }
     if (m_pCache && !m_pCache->bFlush())
         return eResult(eFile_WriteFailed);
+    return eResult(eFile_Ok);
+}
+
+uint32_t File::eFlush() {
+    if (const uint32_t written = eWriteOut(); written != eFile_Ok)
+        return written;
     for (const FileSegment& s : m_aSegments) {
         if (!PLT::Flush(s.h_File))
             return eResult(eFile_FlushFailed);

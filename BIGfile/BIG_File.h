@@ -110,6 +110,10 @@ public:
     // or starting new ones as needed.
     virtual uint32_t eWrite(BIG_POS position, const void* buffer, uint32_t count, uint64_t extra = 0);
     virtual uint32_t eFlush();
+    // What eFlush does short of waiting for the disk: every byte a private
+    // output holds reaches its files, whose data a later PLT::Flush of each
+    // (on any descriptor) makes durable. Same outcomes as eFlush.
+    uint32_t eWriteOut();
     // Not supported here (13); BIG::FileEd truncates.
     virtual uint32_t eSetEndOfFile(BIG_POS position);
     virtual uint32_t eWriteFileHeader(uint16_t segment);

@@ -29,6 +29,7 @@ struct Job {
     uint32_t ul_Slot = 0;
     BIG_POS o_Head;
     uint64_t ull_Available = 0;  // container bytes from the length word on
+    uint32_t ul_Stored = 0;      // length word and content when the length is known, else 0
 };
 
 }  // namespace
@@ -159,21 +160,33 @@ struct OVI_ReadAhead::Impl {
             }
             // A job the writer has passed, or is about to take, is handed over unread.
             const bool passed = j < skipTo;
+            // A known length is read in one go, straight into the ring; any
+            // other starts with a head read that tells the length.
+            const uint32_t stored = passed ? 0 : jobs[j].ul_Stored;
             uint32_t got = 0;
-            const uint32_t length = passed ? 0 : ul_Length(jobs[j], head, &got);
+            uint32_t length = passed || stored != 0 ? 0 : ul_Length(jobs[j], head, &got);
+            const uint32_t wanted = stored != 0 ? stored : length == 0 ? 0 : kLengthSize + length;
             uint64_t offset = 0, room = 0;
             bool reserved = false;
             SleepUntil([&] {
-                return reserved ||
-                       (reserved = bReserve(j, length == 0 ? 0 : kLengthSize + length, &offset, &room)) ||
-                       b_Stop.load();
+                return reserved || (reserved = bReserve(j, wanted, &offset, &room)) || b_Stop.load();
             });
             if (!reserved)
                 break;
             Item item;
             item.ull_Offset = offset;
             item.ull_Room = room;
-            if (length != 0) {
+            if (stored != 0) {
+                // A length word that is not the one expected leaves the file
+                // to the writer's own load, with its reports.
+                uint8_t* to = ring.get() + offset;
+                length = stored - kLengthSize;
+                item.b_Read = source.ul_ReadQuietly(jobs[j].o_Head, 0, to, stored) == stored &&
+                              BIG::Endian::Get32(to) == length;
+                item.ul_Size = length;
+                if (item.b_Read)
+                    item.ul_Crc = BIG_ul_Crc32(to + kLengthSize, length);
+            } else if (length != 0) {
                 // The stored form, length word first, which the writer saves as it is.
                 uint8_t* to = ring.get() + offset;
                 BIG::Endian::Put32(to, length);
@@ -236,7 +249,7 @@ void OVI_ReadAhead::Content::Release() {
 }
 
 OVI_ReadAhead::OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_t>& files, Limits limits,
-                             Ring* keep)
+                             Ring* keep, const std::vector<uint32_t>* lengths)
     : m_pImpl(std::make_unique<Impl>(source, limits)) {
     Impl& c = *m_pImpl;
     if (limits.ull_Bytes == 0 || limits.ul_Items == 0)
@@ -247,7 +260,14 @@ OVI_ReadAhead::OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_
         if (files[slot] == BIG_cl_Fat::kNoFile || !source.bGetContentPlace(files[slot], &place) ||
             place.ul_Bigfile != BIG::kMainBigfile || place.po_Fat != &source)
             continue;
-        c.jobs.push_back(Job{static_cast<uint32_t>(slot), place.o_Head, place.ull_Available});
+        Job job{static_cast<uint32_t>(slot), place.o_Head, place.ull_Available, 0};
+        // A length that the container or the ring could not hold is the head read's to refuse.
+        const uint64_t stored = lengths != nullptr && files[slot] < lengths->size()
+                                    ? kLengthSize + uint64_t{(*lengths)[files[slot]]}
+                                    : 0;
+        if (stored > kLengthSize && stored <= place.ull_Available && stored <= limits.ull_Bytes)
+            job.ul_Stored = static_cast<uint32_t>(stored);
+        c.jobs.push_back(job);
     }
     if (c.jobs.empty())
         return;

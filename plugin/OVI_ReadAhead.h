@@ -95,9 +95,12 @@ public:
     // (BIG_cl_Fat::kNoFile for none). The places of the contents are resolved
     // here, on the calling thread; then the worker starts (when it cannot,
     // nothing is read ahead). With `keep`, the ring is taken from it when it
-    // holds one of the bound's size, and left in it at the end.
+    // holds one of the bound's size, and left in it at the end. `lengths`,
+    // when given, holds the content length expected of each source file (0:
+    // unknown): such a content is read in one read instead of two, and one
+    // whose length word says otherwise is left to the writer.
     OVI_ReadAhead(const BIG_cl_Fat& source, const std::vector<uint32_t>& files, Limits limits = Limits(),
-                  Ring* keep = nullptr);
+                  Ring* keep = nullptr, const std::vector<uint32_t>* lengths = nullptr);
     ~OVI_ReadAhead();
     OVI_ReadAhead(const OVI_ReadAhead&) = delete;
     OVI_ReadAhead& operator=(const OVI_ReadAhead&) = delete;

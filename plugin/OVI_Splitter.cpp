@@ -17,6 +17,7 @@
 #include "plugin/OVI_BankRegistry.h"
 #include "plugin/OVI_FileName.h"
 #include "plugin/OVI_Gzip.h"
+#include "plugin/OVI_SyncQueue.h"
 #include "plugin/OVI_HostEnvironment.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Text.h"
@@ -39,7 +40,7 @@ OVI_Splitter::OVI_Splitter() {
 }
 
 OVI_Splitter::~OVI_Splitter() {
-    // Outputs still waiting for their gzip copies go into place.
+    // Outputs still waiting for their syncs or gzip copies go into place.
     _eFinishPendingOutputs();
 }
 

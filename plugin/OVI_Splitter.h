@@ -50,6 +50,7 @@ class BIG_cl_Fat;
 namespace ORVEX {
 
 class OVI_GzipCopier;
+class OVI_SyncQueue;
 
 // The rem criteria of a run: name fragments; a file whose name contains one
 // is placed nowhere. Ordered by the host's u32.
@@ -312,10 +313,15 @@ protected:
     // waits for the oldest copy. Each holds its two files open.
     static constexpr size_t kMaxPendingOutputs = 8;
     std::unique_ptr<OVI_GzipCopier> mpo_Gzip;  // made with the first copy
+    // The syncs of the pending outputs' files, one per output, in mo_Pending's order.
+    std::unique_ptr<OVI_SyncQueue> mpo_Sync;  // made with the first output
     // Bounds of the contents read ahead while an output is written (0 bytes:
     // every content is loaded by the writing thread).
     OVI_ReadAhead::Limits mo_ReadAheadLimits;
     OVI_ReadAhead::Ring mo_ReadAheadRing;  // kept from one output to the next
+    // The content length the scan found of each source file (0: none found),
+    // which lets the read-ahead read a content in one read.
+    std::vector<uint32_t> mau_ContentLengths;
     // Smallest size word of a type-126 file seen in this session.
     uint32_t mul_SmallestReplacementSize = 0xFFFFFFFF;
 };

@@ -285,6 +285,11 @@ void OVI_Splitter::_CreateBigFiles() {
     };
 
     RecordIndex records(mmap_Records);
+    mau_ContentLengths.assign(mpo_Fat != nullptr ? mpo_Fat->ul_GetFileCount() : 0, 0);
+    for (const auto& [key, record] : mmap_Records) {
+        if (record.ul_Index < mau_ContentLengths.size())
+            mau_ContentLengths[record.ul_Index] = record.ul_Size;
+    }
     if (mo_Params.mb_Single || mo_Params.mb_Dlc) {
         SplitOutput single;
         if (_bMakeOutput(single, kSingleName, static_cast<uint32_t>(mmap_Records.size()))) {

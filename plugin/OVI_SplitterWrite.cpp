@@ -28,6 +28,7 @@
 #include "plugin/OVI_ReadAhead.h"
 #include "plugin/OVI_ReportProgress.h"
 #include "plugin/OVI_Splitter.h"
+#include "plugin/OVI_SyncQueue.h"
 #include "plugin/OVI_Text.h"
 
 namespace ORVEX {
@@ -160,7 +161,7 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     const std::vector<uint32_t> files = _SourceFiles(output.p_Keys.get(), output.ul_Count);
     std::optional<OVI_ReadAhead> ahead;
     if (mpo_Fat != nullptr)
-        ahead.emplace(*mpo_Fat, files, mo_ReadAheadLimits, &mo_ReadAheadRing);
+        ahead.emplace(*mpo_Fat, files, mo_ReadAheadLimits, &mo_ReadAheadRing, &mau_ContentLengths);
 
     std::string reason;
     std::string work;
@@ -260,8 +261,10 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
         }
     }
 
+    // The bytes reach the files here; the wait for the disk is the sync
+    // queue's, while the next output is written.
     const unsigned segments = fat.File().uw_GetSegmentCount();
-    if (fat.File().eFlush() != BIG::eFile_Ok) {
+    if (fat.File().eWriteOut() != BIG::eFile_Ok) {
         reason = "cannot flush " + buildPath;
         return fail();
     }
@@ -271,12 +274,18 @@ int32_t OVI_Splitter::_CreateBigFile(SplitOutput& output) {
     }
 
     // The outputs before this one have had this one's writing time for their
-    // gzip copies: those done go into place.
+    // syncs and gzip copies: those done go into place.
     const bool gzip = mo_Params.mb_Compress;
-    _eFinishPendingOutputs(gzip ? kMaxPendingOutputs - 1 : 0);
+    _eFinishPendingOutputs(kMaxPendingOutputs - 1);
+    std::vector<std::string> segmentFiles;
+    for (unsigned k = 0; k < segments; ++k)
+        segmentFiles.push_back(SegmentPath(buildPath, k));
+    if (!mpo_Sync)
+        mpo_Sync = std::make_unique<OVI_SyncQueue>();
+    mpo_Sync->Start(std::move(segmentFiles));
     mo_Pending.push_back(PendingOutput{output.s_Name, buildPath, path, work, segments, gzip});
     if (!gzip)
-        return _eFinishPendingOutputs();
+        return 0;
     const double started = PLT::MonotonicSeconds();
     if (!mpo_Gzip)
         mpo_Gzip = std::make_unique<OVI_GzipCopier>();
@@ -292,11 +301,15 @@ int32_t OVI_Splitter::_eFinishPendingOutputs(size_t keep) {
         mpo_Gzip->Cancel();
     int32_t result = 0;
     while (!mo_Pending.empty()) {
-        const bool ended = !mo_Pending.front().b_Gzip || mpo_Gzip->bOldestEnded();
+        const bool ended =
+            mpo_Sync->bOldestEnded() && (!mo_Pending.front().b_Gzip || mpo_Gzip->bOldestEnded());
         if (!ended && mo_Pending.size() <= keep)
             break;
         const PendingOutput pending = std::move(mo_Pending.front());
         mo_Pending.pop_front();
+        // Nothing goes into place before its files are on the disk.
+        std::string unsynced;
+        const bool synced = mpo_Sync->bFinish(&unsynced);
         bool gzip = false;
         if (pending.b_Gzip) {
             const double started = PLT::MonotonicSeconds();
@@ -318,7 +331,9 @@ int32_t OVI_Splitter::_eFinishPendingOutputs(size_t keep) {
         // never stands beside an old .gz.
         const std::string oldCopy = pending.s_Path + kGzipExtension;
         std::string reason;
-        if (!gzip && !PLT::RemoveFile(oldCopy) && PLT::FileExists(oldCopy))
+        if (!synced)
+            reason = unsynced;
+        else if (!gzip && !PLT::RemoveFile(oldCopy) && PLT::FileExists(oldCopy))
             reason = "cannot remove the older " + oldCopy + ": " + PLT::ErrorText(PLT::LastError());
         else if (bMoveIntoPlace(pending.s_BuildPath, pending.s_Path, pending.uw_Segments, gzip, &reason)) {
             PLT::RemoveDirectory(pending.s_Work);

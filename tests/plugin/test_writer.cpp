@@ -541,6 +541,31 @@ TEST_F(WriterTest, AFailedRenameLeavesNoNewBigfileBesideAnOldGzipCopy) {
     }
 }
 
+// An output goes into place only once its files are on the disk: when their
+// sync fails, the previous bigfile (and its copy) stays, and nothing of the
+// new one is left.
+TEST_F(WriterTest, AFailedSyncKeepsThePreviousBigfile) {
+    for (const bool compress : {false, true}) {
+        SCOPED_TRACE(compress ? "with a gzip copy" : "without a copy");
+        tool.mo_Params.mb_Compress = compress;
+        tool.SetStatus(OVC_Status_Success);
+        ASSERT_EQ(Write("Town", {kHouse}), 0);
+        const std::vector<uint8_t> before = ReadAll(OutPath("Town"));
+        const std::vector<std::string> tree = Tree("Data/DLC/Town");
+        testing::internal::CaptureStdout();
+        PLT::InjectFault(PLT::FaultOp::eFlush, 1);
+        const int32_t result = Write("Town", {kHouse, kStreet, kTown});
+        PLT::ClearFaults();
+        const std::string lines = Captured();
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(tool.l_Status(), OVC_Status_Failure);
+        EXPECT_NE(lines.find("Town: cannot flush "), std::string::npos) << lines;
+        EXPECT_NE(lines.find(kUnableLine), std::string::npos) << lines;
+        EXPECT_EQ(ReadAll(OutPath("Town")), before);
+        EXPECT_EQ(Tree("Data/DLC/Town"), tree);
+    }
+}
+
 TEST_F(WriterTest, ASourceChangedDuringTheRunFailsTheOutputAndSaysWhat) {
     struct Case {
         const char* what;

@@ -112,6 +112,9 @@ protected:
         testing::internal::CaptureStdout();
         Outcome outcome;
         outcome.result = tool._CreateBigFile(*output);
+        // The output goes into place once its files are synced.
+        if (outcome.result == 0)
+            outcome.result = tool._eFinishPendingOutputs();
         std::fflush(stdout);
         outcome.lines = testing::internal::GetCapturedStdout();
         outcome.status = tool.l_Status();
@@ -173,10 +176,61 @@ TEST_F(ReadAheadTest, OutputsAreThoseOfThePlainPathWhateverTheBounds) {
         {"a ring that holds one small content", {6000, 64}},
         {"one content at a time", {1u << 20, 1}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ExpectSame(Write(c.limits), plain);
+    // With the lengths the scan finds, contents are read in one read.
+    BIG_cl_Fat& source = *tool.mpo_Fat;
+    std::vector<uint32_t> lengths(source.ul_GetFileCount());
+    for (uint32_t index = 0; index < lengths.size(); ++index)
+        lengths[index] = static_cast<uint32_t>(ContentOf(source, index).size());
+    for (const bool known : {false, true}) {
+        tool.mau_ContentLengths = known ? lengths : std::vector<uint32_t>();
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (known ? ", lengths known" : ""));
+            ExpectSame(Write(c.limits), plain);
+        }
     }
+}
+
+// A length that is not the one stored (the source changed since it was
+// scanned) never yields a content cut or padded to it: the writer loads that
+// file itself.
+TEST_F(ReadAheadTest, AContentOfAnotherLengthThanTheOneExpectedIsLeftToTheWriter) {
+    BIG_cl_Fat& source = *tool.mpo_Fat;
+    std::vector<uint32_t> files;
+    for (uint32_t key : SampleKeys())
+        files.push_back(source.ul_GetFileIndex(key, false));
+    std::vector<uint32_t> lengths(source.ul_GetFileCount());
+    for (uint32_t index = 0; index < lengths.size(); ++index)
+        lengths[index] = static_cast<uint32_t>(ContentOf(source, index).size());
+    // Slots whose files have content, each given a wrong length in turn.
+    std::vector<uint32_t> wrong;
+    for (uint32_t slot = 0; slot < files.size() && wrong.size() < 3; ++slot) {
+        if (files[slot] != BIG_cl_Fat::kNoFile && lengths[files[slot]] > 8)
+            wrong.push_back(slot);
+    }
+    ASSERT_EQ(wrong.size(), 3u);
+    lengths[files[wrong[0]]] -= 1;
+    lengths[files[wrong[1]]] += 8;
+    lengths[files[wrong[2]]] = 1;
+
+    ORVEX::OVI_ReadAhead ahead(source, files, ORVEX::OVI_ReadAhead::Limits{}, nullptr, &lengths);
+    const size_t jobs = ahead.ul_GetJobCount();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ahead.ul_GetHandedOver() < jobs && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(ahead.ul_GetHandedOver(), jobs);
+    size_t read = 0;
+    for (uint32_t slot = 0; slot < files.size(); ++slot) {
+        ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
+        const bool isWrong = std::find(wrong.begin(), wrong.end(), slot) != wrong.end();
+        EXPECT_FALSE(isWrong && content.bRead()) << slot;
+        if (!content.bRead())
+            continue;
+        ++read;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.pu8_GetData()), content.ul_GetSize()),
+                  ContentOf(source, files[slot]))
+            << slot;
+    }
+    EXPECT_EQ(read, jobs - wrong.size());
 }
 
 // A read that fails on the worker hands that content over unread, never in

@@ -36,6 +36,7 @@ public:
     using OVI_Splitter::_WriteCriticalReport;
     using OVI_Splitter::kMaxPendingOutputs;
     using OVI_Splitter::mab_SourceState;
+    using OVI_Splitter::mau_ContentLengths;
     using OVI_Splitter::mb_Reproducible;
     using OVI_Splitter::mmap_MissingRefs;
     using OVI_Splitter::mmap_Records;
