@@ -23,6 +23,10 @@ constexpr uint32_t kHeadBytes = 4096;
 // How far past the writer the worker goes when it finds itself behind.
 constexpr uint64_t kFirstLead = 4;
 constexpr uint64_t kMaxLead = 256;
+// A worker this far ahead has caught up for good: its next fall behind skips
+// little again (a lead kept at its largest left a third of the contents of
+// some outputs to the writer).
+constexpr uint64_t kResetLead = 64;
 
 // One content to read: the writer's slot and where its length word lies.
 struct Job {
@@ -157,6 +161,8 @@ struct OVI_ReadAhead::Impl {
             if (j < writer && j >= skipTo) {
                 skipTo = writer + lead;
                 lead = std::min(lead * 2, kMaxLead);
+            } else if (j >= writer + kResetLead) {
+                lead = kFirstLead;
             }
             // A job the writer has passed, or is about to take, is handed over unread.
             const bool passed = j < skipTo;
