@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the project needs, only those not yet installed.
 set -eu
-PACKAGES="cmake ninja-build g++ clang zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev clang-format gzip pigz pkgconf dpkg-dev file chromium"
+PACKAGES="cmake ninja-build g++ clang zlib1g-dev libdeflate-dev libmimalloc-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev clang-format gzip pigz pkgconf dpkg-dev file chromium"
 missing=""
 for p in $PACKAGES; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
