@@ -213,16 +213,17 @@ protected:
     // ---- output writer (OVI_SplitterWrite.cpp) ------------------------------------
     // Writes `output` as DATAROOT/DLC/<name>/<name>.big from its keys map (and
     // a gzip copy when the compress flag is set). 0 on success; on failure -1
-    // when the output had no key, else 0. The gzip copy is written in the
-    // background: the output then waits, complete in its work folder, until
-    // _eFinishPendingOutputs moves it into place with its copy (the next
+    // when the output had no key, else 0. The sync of its files and the gzip
+    // copy run in the background: the output then waits, complete in its
+    // work folder, until _eFinishPendingOutputs moves it into place (the next
     // outputs call it, and the run once every output is written).
     // Virtual so that a test can take the outputs without writing them.
     virtual int32_t _CreateBigFile(SplitOutput& output);
-    // Moves the waiting outputs into place, oldest first: those whose gzip
-    // copy has ended, then more, waiting for their copies, until at most
-    // `keep` wait. An output whose copy failed goes into place without one,
-    // after its error line. 0, or -1 when an output could not be moved.
+    // Moves the waiting outputs into place, oldest first: those whose sync
+    // and gzip copy have ended, then more, waiting for them, until at most
+    // `keep` wait. An output whose files could not be synced is discarded;
+    // one whose copy failed goes into place without it, after its error
+    // line. 0, or -1 when an output could not be moved.
     int32_t _eFinishPendingOutputs(size_t keep = 0);
     // Removes the work files of an output that failed, says why, raises the
     // status; -1.

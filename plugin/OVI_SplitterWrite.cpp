@@ -5,9 +5,10 @@
 // complete: its segment files last to first, so that "<name>.big", whose
 // header names the segment count, appears after the segments it announces. A
 // failed output leaves the bigfile that was there before untouched and no
-// partial file under a finished name. With the compress flag, an output's
-// gzip copy is written in the background while the next output is built; the
-// output moves into place with its copy once the copy is done.
+// partial file under a finished name. An output's files reach the disk, and
+// with the compress flag its gzip copy is written, in the background while
+// the next output is built; the output moves into place (with its copy) once
+// both are done, never before its files are on the disk.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
