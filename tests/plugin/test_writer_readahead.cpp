@@ -156,6 +156,30 @@ protected:
         tool.mb_Reproducible = true;
     }
 
+    // The source file of each key of SampleKeys, in that order.
+    std::vector<uint32_t> SampleSourceFiles() const {
+        std::vector<uint32_t> files;
+        for (uint32_t key : SampleKeys())
+            files.push_back(tool.mpo_Fat->ul_GetFileIndex(key, false));
+        return files;
+    }
+    // The content length of every source file, as the scan finds them.
+    std::vector<uint32_t> ContentLengths() const {
+        std::vector<uint32_t> lengths(tool.mpo_Fat->ul_GetFileCount());
+        for (uint32_t index = 0; index < lengths.size(); ++index)
+            lengths[index] = static_cast<uint32_t>(ContentOf(*tool.mpo_Fat, index).size());
+        return lengths;
+    }
+    // The writer never waits; the tests do, so that every content was read
+    // or failed before it is taken. False when the worker took too long.
+    static bool bAllHandedOver(const ORVEX::OVI_ReadAhead& ahead) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (ahead.ul_GetHandedOver() < ahead.ul_GetJobCount() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return ahead.ul_GetHandedOver() == ahead.ul_GetJobCount();
+    }
+
     static constexpr ORVEX::OVI_ReadAhead::Limits kPlain{0, 0};
     TempFolder temp;
     ScopedCurrentDirectory here{temp.Path().string()};
@@ -177,10 +201,7 @@ TEST_F(ReadAheadTest, OutputsAreThoseOfThePlainPathWhateverTheBounds) {
         {"one content at a time", {1u << 20, 1}},
     };
     // With the lengths the scan finds, contents are read in one read.
-    BIG_cl_Fat& source = *tool.mpo_Fat;
-    std::vector<uint32_t> lengths(source.ul_GetFileCount());
-    for (uint32_t index = 0; index < lengths.size(); ++index)
-        lengths[index] = static_cast<uint32_t>(ContentOf(source, index).size());
+    const std::vector<uint32_t> lengths = ContentLengths();
     for (const bool known : {false, true}) {
         tool.mau_ContentLengths = known ? lengths : std::vector<uint32_t>();
         for (const Case& c : cases) {
@@ -195,12 +216,8 @@ TEST_F(ReadAheadTest, OutputsAreThoseOfThePlainPathWhateverTheBounds) {
 // file itself.
 TEST_F(ReadAheadTest, AContentOfAnotherLengthThanTheOneExpectedIsLeftToTheWriter) {
     BIG_cl_Fat& source = *tool.mpo_Fat;
-    std::vector<uint32_t> files;
-    for (uint32_t key : SampleKeys())
-        files.push_back(source.ul_GetFileIndex(key, false));
-    std::vector<uint32_t> lengths(source.ul_GetFileCount());
-    for (uint32_t index = 0; index < lengths.size(); ++index)
-        lengths[index] = static_cast<uint32_t>(ContentOf(source, index).size());
+    const std::vector<uint32_t> files = SampleSourceFiles();
+    std::vector<uint32_t> lengths = ContentLengths();
     // Slots whose files have content, each given a wrong length in turn.
     std::vector<uint32_t> wrong;
     for (uint32_t slot = 0; slot < files.size() && wrong.size() < 3; ++slot) {
@@ -214,10 +231,7 @@ TEST_F(ReadAheadTest, AContentOfAnotherLengthThanTheOneExpectedIsLeftToTheWriter
 
     ORVEX::OVI_ReadAhead ahead(source, files, ORVEX::OVI_ReadAhead::Limits{}, nullptr, &lengths);
     const size_t jobs = ahead.ul_GetJobCount();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ahead.ul_GetHandedOver() < jobs && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(ahead.ul_GetHandedOver(), jobs);
+    ASSERT_TRUE(bAllHandedOver(ahead));
     size_t read = 0;
     for (uint32_t slot = 0; slot < files.size(); ++slot) {
         ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
@@ -240,9 +254,7 @@ TEST_F(ReadAheadTest, AContentOfAnotherLengthThanTheOneExpectedIsLeftToTheWriter
 // from its nth on do.
 TEST_F(ReadAheadTest, AReadFaultOnTheWorkerHandsTheContentOverUnread) {
     BIG_cl_Fat& source = *tool.mpo_Fat;
-    std::vector<uint32_t> files;
-    for (uint32_t key : SampleKeys())
-        files.push_back(source.ul_GetFileIndex(key, false));
+    const std::vector<uint32_t> files = SampleSourceFiles();
     for (const uint64_t nth : {1u, 2u, 5u, 9u, 0u}) {
         SCOPED_TRACE(nth);
         test_support::LogCapture log;
@@ -251,12 +263,7 @@ TEST_F(ReadAheadTest, AReadFaultOnTheWorkerHandsTheContentOverUnread) {
         ORVEX::OVI_ReadAhead ahead(source, files);
         const size_t jobs = ahead.ul_GetJobCount();
         ASSERT_GT(jobs, 30u);
-        // The writer never waits; this test does, so that every content
-        // was read or failed before it is taken.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (ahead.ul_GetHandedOver() < jobs && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(ahead.ul_GetHandedOver(), jobs);
+        ASSERT_TRUE(bAllHandedOver(ahead));
         PLT::ClearFaults();
         size_t read = 0;
         for (uint32_t slot = 0; slot < files.size(); ++slot) {
