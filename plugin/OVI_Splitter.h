@@ -299,8 +299,9 @@ protected:
     // Wall time the run spent on (waiting for) the gzip copies, for the
     // "phase" lines.
     double md_CompressSeconds = 0;
-    // The outputs whose gzip copies are being written, oldest first: complete
-    // in their work folders, moved into place by _eFinishPendingOutputs.
+    // The outputs whose files are being synced (and gzip copies written),
+    // oldest first: complete in their work folders, moved into place by
+    // _eFinishPendingOutputs.
     struct PendingOutput {
         std::string s_Name;
         std::string s_BuildPath;  // in the work folder
@@ -310,8 +311,8 @@ protected:
         bool b_Gzip = false;
     };
     std::deque<PendingOutput> mo_Pending;
-    // Outputs that may wait for their copies at once; beyond, the next output
-    // waits for the oldest copy. Each holds its two files open.
+    // Outputs that may wait at once; beyond, the next output waits for the
+    // oldest. Each with a gzip copy holds its two files open.
     static constexpr size_t kMaxPendingOutputs = 8;
     std::unique_ptr<OVI_GzipCopier> mpo_Gzip;  // made with the first copy
     // The syncs of the pending outputs' files, one per output, in mo_Pending's order.

@@ -6,8 +6,11 @@
 #include "platform/Thread.h"
 
 namespace ORVEX {
+namespace {
 
-bool OVI_bSyncFiles(const std::vector<std::string>& paths, std::string* error) {
+// Opens each file of `paths` and waits until its data is on the disk. False
+// at the first that fails, with the file and the reason in `*error`.
+bool bSyncFiles(const std::vector<std::string>& paths, std::string* error) {
     for (const std::string& path : paths) {
         // The data written through any descriptor of a file is synced
         // through this one: the sync is of the file, not of a descriptor.
@@ -27,6 +30,8 @@ bool OVI_bSyncFiles(const std::vector<std::string>& paths, std::string* error) {
     return true;
 }
 
+}  // namespace
+
 struct OVI_SyncQueue::Job {
     // Set before the thread starts and read by it; the outcome is the
     // thread's until b_Ended, the caller's afterwards.
@@ -37,7 +42,7 @@ struct OVI_SyncQueue::Job {
     PLT::Thread thread;
 
     void Run() {
-        b_Synced = OVI_bSyncFiles(as_Paths, &s_Error);
+        b_Synced = bSyncFiles(as_Paths, &s_Error);
         b_Ended.store(true, std::memory_order_release);
     }
 };
@@ -58,10 +63,6 @@ void OVI_SyncQueue::Start(std::vector<std::string> paths) {
     if (!job->thread.Start("output-sync", [raw] { raw->Run(); }))
         job->Run();
     m_jobs.push_back(std::move(job));
-}
-
-size_t OVI_SyncQueue::ul_Queued() const {
-    return m_jobs.size();
 }
 
 bool OVI_SyncQueue::bOldestEnded() const {

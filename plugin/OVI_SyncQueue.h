@@ -13,7 +13,6 @@
 // bFinish.
 #pragma once
 
-#include <cstddef>
 #include <deque>
 #include <memory>
 #include <string>
@@ -32,8 +31,6 @@ public:
     // Queues the sync of the files at `paths` (written and closed). When no
     // thread can be started, syncs them before returning.
     void Start(std::vector<std::string> paths);
-    // Syncs queued and not yet taken by bFinish.
-    size_t ul_Queued() const;
     // True when the oldest queued sync has ended: its bFinish does not wait.
     bool bOldestEnded() const;
     // Waits for the oldest queued sync and takes it. False, with the file and
@@ -45,9 +42,5 @@ private:
     struct Job;
     std::deque<std::unique_ptr<Job>> m_jobs;
 };
-
-// Opens each file of `paths` and waits until its data is on the disk. False
-// at the first that fails, with the file and the reason in `*error`.
-bool OVI_bSyncFiles(const std::vector<std::string>& paths, std::string* error);
 
 }  // namespace ORVEX
