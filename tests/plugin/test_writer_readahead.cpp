@@ -180,6 +180,18 @@ protected:
         return ahead.ul_GetHandedOver() == ahead.ul_GetJobCount();
     }
 
+    // Takes `slot` (source file `file`): true when a content was handed
+    // out, which must then be that file's.
+    static bool bTakeAndCheck(ORVEX::OVI_ReadAhead& ahead, uint32_t slot, BIG_cl_Fat& source, uint32_t file) {
+        ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
+        if (!content.bRead())
+            return false;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.pu8_GetData()), content.ul_GetSize()),
+                  ContentOf(source, file))
+            << slot;
+        return true;
+    }
+
     static constexpr ORVEX::OVI_ReadAhead::Limits kPlain{0, 0};
     TempFolder temp;
     ScopedCurrentDirectory here{temp.Path().string()};
@@ -234,15 +246,9 @@ TEST_F(ReadAheadTest, AContentOfAnotherLengthThanTheOneExpectedIsLeftToTheWriter
     ASSERT_TRUE(bAllHandedOver(ahead));
     size_t read = 0;
     for (uint32_t slot = 0; slot < files.size(); ++slot) {
-        ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
-        const bool isWrong = std::find(wrong.begin(), wrong.end(), slot) != wrong.end();
-        EXPECT_FALSE(isWrong && content.bRead()) << slot;
-        if (!content.bRead())
-            continue;
-        ++read;
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.pu8_GetData()), content.ul_GetSize()),
-                  ContentOf(source, files[slot]))
-            << slot;
+        const bool taken = bTakeAndCheck(ahead, slot, source, files[slot]);
+        EXPECT_FALSE(taken && std::find(wrong.begin(), wrong.end(), slot) != wrong.end()) << slot;
+        read += taken ? 1 : 0;
     }
     EXPECT_EQ(read, jobs - wrong.size());
 }
@@ -266,15 +272,8 @@ TEST_F(ReadAheadTest, AReadFaultOnTheWorkerHandsTheContentOverUnread) {
         ASSERT_TRUE(bAllHandedOver(ahead));
         PLT::ClearFaults();
         size_t read = 0;
-        for (uint32_t slot = 0; slot < files.size(); ++slot) {
-            ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
-            if (!content.bRead())
-                continue;
-            ++read;
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.pu8_GetData()), content.ul_GetSize()),
-                      ContentOf(source, files[slot]))
-                << slot;
-        }
+        for (uint32_t slot = 0; slot < files.size(); ++slot)
+            read += bTakeAndCheck(ahead, slot, source, files[slot]) ? 1 : 0;
         // Each content takes one read or two: those from the nth on failed.
         if (nth != 0)
             EXPECT_LE(read, nth - 1);
@@ -332,13 +331,7 @@ TEST_F(ReadAheadTest, AKeptRingHandsOutOnlyTheContentsOfItsCurrentReader) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             while (ahead.ul_GetHandedOver() <= slot && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
-            ORVEX::OVI_ReadAhead::Content content = ahead.Take(slot);
-            if (!content.bRead())
-                continue;
-            ++read;
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.pu8_GetData()), content.ul_GetSize()),
-                      ContentOf(source, order[slot]))
-                << slot;
+            read += bTakeAndCheck(ahead, slot, source, order[slot]) ? 1 : 0;
         }
         // Only contents larger than the ring are left to the writer.
         EXPECT_GT(read, order.size() / 2);
